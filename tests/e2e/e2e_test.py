@@ -1,0 +1,404 @@
+#!/usr/bin/env python3
+"""End-to-end tests: the real `demo` binary in a temporary directory, on its
+own Xvfb server, with audio going to a file through SDL's disk driver.
+
+Keys are sent with xdotool, message boxes are found by name with xwininfo and
+dismissed with Return, screenshots are taken with ImageMagick's `import` and
+probed with Pillow, and the audio file is compared with the mpg123 command's
+decode of the pack's MP3.
+
+Environment: DEMO_BIN (the program), STAGE_DIR (a folder with the default
+config.xml and blob.dat), BLOBPACK_BIN (the pack tool).
+"""
+import os
+import re
+import shutil
+import signal
+import struct
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+
+from PIL import Image
+
+DEMO = os.environ.get("DEMO_BIN", "demo")
+STAGE = os.environ.get("STAGE_DIR", ".")
+START_FRAME = 2672798
+START_BYTES = 4 * START_FRAME
+TIMEOUT = 60
+
+
+def find_free_display():
+    for n in range(90, 200):
+        if not os.path.exists("/tmp/.X11-unix/X%d" % n) and not os.path.exists("/tmp/.X%d-lock" % n):
+            return n
+    raise RuntimeError("no free X display number")
+
+
+class Xvfb:
+    """A private X server of the size the presentation is configured for."""
+
+    def __init__(self, width=800, height=600):
+        self.number = find_free_display()
+        self.display = ":%d" % self.number
+        self.proc = subprocess.Popen(
+            ["Xvfb", self.display, "-screen", "0", "%dx%dx24" % (width, height), "-noreset", "-nolisten", "tcp"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.time() + 10
+        while not os.path.exists("/tmp/.X11-unix/X%d" % self.number):
+            if time.time() > deadline or self.proc.poll() is not None:
+                raise RuntimeError("Xvfb did not start")
+            time.sleep(0.05)
+        time.sleep(0.2)
+
+    def run(self, *args, check=False, timeout=10):
+        env = dict(os.environ, DISPLAY=self.display)
+        return subprocess.run(list(args), env=env, capture_output=True, text=True, check=check, timeout=timeout)
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(timeout=10)
+
+
+class BoxDismisser(threading.Thread):
+    """Finds message boxes (their X window is named after the caption) and
+    presses Return in each, as a user would."""
+
+    def __init__(self, xvfb):
+        super().__init__(daemon=True)
+        self.xvfb = xvfb
+        self.seen = set()
+        self.running = True
+
+    def run(self):
+        while self.running:
+            tree = self.xvfb.run("xwininfo", "-root", "-tree").stdout
+            for line in tree.splitlines():
+                m = re.match(r'\s*(0x[0-9a-f]+) "error":', line)
+                if m:
+                    self.seen.add(m.group(1))
+                    self.xvfb.run("xdotool", "key", "--window", m.group(1), "Return")
+                    time.sleep(0.2)
+            time.sleep(0.1)
+
+    @property
+    def dismissed(self):
+        return len(self.seen)
+
+    def stop(self):
+        self.running = False
+        self.join(timeout=5)
+
+
+class Run:
+    """One run of the program in its own working directory."""
+
+    def __init__(self, test, xvfb=None, config=None, blob="default", env=None):
+        self.dir = tempfile.mkdtemp(prefix="demo-e2e-")
+        test.addCleanup(shutil.rmtree, self.dir, True)
+        if config is None:
+            shutil.copy(os.path.join(STAGE, "config.xml"), self.dir)
+        elif config is not False:
+            with open(os.path.join(self.dir, "config.xml"), "w") as f:
+                f.write(config)
+        if blob == "default":
+            shutil.copy(os.path.join(STAGE, "blob.dat"), self.dir)
+        elif blob is not None:
+            with open(os.path.join(self.dir, "blob.dat"), "wb") as f:
+                f.write(blob)
+        self.audio = os.path.join(self.dir, "audio.raw")
+        self.env = dict(os.environ)
+        self.env.update({
+            "SDL_AUDIODRIVER": "disk",
+            "SDL_DISKAUDIOFILE": self.audio,
+            # The process makes a GL context: Mesa's and libdbus's own small
+            # leaks cannot be attributed, so leak detection is off here.
+            "ASAN_OPTIONS": "detect_leaks=0",
+        })
+        if xvfb:
+            self.env["DISPLAY"] = xvfb.display
+        else:
+            self.env.pop("DISPLAY", None)
+        if env:
+            self.env.update(env)
+        self.xvfb = xvfb
+        self.proc = None
+
+    def blob(self):
+        path = os.path.join(self.dir, "blob.dat")
+        if not os.path.exists(path):
+            return None
+        with open(path, "rb") as f:
+            return f.read()
+
+    def start(self):
+        self.out = open(os.path.join(self.dir, "stdout.txt"), "wb")
+        self.err = open(os.path.join(self.dir, "stderr.txt"), "wb")
+        self.proc = subprocess.Popen([DEMO], cwd=self.dir, env=self.env, stdout=self.out, stderr=self.err,
+                                     stdin=subprocess.DEVNULL)
+        return self
+
+    def wait(self, timeout=TIMEOUT):
+        rc = self.proc.wait(timeout=timeout)
+        self.out.close()
+        self.err.close()
+        with open(os.path.join(self.dir, "stdout.txt"), "rb") as f:
+            self.stdout = f.read().decode("latin-1")
+        with open(os.path.join(self.dir, "stderr.txt"), "rb") as f:
+            self.stderr = f.read().decode("latin-1")
+        return rc
+
+    def window_id(self, timeout=20):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if self.proc.poll() is not None:
+                return None
+            r = self.xvfb.run("xdotool", "search", "--onlyvisible", "--name", ".")
+            ids = [w for w in r.stdout.split() if w]
+            for w in ids:
+                name = self.xvfb.run("xdotool", "getwindowname", w).stdout.strip()
+                if name and name != "error":
+                    return w
+            time.sleep(0.1)
+        return None
+
+    def key(self, *keys):
+        self.xvfb.run("xdotool", "key", *keys)
+
+    def screenshot(self):
+        path = os.path.join(self.dir, "shot-%d.png" % time.monotonic_ns())
+        self.xvfb.run("import", "-window", "root", path, check=True, timeout=20)
+        return Image.open(path).convert("RGB")
+
+
+def read_pack(data):
+    count = struct.unpack_from("<I", data, len(data) - 4)[0]
+    directory = len(data) - 4 - 8 * count
+    entries = []
+    pos = 4
+    for i in range(count):
+        _, size = struct.unpack_from("<II", data, directory + 8 * i)
+        entries.append(data[pos:pos + size])
+        pos += size
+    return entries
+
+
+def reference_pcm(mp3_bytes, workdir):
+    path = os.path.join(workdir, "music.mp3")
+    with open(path, "wb") as f:
+        f.write(mp3_bytes)
+    return subprocess.run(["mpg123", "-q", "-s", "-r", "44100", "--stereo", path], capture_output=True,
+                          check=True).stdout
+
+
+def pcx_extrema(pcx_bytes, workdir):
+    path = os.path.join(workdir, "p.pcx")
+    with open(path, "wb") as f:
+        f.write(pcx_bytes)
+    img = Image.open(path).convert("RGB")
+    lo = min(e[0] for e in img.getextrema())
+    hi = max(e[1] for e in img.getextrema())
+    return img.size, lo, hi
+
+
+def first_sound(audio):
+    """Offset of the first non-silent sample frame."""
+    stripped = audio.lstrip(b"\0")
+    return (len(audio) - len(stripped)) & ~3
+
+
+class Presentation(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.xvfb = Xvfb(800, 600)
+        with open(os.path.join(STAGE, "blob.dat"), "rb") as f:
+            cls.pack = f.read()
+        cls.entries = read_pack(cls.pack)
+        cls.tmp = tempfile.mkdtemp(prefix="demo-e2e-ref-")
+        cls.reference = reference_pcm(cls.entries[5], cls.tmp)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.xvfb.stop()
+        shutil.rmtree(cls.tmp, True)
+
+    def setUp(self):
+        self.boxes = BoxDismisser(self.xvfb)
+        self.boxes.start()
+        self.addCleanup(self.boxes.stop)
+
+    def expected_pictures_console(self):
+        text = ""
+        for entry in self.entries[:5]:
+            (w, h), lo, hi = pcx_extrema(entry, self.tmp)
+            text += "[pcx img: %ix%i 24]\n range [%i,%i] \n" % (w, h, lo, hi)
+        return text
+
+    def expected_write_back(self):
+        text, offset = "", 0
+        for entry in self.entries:
+            text += "offset %i |\t size %i bytes\n" % (offset, len(entry))
+            offset += len(entry)
+        return text + "io are out! %i bytes read in %i files,\n" % (offset, len(self.entries))
+
+    def assert_pictures_shown(self, shot):
+        # 800 x 500 drawing area centred in 800 x 600: black bars of 50 rows;
+        # the square panel spans x 120..680; white beside it.
+        self.assertEqual(shot.getpixel((400, 10)), (0, 0, 0))
+        self.assertEqual(shot.getpixel((400, 590)), (0, 0, 0))
+        self.assertEqual(shot.getpixel((40, 300)), (255, 255, 255))
+        self.assertEqual(shot.getpixel((760, 300)), (255, 255, 255))
+        panel = shot.crop((130, 60, 670, 540))
+        colours = panel.getcolors(maxcolors=1 << 20)
+        self.assertGreater(len(colours), 8, "the panel shows a picture, not a flat colour")
+
+    def test_normal_run(self):
+        run = Run(self, self.xvfb).start()
+        self.assertIsNotNone(run.window_id(), "a window appears")
+        time.sleep(2.0)
+        self.assert_pictures_shown(run.screenshot())
+        run.key("Escape")
+        self.assertEqual(run.wait(), 0)
+        expected = ("window : 800 x 600 : 32b \n"
+                    "area : 800 x 500 \n"
+                    " ALIGNment:1,1 \n"
+                    " len 890867  len 891049  len 890882    io are go!\n"
+                    + self.expected_pictures_console()
+                    + "BASS.DLL == 2.3.0.0 \n"
+                    + self.expected_write_back())
+        self.assertEqual(run.stdout, expected)
+        self.assertEqual(run.blob(), self.pack)
+        self.assertEqual(self.boxes.dismissed, 0)
+        # What the device played: silence at most, then the decode of the
+        # music from sample frame 2672798 on, byte for byte.
+        with open(run.audio, "rb") as f:
+            audio = f.read()
+        begin = first_sound(audio)
+        played = audio[begin:]
+        self.assertGreater(len(played), 176400, "at least a second of music was played")
+        self.assertEqual(played, self.reference[START_BYTES:START_BYTES + len(played)])
+
+    def test_f4_toggles_once_per_press(self):
+        run = Run(self, self.xvfb).start()
+        self.assertIsNotNone(run.window_id())
+        time.sleep(0.5)
+        run.key("F4")  # to full screen
+        time.sleep(1.0)
+        self.assert_pictures_shown(run.screenshot())
+        run.key("F4")  # back to a window
+        time.sleep(1.0)
+        self.assert_pictures_shown(run.screenshot())
+        run.xvfb.run("xdotool", "keydown", "F4")
+        time.sleep(2.0)
+        run.xvfb.run("xdotool", "keyup", "F4")
+        time.sleep(1.0)
+        self.assert_pictures_shown(run.screenshot())
+        run.key("Escape")
+        self.assertEqual(run.wait(), 0)
+        # Every build of the textures reports the five pictures: start-up and
+        # three toggles.
+        self.assertEqual(run.stdout.count("[pcx img:"), 5 * 4)
+        self.assertEqual(run.blob(), self.pack)
+        self.assertTrue(run.stdout.endswith(self.expected_write_back()))
+
+    def test_arrows_move_the_music_by_a_quarter_second(self):
+        run = Run(self, self.xvfb).start()
+        self.assertIsNotNone(run.window_id())
+        time.sleep(1.5)
+        run.key("Right")
+        time.sleep(1.5)
+        run.key("Left")
+        time.sleep(1.5)
+        run.key("Escape")
+        self.assertEqual(run.wait(), 0)
+        with open(run.audio, "rb") as f:
+            audio = f.read()
+        begin = first_sound(audio)
+        # Follow the played audio through the reference in chunks and note
+        # where each chunk came from.
+        chunk = 4096
+        shifts = []
+        for pos in range(begin, len(audio) - chunk, chunk):
+            piece = audio[pos:pos + chunk]
+            expected_at = START_BYTES + (pos - begin) + (shifts[-1] if shifts else 0)
+            if self.reference[expected_at:expected_at + chunk] == piece:
+                if not shifts:
+                    shifts.append(0)
+                continue
+            found = self.reference.find(piece, max(0, expected_at - 3 * 176400), expected_at + 3 * 176400)
+            if found >= 0 and found % 4 == 0:
+                shifts.append(found - START_BYTES - (pos - begin))
+        jumps = [b - a for a, b in zip(shifts, shifts[1:])]
+        self.assertEqual(len(jumps), 2, "two jumps, found shifts %r" % shifts)
+        self.assertAlmostEqual(jumps[0], 44100, delta=8000)
+        self.assertAlmostEqual(jumps[1], -44100, delta=8000)
+
+    def test_sigterm_and_alt_f4_shut_down_in_order(self):
+        for how in ("sigterm", "alt+f4"):
+            with self.subTest(how=how):
+                run = Run(self, self.xvfb).start()
+                self.assertIsNotNone(run.window_id())
+                time.sleep(0.5)
+                if how == "sigterm":
+                    run.proc.send_signal(signal.SIGTERM)
+                else:
+                    run.key("alt+F4")
+                self.assertEqual(run.wait(), 0)
+                self.assertTrue(run.stdout.endswith(self.expected_write_back()))
+                self.assertEqual(run.blob(), self.pack)
+
+    def run_failing(self, expected_boxes, allow_extra=0, **kwargs):
+        run = Run(self, self.xvfb, **kwargs)
+        before = run.blob()
+        self.boxes.seen.clear()
+        run.start()
+        self.assertEqual(run.wait(), 0)
+        for text in expected_boxes:
+            self.assertIn("error: " + text, run.stderr)
+        self.assertEqual(self.boxes.dismissed, len(expected_boxes) + allow_extra, run.stderr)
+        positions = [run.stderr.index("error: " + t) for t in expected_boxes]
+        self.assertEqual(positions, sorted(positions), "boxes in order")
+        self.assertEqual(run.blob(), before, "blob.dat untouched")
+        return run
+
+    def default_config(self):
+        with open(os.path.join(STAGE, "config.xml")) as f:
+            return f.read()
+
+    def test_bad_settings_end_the_program_with_their_boxes(self):
+        # Each case runs with its own dismisser, so the boxes are counted per run.
+        farewell = "demo attempt was a complete failure.. \n bye"
+        self.run_failing(["an xml errors occured FILE `config.xml` is missing or not readable :(\n ", farewell],
+                         config=False)
+        config = self.default_config()
+        broken = config.replace("</window>", "</windows></window>", 1)
+        line = config[:config.index("</window>")].count("\n") + 1
+        self.run_failing(["fatal:\n0.no opener for </WINDOWS> on line %i\n1.parsing `config.xml` failed" % line,
+                          farewell], config=broken)
+        no_okkie = re.sub(r"<okkie>.*?</okkie>", "", self.default_config(), flags=re.S | re.I)
+        self.run_failing(["fatal in xml\nerror: node `OKKIE[0]` not found ", farewell], config=no_okkie)
+
+    def test_bad_pack_ends_the_program_untouched(self):
+        farewell = "demo attempt was a complete failure.. \n bye"
+        for name, blob in (("missing", None), ("truncated", self.pack[:len(self.pack) // 2])):
+            with self.subTest(pack=name):
+                run = self.run_failing([farewell], blob=blob, allow_extra=1)
+                # One box of its own says what is wrong with the pack, first.
+                self.assertIn("blob.dat", run.stderr.split("error: " + farewell)[0])
+                self.assertNotIn("io are out!", run.stdout)
+
+    def test_no_audio_device_runs_silently_on_the_clock(self):
+        run = Run(self, self.xvfb, env={"SDL_AUDIODRIVER": "no-such-driver"}).start()
+        self.assertIsNotNone(run.window_id())
+        time.sleep(1.0)
+        self.assert_pictures_shown(run.screenshot())
+        run.key("Escape")
+        self.assertEqual(run.wait(), 0)
+        self.assertRegex(run.stderr, r"error: Bass_Init\(-1\) oops\? -?\d+")
+        self.assertEqual(run.blob(), self.pack)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
