@@ -25,7 +25,16 @@ extern SettingsRecord Settings;
 extern DisplayAreaRecord DisplayArea;
 
 // 0 loaded; -1 the file did not parse; -2 a value was missing or empty.
+// Failures are shown in error boxes; a good load notes the values on the
+// console. Leaves the fixed timeline document in the markup document.
 int load_settings(const char* path);
 
 int32_t clamp_int(int32_t lower, int32_t upper, int32_t value);
+// A NaN gives lower.
 double clamp_real(double lower, double upper, double value);
+
+// The largest rectangle of aspect viewport_width : viewport_height that fits a
+// window_width x window_height window, each side truncated to whole pixels.
+// The viewport values must already be clamped (positive, finite).
+DisplayAreaRecord letterbox_area(int32_t window_width, int32_t window_height,
+                                 double viewport_width, double viewport_height);
