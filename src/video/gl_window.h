@@ -1,4 +1,15 @@
 // The program's one window with its GL context, windowed or full screen.
+//
+// create_gl_window makes the window class, the window (placed by the settings,
+// its client area grown to exactly window_width x window_height), the pixel
+// format and the GL context, in that order, and shows the window only once the
+// context is current. init_gl_state then fixes the viewport and projection for
+// the letterboxed drawing area and builds the texture set in the new context.
+// destroy_gl_window releases everything again; a release that fails keeps its
+// handle in WindowContext and the teardown goes on.
+//
+// The window procedure (window_proc) is the program's own; the executable
+// that links this library provides it.
 #pragma once
 
 #include "shell/platform.h"
@@ -13,10 +24,18 @@ extern WindowContextRecord WindowContext;
 
 extern const char* const kWindowClassName;  // "VELKORANDIMUSTREPAX"
 
+// The title every window starts with; a configured caption replaces it.
+extern const char* const kDefaultWindowTitle;  // "F4 = toggle fullscreen"
+
 // 0 success; -1 class not registered; -2 window not created;
 // -6 GL context not created; -7 GL context not selected.
 int create_gl_window();
 void init_gl_state();
 void destroy_gl_window();
+// 0 when WindowContext's GL context is current, -1 (after its message) if not.
 int make_gl_current();
 void apply_caption(HWND window);
+
+// Top-left corner of a windowed window of the configured size, from halign and
+// valign (0 near edge, 1 centred, 2 far edge, anything else as 0).
+POINT windowed_position();

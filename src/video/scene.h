@@ -1,10 +1,33 @@
 // Draws one whole frame of the presentation from the timeline position.
+//
+// The frame: a black background, a square picture panel in the middle chosen
+// by the step index (about ten steps a second), an overlay over the panel on
+// some steps and from 538500 ticks on, and last an inversion of the whole view
+// area. The depth buffer clips the overlays to the panel and is left at the
+// same state at the end of every frame, so it is never cleared here.
+//
+// Expects the GL state init_gl_state leaves: the letterboxed projection,
+// modelview current and identity, depth test on, face culling off.
 #pragma once
+
+#include <cstdint>
 
 struct PanelRect {
     float x0, y0, x1, y1;
 };
 
+// The step a panel position falls in, and how far into it (in [0, 1) for
+// every position below 2^30 ticks).
+struct PanelStep {
+    int32_t index;
+    float fraction;
+};
+
 void draw_frame();
+// x: twice the timeline position rounded down to a multiple of 4.
 void draw_panel(PanelRect rect, float x);
 void invert_frame();
+
+PanelStep panel_step(float x);
+// The panel position draw_frame hands to draw_panel for a timeline position.
+float panel_position(uint32_t timeline);
