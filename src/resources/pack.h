@@ -1,5 +1,22 @@
 // The resource pack blob.dat: read whole at start-up, entries handed out in
 // order (names are ignored), written back at exit.
+//
+// File layout, every number an unsigned 32-bit little-endian word:
+//   magic 0x66600999 | entry bytes back to back | N x (offset, size) | N
+// The reader locates the directory from the end of the file and reads the
+// entries one after the other from byte 4; the directory's offsets and the
+// magic word are not used, so a pack with wrong offsets still reads.
+//
+// Beyond the plain format the pack protects the program from bad files:
+//   - read_pack refuses a missing, truncated or oversized file with one box
+//     naming the file and the problem, and returns non-zero;
+//   - taking past the entries read hands out again the entry first handed
+//     out under the same name (a display-mode toggle rebuilds the textures
+//     from the same five pictures), or an empty entry when there is none;
+//   - write_pack writes every entry that was read, once, in pack order, into
+//     a temporary file beside the pack that is synced and then renamed over
+//     it, so a failed write leaves the old file untouched. A pack that was
+//     never read successfully is never written.
 #pragma once
 
 #include <cstdint>
@@ -15,12 +32,23 @@ constexpr uint32_t kPackMagic = 0x66600999u;
 struct ResourcePackRecord {
     uint8_t* entryData[kPackCapacity];
     uint32_t entrySize[kPackCapacity];
-    uint32_t entryCursor;  // entries handed out so far
+    uint32_t entryCursor;  // entries handed out so far (keeps counting past the end)
+    uint32_t entryCount;   // entries read from the file
+    bool loaded;           // read_pack succeeded and write_pack has not run yet
 };
 
 extern ResourcePackRecord ResourcePack;
 
+// 0 on success; -1 after a box naming the file and what is wrong with it.
 int read_pack();
 int take_entry(const char* name, PackEntry* entry);
 int release_entry(const char* name, PackEntry* entry);
+// 0 when the pack was written, -1 when writing failed (the old file is kept,
+// a box says why), 1 when there was no successfully read pack to write.
+// The entries are freed in every case.
 int write_pack();
+
+// The file read_pack and write_pack use; "blob.dat" in the current directory
+// unless changed. nullptr restores the default. Tools and tests only.
+void set_pack_path(const char* path);
+const char* pack_path();
