@@ -41,3 +41,8 @@ BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos);
 QWORD BASS_ChannelGetPosition(DWORD handle);
 BOOL BASS_ChannelStop(DWORD handle);
 BOOL BASS_StreamFree(HSTREAM handle);
+
+// Beyond the nine: frees every stream and closes the device, so that what was
+// played is complete wherever it goes (the disk driver's file is flushed).
+// BASS_Init also arranges for it to run at exit.
+BOOL BASS_Free();

@@ -20,3 +20,14 @@ extern TimeSourceTable TimeSource;
 int init_time_source();
 // Moves the music by delta bytes of the decoded stream.
 void seek(int32_t delta);
+
+// The clock the clock back end reads: real (wall) milliseconds elapsed since
+// the process started. Tests point it at a clock of their own;
+// process_milliseconds is the real one and the initial value.
+extern int64_t (*clock_milliseconds)();
+int64_t process_milliseconds();
+
+// Ticks for a clock reading: ms * 882 / 10 in 64-bit arithmetic plus base,
+// low 32 bits kept, so the position wraps instead of overflowing after
+// 40 minutes and is otherwise exactly the 32-bit result.
+uint32_t ticks_for_milliseconds(int64_t ms, int32_t base);

@@ -1,0 +1,134 @@
+// The time source: keeps the timeline position current from either the
+// process clock or the playing music channel, and moves the music for the
+// arrow keys.
+#include "timeline/time_source.h"
+
+#include <ctime>
+
+#include "config/settings.h"
+#include "resources/pack.h"
+#include "shell/diagnostics.h"
+#include "timeline/audio_library.h"
+#include "video/gl_window.h"
+
+uint32_t timeline_position = 0;
+int32_t clockBase = 0;
+uint32_t MusicChannel = 0;
+TimeSourceTable TimeSource = {};
+
+namespace {
+
+constexpr uint32_t kStopTicks = 538600;  // 6.107 s: where the music stops unless okkie is set
+constexpr DWORD kExpectedVersion = 0x0203;
+
+// The program's clock counts real time from process start, the way the
+// Windows C run-time's clock() does: that one records its base in a CRT
+// initialiser before main. We do the same with an early constructor on the
+// monotonic clock. (Linux's clock() counts CPU time, which stands still while
+// the program waits and so cannot drive pictures.) Reading the kernel's
+// process start time from /proc instead would also count the dynamic
+// loader's work, but only in whole clock ticks of 10 ms, which is coarser
+// than the difference it would make.
+timespec process_start = {};
+
+__attribute__((constructor(101))) void record_process_start() {
+    clock_gettime(CLOCK_MONOTONIC, &process_start);
+}
+
+int clock_advance() {
+    timeline_position = ticks_for_milliseconds(clock_milliseconds(), clockBase);
+    return 0;
+}
+
+int clock_start(int32_t start_frames) {
+    clockBase = static_cast<int32_t>(2u * static_cast<uint32_t>(start_frames));
+    return 0;
+}
+
+// stop and release of the clock: there is nothing to stop or free.
+int clock_idle() { return 0; }
+
+int music_advance() {
+    QWORD bytes = BASS_ChannelGetPosition(MusicChannel);
+    timeline_position = static_cast<uint32_t>(bytes >> 1);
+    // Checked on every frame: once the limit is reached the stopped channel
+    // is stopped again each time, which costs nothing and keeps it quiet.
+    if (Settings.okkie == 0 && timeline_position >= kStopTicks) BASS_ChannelStop(MusicChannel);
+    return 0;
+}
+
+int music_start(int32_t start_frames) {
+    BASS_ChannelPlay(MusicChannel, FALSE);
+    if (start_frames != 0) {
+        uint32_t byte = 4u * static_cast<uint32_t>(start_frames);
+        if (!BASS_ChannelSetPosition(MusicChannel, byte)) ConsoleLine("setpos %i ", BASS_ErrorGetCode());
+    }
+    return 0;
+}
+
+int music_stop() {
+    BASS_ChannelStop(MusicChannel);
+    return 0;
+}
+
+int music_release() {
+    BASS_StreamFree(MusicChannel);
+    return 0;
+}
+
+constexpr TimeSourceTable kClockBackEnd = {clock_advance, clock_start, clock_idle, clock_idle};
+constexpr TimeSourceTable kMusicBackEnd = {music_advance, music_start, music_stop, music_release};
+
+}  // namespace
+
+int64_t process_milliseconds() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    int64_t ns = (static_cast<int64_t>(now.tv_sec) - process_start.tv_sec) * 1000000000 +
+                 (now.tv_nsec - process_start.tv_nsec);
+    return ns / 1000000;
+}
+
+int64_t (*clock_milliseconds)() = process_milliseconds;
+
+uint32_t ticks_for_milliseconds(int64_t ms, int32_t base) {
+    // Unsigned 64-bit so that even absurd readings wrap instead of overflowing.
+    uint64_t ticks = static_cast<uint64_t>(ms) * 882u / 10u + static_cast<uint64_t>(static_cast<int64_t>(base));
+    return static_cast<uint32_t>(ticks);
+}
+
+int init_time_source() {
+    TimeSource = kClockBackEnd;
+
+    // Taken whether or not audio is on, so that the pack always writes the
+    // music back as its sixth entry.
+    PackEntry music = {};
+    take_entry("pool/trevak.mp3", &music);
+
+    if (Settings.audio_enabled == 0) return 0;
+
+    DWORD version = BASS_GetVersion();
+    ConsoleLine("BASS.DLL == %i.%i.%i.%i \n", static_cast<int>(version >> 24),
+                static_cast<int>((version >> 16) & 255), static_cast<int>((version >> 8) & 255),
+                static_cast<int>(version & 255));
+    if ((version >> 16) != kExpectedVersion)
+        ErrorBox("wrong BASSMOD dll?\n version conflict %x %x", version, 0x302);
+
+    if (!BASS_Init(-1, 44100, 0, WindowContext.window, nullptr)) {
+        ErrorBox("Bass_Init(-1) oops? %i", BASS_ErrorGetCode());
+        return -2;
+    }
+
+    // Not checked: a failed creation leaves handle 0, and every later call on
+    // it fails without a word (its position reads as the library's -1).
+    MusicChannel = BASS_StreamCreateFile(TRUE, music.data, 0, music.size, BASS_STREAM_PRESCAN);
+    TimeSource = kMusicBackEnd;
+    return 0;
+}
+
+void seek(int32_t delta) {
+    // 32-bit unsigned on purpose: a step back near the start wraps to a
+    // position far past the end, which the library refuses.
+    uint32_t byte = 2u * timeline_position + static_cast<uint32_t>(delta);
+    BASS_ChannelSetPosition(MusicChannel, byte);
+}

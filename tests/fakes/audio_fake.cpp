@@ -1,0 +1,165 @@
+// Recording implementation of the audio library (see audio_fake.h).
+#include "fakes/audio_fake.h"
+
+#include <deque>
+#include <sstream>
+#include <type_traits>
+
+namespace fake_audio {
+namespace {
+
+struct State {
+    std::vector<std::string> calls;
+    DWORD version = kVersion;
+    bool init_fails = false;
+    int init_code = BASS_OK;
+    HSTREAM stream = kStream;
+    int stream_code = BASS_ERROR_FILEOPEN;
+    std::deque<BOOL> set_results;
+    int set_code = BASS_ERROR_POSITION;
+    std::deque<QWORD> positions;
+    QWORD last_position = 0;
+    int error = BASS_OK;
+    const void* stream_data = nullptr;
+    QWORD stream_length = 0;
+};
+
+State& state() {
+    static State s;
+    return s;
+}
+
+std::string arg(const void* p) { return p ? "&" : "NULL"; }
+template <typename T>
+std::string arg(T value) {
+    if constexpr (std::is_integral_v<T>) return std::to_string(value);
+    else return arg(static_cast<const void*>(value));
+}
+
+template <typename... Args>
+void record(const char* name, Args... args) {
+    std::ostringstream line;
+    line << name << "(";
+    bool first = true;
+    ((line << (first ? "" : ",") << arg(args), first = false), ...);
+    line << ")";
+    state().calls.push_back(line.str());
+}
+
+}  // namespace
+
+void reset() { state() = State{}; }
+const std::vector<std::string>& calls() { return state().calls; }
+
+std::vector<std::string> calls_named(const std::vector<std::string>& names) {
+    std::vector<std::string> out;
+    for (const auto& call : state().calls) {
+        std::string name = call.substr(0, call.find('('));
+        for (const auto& n : names)
+            if (n == name) out.push_back(call);
+    }
+    return out;
+}
+
+void clear_calls() { state().calls.clear(); }
+void set_version(DWORD version) { state().version = version; }
+
+void fail_init(int code) {
+    state().init_fails = true;
+    state().init_code = code;
+}
+
+void set_stream(HSTREAM handle, int code) {
+    state().stream = handle;
+    state().stream_code = code;
+}
+
+void queue_set_position(const std::vector<BOOL>& results, int code) {
+    state().set_results.assign(results.begin(), results.end());
+    state().set_code = code;
+}
+
+void queue_positions(const std::vector<QWORD>& positions) {
+    state().positions.assign(positions.begin(), positions.end());
+}
+
+void set_error(int code) { state().error = code; }
+const void* last_stream_data() { return state().stream_data; }
+QWORD last_stream_length() { return state().stream_length; }
+
+}  // namespace fake_audio
+
+using namespace fake_audio;
+
+DWORD BASS_GetVersion() {
+    record("BASS_GetVersion");
+    return state().version;
+}
+
+BOOL BASS_Init(int device, DWORD freq, DWORD flags, HWND window, const void* device_id) {
+    record("BASS_Init", device, freq, flags, window, device_id);
+    auto& s = state();
+    s.error = s.init_fails ? s.init_code : BASS_OK;
+    return s.init_fails ? FALSE : TRUE;
+}
+
+int BASS_ErrorGetCode() {
+    record("BASS_ErrorGetCode");
+    return state().error;
+}
+
+HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length, DWORD flags) {
+    record("BASS_StreamCreateFile", mem, file, offset, length, flags);
+    auto& s = state();
+    s.stream_data = file;
+    s.stream_length = length;
+    s.error = s.stream ? BASS_OK : s.stream_code;
+    return s.stream;
+}
+
+BOOL BASS_ChannelPlay(DWORD handle, BOOL restart) {
+    record("BASS_ChannelPlay", handle, restart);
+    state().error = BASS_OK;
+    return TRUE;
+}
+
+BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos) {
+    record("BASS_ChannelSetPosition", handle, pos);
+    auto& s = state();
+    BOOL result = TRUE;
+    if (!s.set_results.empty()) {
+        result = s.set_results.front();
+        s.set_results.pop_front();
+    }
+    s.error = result ? BASS_OK : s.set_code;
+    return result;
+}
+
+QWORD BASS_ChannelGetPosition(DWORD handle) {
+    record("BASS_ChannelGetPosition", handle);
+    auto& s = state();
+    if (!s.positions.empty()) {
+        s.last_position = s.positions.front();
+        if (s.positions.size() > 1) s.positions.pop_front();
+    }
+    s.error = BASS_OK;
+    return s.last_position;
+}
+
+BOOL BASS_ChannelStop(DWORD handle) {
+    record("BASS_ChannelStop", handle);
+    state().error = BASS_OK;
+    return TRUE;
+}
+
+BOOL BASS_StreamFree(HSTREAM handle) {
+    record("BASS_StreamFree", handle);
+    state().error = BASS_OK;
+    return TRUE;
+}
+
+BOOL BASS_Free() {
+    record("BASS_Free");
+    state().error = BASS_OK;
+    return TRUE;
+}
