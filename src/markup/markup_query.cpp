@@ -56,8 +56,9 @@ const char* markup_query(const char* path) {
 int32_t markup_query_int(const char* path) {
     const char* text = markup_query(path);
     if (text == nullptr) return 0;
-    // atoi itself is undefined for out-of-range text; this is what glibc's atoi
-    // does, minus the undefined part: strtol saturates, the narrowing wraps.
+    // atoi is undefined for text out of range; this is what glibc's atoi does
+    // without the undefined part: strtol saturates at the range of long, and
+    // the narrowing to 32 bits wraps.
     return static_cast<int32_t>(std::strtol(text, nullptr, 10));
 }
 
