@@ -1,0 +1,156 @@
+// The reporting half of the SDL platform: standard-output writes standing in
+// for the Win32 console, modal message boxes, and the per-thread error code.
+#include <SDL2/SDL_error.h>
+#include <SDL2/SDL_messagebox.h>
+
+#include <cerrno>
+#include <csignal>
+#include <ctime>
+#include <fcntl.h>
+#include <pthread.h>
+#include <string>
+#include <unistd.h>
+
+#include "shell/platform.h"
+#include "shell/platform_sdl_internal.h"
+
+namespace {
+
+// Win32 keeps the last error per thread; a test thread that dismisses a box
+// must not disturb the program thread's code.
+thread_local DWORD last_error = ERROR_SUCCESS;
+
+// Handles of the two standard streams, in the small numbers Win32 uses.
+constexpr HANDLE kStdOutHandle = 0x7;
+constexpr HANDLE kStdErrHandle = 0xB;
+
+constexpr DWORD kErrorWriteFault = 29;
+constexpr DWORD kErrorBrokenPipe = 109;
+
+constexpr UINT kIconMask = 0xF0;
+constexpr UINT kIconError = 0x10;
+constexpr UINT kIconWarning = 0x30;
+constexpr UINT kIconInformation = 0x40;
+
+bool descriptor_open(int fd) { return fcntl(fd, F_GETFD) != -1; }
+
+}  // namespace
+
+void set_last_error(DWORD code) { last_error = code; }
+
+DWORD GetLastError() { return last_error; }
+
+void report_sdl_failure(const char* sdl_call, DWORD code) {
+    set_last_error(code);
+    std::string line = std::string("platform: ") + sdl_call + " failed: " + SDL_GetError() + "\n";
+    write_fully(STDERR_FILENO, line.data(), line.size(), nullptr);
+}
+
+bool write_fully(int fd, const void* text, size_t size, size_t* written) {
+    // A reader that went away must make the write fail, as it does on Win32,
+    // not end the process: SIGPIPE is held back for this thread during the
+    // write and a SIGPIPE the write raised is taken off again.
+    sigset_t pipe_only, old_mask, pending;
+    sigemptyset(&pipe_only);
+    sigaddset(&pipe_only, SIGPIPE);
+    sigemptyset(&pending);
+    sigpending(&pending);
+    const bool was_pending = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipe_only, &old_mask);
+
+    const char* bytes = static_cast<const char*>(text);
+    size_t done = 0;
+    int error = 0;
+    while (done < size) {
+        ssize_t n = write(fd, bytes + done, size - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            error = n < 0 ? errno : EIO;
+            break;
+        }
+    }
+    if (error == EPIPE && !was_pending) {
+        timespec no_wait{};
+        sigtimedwait(&pipe_only, nullptr, &no_wait);
+    }
+    pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+    if (written) *written = done;
+    errno = error;
+    return error == 0;
+}
+
+HANDLE GetStdHandle(DWORD which) {
+    int fd = -1;
+    HANDLE handle = 0;
+    if (which == STD_OUTPUT_HANDLE) {
+        fd = STDOUT_FILENO;
+        handle = kStdOutHandle;
+    } else if (which == STD_ERROR_HANDLE) {
+        fd = STDERR_FILENO;
+        handle = kStdErrHandle;
+    } else {
+        set_last_error(ERROR_INVALID_HANDLE);
+        return INVALID_HANDLE_VALUE;
+    }
+    // Win32 gives a null handle to a process that has no such stream.
+    return descriptor_open(fd) ? handle : 0;
+}
+
+BOOL WriteConsoleA(HANDLE console, const void* buffer, DWORD count, DWORD* written,
+                   void* /*reserved*/) {
+    if (written) *written = 0;
+    int fd = console == kStdOutHandle ? STDOUT_FILENO
+             : console == kStdErrHandle ? STDERR_FILENO
+                                        : -1;
+    if (fd < 0) {
+        set_last_error(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!buffer && count > 0) {
+        set_last_error(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    size_t done = 0;
+    bool ok = write_fully(fd, buffer, count, &done);
+    if (written) *written = static_cast<DWORD>(done);
+    if (!ok) {
+        set_last_error(errno == EBADF   ? ERROR_INVALID_HANDLE
+                       : errno == EPIPE ? kErrorBrokenPipe
+                                        : kErrorWriteFault);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
+    const char* shown_caption = caption ? caption : "Error";  // Win32's default caption
+    const char* shown_text = text ? text : "";
+    // Standard error first: with no display, a failed box, or nobody at the
+    // screen, the message still reaches a log.
+    std::string echo = std::string(shown_caption) + ": " + shown_text + "\n";
+    write_fully(STDERR_FILENO, echo.data(), echo.size(), nullptr);
+
+    SDL_Window* parent = nullptr;
+    if (owner != 0) {
+        parent = sdl_window_of(owner);
+        if (!parent) {
+            set_last_error(ERROR_INVALID_WINDOW_HANDLE);
+            return 0;
+        }
+    }
+    Uint32 flags = 0;
+    switch (type & kIconMask) {
+        case kIconError: flags = SDL_MESSAGEBOX_ERROR; break;
+        case kIconWarning: flags = SDL_MESSAGEBOX_WARNING; break;
+        case kIconInformation: flags = SDL_MESSAGEBOX_INFORMATION; break;
+        default: break;
+    }
+    if (SDL_ShowSimpleMessageBox(flags, shown_caption, shown_text, parent) != 0) {
+        report_sdl_failure("SDL_ShowSimpleMessageBox", ERROR_NO_DISPLAY);
+        return 0;
+    }
+    return IDOK;
+}

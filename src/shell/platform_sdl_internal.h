@@ -1,0 +1,18 @@
+// What the files of the SDL platform share with each other; nothing outside
+// src/shell/platform_sdl*.cpp includes this.
+#pragma once
+
+#include <SDL2/SDL_video.h>
+
+#include "shell/platform.h"
+
+// Sets the code that GetLastError reports for the calling thread.
+void set_last_error(DWORD code);
+// A platform call failed because an SDL call did: sets the code and prints
+// SDL's own reason on standard error, where no reason is ever lost.
+void report_sdl_failure(const char* sdl_call, DWORD code);
+// Writes all of text to a file descriptor, retrying after signals and short
+// writes. False when the descriptor refused (closed, broken pipe, full disk).
+bool write_fully(int fd, const void* text, size_t size, size_t* written);
+// The SDL window of a live window handle, or null.
+SDL_Window* sdl_window_of(HWND window);
