@@ -1,0 +1,43 @@
+// Test content for demo-capture: a scratch folder holding config.xml and a
+// blob.dat of five small PCX pictures and a short MP3, all made here.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+
+struct ScratchDir {
+    std::string path;
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    std::string file(const std::string& name) const { return path + "/" + name; }
+};
+
+Bytes read_file(const std::string& path);
+void write_file(const std::string& path, const Bytes& bytes);
+
+// A three-plane PCX (RLE, 8 bits a plane) of width x height; rgb holds the
+// rows from the top.
+Bytes make_pcx_rgb(int width, int height, const Bytes& rgb);
+// A one-plane PCX with the 768-byte palette after the marker byte 12.
+Bytes make_pcx_indexed(int width, int height, const Bytes& indices, const Bytes& palette);
+
+// A stereo 44100 Hz MP3 (LAME, 128 kbit/s) of a tone sweep, `seconds` long.
+Bytes make_mp3(double seconds);
+
+// The pack format: magic, entries back to back, (offset, size) per entry, count.
+Bytes make_pack(const std::vector<Bytes>& entries);
+
+std::string make_config(int width, int height, int viewport_width, int viewport_height);
+
+// config.xml and blob.dat in dir: five 64 x 64 pictures that differ left from
+// right and top from bottom (so a mirrored or flipped frame shows), the music
+// of make_mp3(seconds), a 400 x 300 window with a 16:10 drawing area.
+void stage_presentation(const ScratchDir& dir, double seconds);
+
+// 16-bit stereo samples of `mpg123 -q -s file`, the reference decoder.
+std::vector<int16_t> decode_with_mpg123(const std::string& mp3_path);

@@ -1,0 +1,306 @@
+// demo-capture run as a program on content made here, checked against the
+// program's own renderer driven in this process, against the mpg123 command's
+// decode, and for leaving the pack alone. Runs under a display (xvfb-run).
+#include <GL/gl.h>
+#include <SDL2/SDL.h>
+#include <gtest/gtest.h>
+#include <png.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "capture_content.h"
+#include "config/settings.h"
+#include "fakes/platform_fake.h"
+#include "frame_clock.h"
+#include "resources/pack.h"
+#include "resources/textures.h"
+#include "timeline/time_source.h"
+#include "video/scene.h"
+
+namespace {
+
+struct ToolRun {
+    int status;  // exit status, or 128 + signal
+    std::string out;
+    std::string err;
+};
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+ToolRun run_tool(const ScratchDir& dir, const std::string& args) {
+    const std::string command = "cd '" + dir.path + "' && '" DEMO_CAPTURE_PATH "' " + args +
+                                " > tool.out 2> tool.err";
+    const int raw = std::system(command.c_str());
+    ToolRun run{-1, slurp(dir.file("tool.out")), slurp(dir.file("tool.err"))};
+    if (WIFEXITED(raw)) run.status = WEXITSTATUS(raw);
+    if (WIFSIGNALED(raw)) run.status = 128 + WTERMSIG(raw);
+    return run;
+}
+
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb;  // top row first
+};
+
+Picture read_png(const std::string& path) {
+    Picture picture;
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return picture;
+    image.format = PNG_FORMAT_RGB;
+    picture.rgb.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, picture.rgb.data(), 0, nullptr)) {
+        png_image_free(&image);
+        return Picture{};
+    }
+    picture.width = static_cast<int>(image.width);
+    picture.height = static_cast<int>(image.height);
+    return picture;
+}
+
+// The program's window set-up, done here by hand from the settings: a GL
+// context of the window size, then what init_gl_state does before it builds
+// the textures.
+struct ReferenceRenderer {
+    SDL_Window* window = nullptr;
+    SDL_GLContext context = nullptr;
+
+    bool open(const ScratchDir& dir) {
+        fake_platform::reset();
+        if (load_settings(dir.file("config.xml").c_str()) != 0) return false;
+        set_pack_path(dir.file("blob.dat").c_str());
+        if (read_pack() != 0) return false;
+        if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+        SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
+        SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
+        SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+        SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
+        SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+        window = SDL_CreateWindow("reference", 0, 0, Settings.window_width, Settings.window_height,
+                                  SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+        if (!window) return false;
+        context = SDL_GL_CreateContext(window);
+        if (!context) return false;
+        glClearColor(0, 0, 0, 0);
+        glClear(GL_COLOR_BUFFER_BIT);
+        glClearDepth(1.0);
+        glClear(GL_DEPTH_BUFFER_BIT);
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        glViewport((Settings.window_width - DisplayArea.area_width) / 2,
+                   (Settings.window_height - DisplayArea.area_height) / 2, DisplayArea.area_width,
+                   DisplayArea.area_height);
+        const double r = double(DisplayArea.area_height) / double(DisplayArea.area_width);
+        glOrtho(-1.0, 1.0, r, -r, 0.0625, 1024.0);
+        glMatrixMode(GL_MODELVIEW);
+        glLoadIdentity();
+        glDisable(GL_CULL_FACE);
+        glEnable(GL_DEPTH_TEST);
+        build_textures();
+        return true;
+    }
+
+    Picture draw(uint32_t position) {
+        timeline_position = position;
+        draw_frame();
+        glFinish();
+        const int w = Settings.window_width, h = Settings.window_height;
+        std::vector<uint8_t> rgba(static_cast<size_t>(w) * h * 4);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glReadBuffer(GL_BACK);
+        glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+        Picture picture{w, h, std::vector<uint8_t>(static_cast<size_t>(w) * h * 3)};
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                for (int c = 0; c < 3; ++c)
+                    picture.rgb[(static_cast<size_t>(y) * w + x) * 3 + c] =
+                        rgba[(static_cast<size_t>(h - 1 - y) * w + x) * 4 + c];
+        return picture;
+    }
+
+    ~ReferenceRenderer() {
+        if (context) SDL_GL_DeleteContext(context);
+        if (window) SDL_DestroyWindow(window);
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    }
+};
+
+size_t differing_pixels(const Picture& a, const Picture& b) {
+    if (a.rgb.size() != b.rgb.size()) return SIZE_MAX;
+    size_t count = 0;
+    for (size_t i = 0; i < a.rgb.size(); i += 3) {
+        if (a.rgb[i] != b.rgb[i] || a.rgb[i + 1] != b.rgb[i + 1] || a.rgb[i + 2] != b.rgb[i + 2]) ++count;
+    }
+    return count;
+}
+
+std::vector<int16_t> wav_samples(const std::string& path) {
+    const Bytes file = read_file(path);
+    std::vector<int16_t> samples;
+    if (file.size() < 44) return samples;
+    samples.resize((file.size() - 44) / 2);
+    for (size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = static_cast<int16_t>(file[44 + i * 2] | (file[45 + i * 2] << 8));
+    }
+    return samples;
+}
+
+}  // namespace
+
+TEST(DemoCapture, FramesArePixelIdenticalToDrawFrameAtTheirPositions) {
+    ScratchDir dir;
+    stage_presentation(dir, 2.0);
+    // Three frames at 60 fps from step 16 (trevak overlay), and single pictures
+    // of a demo2 step, the mono overlay and the program's start.
+    const ToolRun sequence = run_tool(dir, "--start 146948 --duration 0.05 --fps 60 --out seq");
+    ASSERT_EQ(sequence.status, 0) << sequence.out << sequence.err;
+    EXPECT_NE(sequence.out.find("frame 3 / 3"), std::string::npos) << sequence.out;
+    const std::vector<uint32_t> singles = {339814, 344406, 538500, 5345596};
+    for (uint32_t position : singles) {
+        const ToolRun one = run_tool(dir, "--at " + std::to_string(position) + " --out one");
+        ASSERT_EQ(one.status, 0) << one.out << one.err;
+    }
+
+    ReferenceRenderer reference;
+    ASSERT_TRUE(reference.open(dir));
+    for (uint64_t k = 0; k < 3; ++k) {
+        char name[64];
+        std::snprintf(name, sizeof name, "seq/frame-%05llu.png", static_cast<unsigned long long>(k));
+        const Picture captured = read_png(dir.file(name));
+        ASSERT_EQ(captured.width, 400) << name;
+        ASSERT_EQ(captured.height, 300) << name;
+        const Picture drawn = reference.draw(static_cast<uint32_t>(frame_position(146948, k, 60)));
+        EXPECT_EQ(differing_pixels(captured, drawn), 0u) << name;
+    }
+    EXPECT_FALSE(std::ifstream(dir.file("seq/frame-00003.png")).good());
+
+    std::vector<Picture> pictures;
+    for (uint32_t position : singles) {
+        const std::string name = "one/position-" + std::to_string(position) + ".png";
+        pictures.push_back(read_png(dir.file(name)));
+        EXPECT_EQ(differing_pixels(pictures.back(), reference.draw(position)), 0u) << name;
+    }
+    // The comparisons above mean something only if the frames show content:
+    // different positions give different pictures, and a frame is not flat.
+    EXPECT_GT(differing_pixels(pictures[0], pictures[1]), 1000u);
+    EXPECT_GT(differing_pixels(pictures[2], pictures[3]), 1000u);
+    // The rows above the 400 x 250 drawing area stay black, the area outside the panel is white.
+    const Picture& start = pictures[3];
+    EXPECT_EQ(start.rgb[(10 * 400 + 200) * 3], 0);
+    EXPECT_EQ(start.rgb[(30 * 400 + 20) * 3], 255);
+    // The same position captured twice is the same picture.
+    EXPECT_EQ(differing_pixels(pictures[0], reference.draw(339815)), 0u);
+}
+
+TEST(DemoCapture, SoundEqualsTheMpg123DecodeOfTheFramesSpanAndThePackIsUntouched) {
+    ScratchDir dir;
+    stage_presentation(dir, 2.0);
+    const Bytes pack_before = read_file(dir.file("blob.dat"));
+    const std::vector<int16_t> reference = decode_with_mpg123(dir.file("music.mp3"));
+    ASSERT_GT(reference.size(), 2u * 44100u);
+
+    // 0.2 s at 24 fps from an odd start: sample frames 11025 .. 11025 + 8820.
+    const ToolRun run = run_tool(dir, "--start 22051 --duration 0.2 --fps 24 --out av");
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    const SampleRange range = capture_samples(22051, 4, 24);
+    ASSERT_EQ(range.first, 11025u);
+    ASSERT_EQ(range.count, 8820u);
+    const std::vector<int16_t> captured = wav_samples(dir.file("av/audio.wav"));
+    ASSERT_EQ(captured.size(), range.count * 2);
+    const std::vector<int16_t> expected(reference.begin() + range.first * 2,
+                                        reference.begin() + (range.first + range.count) * 2);
+    EXPECT_EQ(captured, expected);
+    EXPECT_NE(run.out.find("ffmpeg -framerate 24 -i av/frame-%05d.png -i av/audio.wav"),
+              std::string::npos) << run.out;
+
+    // A capture running past the end of the music: the music up to its end, then silence.
+    const uint64_t music_frames = reference.size() / 2;
+    const uint64_t start_frame = music_frames - 441;  // 10 ms before the end
+    const ToolRun tail = run_tool(dir, "--start " + std::to_string(start_frame * 2) +
+                                           " --duration 0.1 --fps 10 --out tail");
+    ASSERT_EQ(tail.status, 0) << tail.out << tail.err;
+    const std::vector<int16_t> tail_samples = wav_samples(dir.file("tail/audio.wav"));
+    ASSERT_EQ(tail_samples.size(), 4410u * 2);
+    EXPECT_TRUE(std::equal(tail_samples.begin(), tail_samples.begin() + 441 * 2,
+                           reference.begin() + start_frame * 2));
+    EXPECT_TRUE(std::all_of(tail_samples.begin() + 441 * 2, tail_samples.end(),
+                            [](int16_t s) { return s == 0; }));
+
+    EXPECT_EQ(read_file(dir.file("blob.dat")), pack_before);
+}
+
+TEST(DemoCapture, BadFilesAndOptionsEndWithAMessageNeverACrash) {
+    ScratchDir dir;
+    stage_presentation(dir, 0.5);
+    const Bytes pack = read_file(dir.file("blob.dat"));
+
+    struct Case {
+        std::string args;
+        std::string message;
+    };
+    const std::vector<Case> option_cases = {
+        {"--fps 0", "--fps"},
+        {"--duration abc", "--duration"},
+        {"--start", "needs a value"},
+        {"--bogus", "unknown option"},
+        {"--config missing.xml", "missing.xml"},
+        {"--pack missing.dat", "missing.dat"},
+        {"--pack .", "'.'"},
+        {"--out blob.dat/frames", "blob.dat"},
+    };
+    for (const Case& c : option_cases) {
+        const ToolRun run = run_tool(dir, c.args);
+        EXPECT_TRUE(run.status == 1 || run.status == 2) << c.args << ": " << run.status << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.args << ": " << run.err;
+    }
+
+    const ToolRun help = run_tool(dir, "--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--duration SECONDS"), std::string::npos);
+
+    // Broken packs: truncated, a directory pointing past the file, too few entries.
+    const std::vector<std::pair<std::string, Bytes>> packs = {
+        {"truncated", Bytes(pack.begin(), pack.begin() + pack.size() / 2)},
+        {"empty", Bytes{}},
+        {"two entries", make_pack({Bytes(10, 1), Bytes(20, 2)})},
+        {"count only", Bytes{0x99, 0x09, 0x60, 0x66, 0xFF, 0xFF, 0xFF, 0x7F}},
+    };
+    for (const auto& [label, bytes] : packs) {
+        write_file(dir.file("bad.dat"), bytes);
+        const ToolRun run = run_tool(dir, "--pack bad.dat --duration 0.1");
+        EXPECT_EQ(run.status, 1) << label << ": " << run.out << run.err;
+        EXPECT_NE(run.err.find("demo-capture: "), std::string::npos) << label << ": " << run.err;
+        EXPECT_EQ(read_file(dir.file("bad.dat")), bytes) << label;
+    }
+
+    // Six entries whose music is not an MP3: the pictures render, the sound is refused.
+    std::vector<Bytes> entries;
+    for (int i = 0; i < 5; ++i) {
+        Bytes rgb(8 * 8 * 3, static_cast<uint8_t>(i * 50));
+        entries.push_back(make_pcx_rgb(8, 8, rgb));
+    }
+    entries.push_back(Bytes(1000, 0x55));
+    write_file(dir.file("nomusic.dat"), make_pack(entries));
+    const ToolRun no_music = run_tool(dir, "--pack nomusic.dat --duration 0.05 --out nm");
+    EXPECT_EQ(no_music.status, 1) << no_music.out << no_music.err;
+    EXPECT_NE(no_music.err.find("music"), std::string::npos) << no_music.err;
+
+    // A config that does not parse.
+    write_file(dir.file("bad.xml"), Bytes{'<', 'c', 'o', 'n', 'f', 'i', 'g', '>'});
+    const ToolRun bad_config = run_tool(dir, "--config bad.xml");
+    EXPECT_EQ(bad_config.status, 1) << bad_config.err;
+    EXPECT_NE(bad_config.err.find("error: "), std::string::npos) << bad_config.err;
+    EXPECT_NE(bad_config.err.find("bad.xml"), std::string::npos) << bad_config.err;
+
+    EXPECT_EQ(read_file(dir.file("blob.dat")), pack);
+}

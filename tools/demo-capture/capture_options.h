@@ -1,0 +1,42 @@
+// The command line of demo-capture.
+//
+//   demo-capture [--config FILE] [--pack FILE] [--out DIR]
+//                [--start TICKS] [--duration SECONDS] [--fps N]
+//   demo-capture [--config FILE] [--pack FILE] [--out DIR] --at TICKS
+//   demo-capture --help
+//
+// Each option takes its value as the next argument or after '='. Numbers are
+// checked whole: "12x", "", "-3" and values out of range are refused with a
+// message that names the option.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The program's own start offset: 2672798 sample frames, in ticks.
+constexpr uint32_t kDefaultStartTicks = 5345596;
+constexpr uint32_t kDefaultFps = 60;
+constexpr uint32_t kMaxFps = 1000;
+constexpr double kDefaultSeconds = 10.0;
+constexpr double kMaxSeconds = 3600.0;
+
+struct CaptureOptions {
+    const char* config_path;
+    const char* pack_path;
+    const char* out_dir;
+    uint32_t start;       // ticks
+    uint32_t fps;
+    uint64_t frames;      // frames of the sequence (duration * fps, rounded down)
+    bool single;          // --at: one picture of position `at`, no sequence, no sound
+    uint32_t at;
+    bool help;
+};
+
+constexpr size_t kOptionErrorSize = 256;
+
+// Fills options from argv (argv[0] is skipped). Returns true when the command
+// line is usable; otherwise error holds one line saying what is wrong.
+bool parse_capture_options(int argc, const char* const* argv, CaptureOptions* options,
+                           char (&error)[kOptionErrorSize]);
+
+extern const char* const kCaptureUsage;

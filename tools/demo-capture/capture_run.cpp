@@ -1,0 +1,188 @@
+#include "capture_run.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "capture_audio.h"
+#include "config/settings.h"
+#include "frame_clock.h"
+#include "offscreen_gl.h"
+#include "png_writer.h"
+#include "resources/pack.h"
+#include "resources/textures.h"
+#include "timeline/time_source.h"
+#include "video/scene.h"
+
+namespace {
+
+// Five pictures, then the music: what the program takes at start-up.
+constexpr uint32_t kPictureEntries = 5;
+constexpr uint32_t kEntriesNeeded = kPictureEntries + 1;
+
+int fail(const char* format, const char* detail) {
+    std::fprintf(stderr, "demo-capture: ");
+    std::fprintf(stderr, format, detail);
+    std::fprintf(stderr, "\n");
+    return 1;
+}
+
+bool is_readable_file(const char* path) {
+    struct stat info;
+    return stat(path, &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// Makes dir and any missing parents; an existing folder is fine.
+bool make_folder(const char* dir, char* error, size_t error_size) {
+    std::string path(dir);
+    for (size_t at = 1; at <= path.size(); ++at) {
+        if (at != path.size() && path[at] != '/') continue;
+        const std::string part = path.substr(0, at);
+        if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
+            std::snprintf(error, error_size, "cannot make the folder %s: %s", part.c_str(),
+                          std::strerror(errno));
+            return false;
+        }
+    }
+    struct stat info;
+    if (stat(dir, &info) != 0 || !S_ISDIR(info.st_mode)) {
+        std::snprintf(error, error_size, "%s is not a folder", dir);
+        return false;
+    }
+    return true;
+}
+
+// Frames done / total and the rate, rewritten in place on a terminal; on a
+// pipe only now and then, so a log is not flooded.
+void show_progress(uint64_t done, uint64_t total, double seconds, bool final) {
+    static double last_shown = -1.0;
+    if (!final && seconds - last_shown < 0.25) return;
+    last_shown = seconds;
+    const double rate = seconds > 0.0 ? static_cast<double>(done) / seconds : 0.0;
+    std::printf("\rframe %llu / %llu, %.1f frames/s", static_cast<unsigned long long>(done),
+                static_cast<unsigned long long>(total), rate);
+    if (final) std::printf("\n");
+    std::fflush(stdout);
+}
+
+int capture_frames(const CaptureOptions& options, std::vector<uint8_t>& pixels) {
+    char error[512];
+    const uint64_t total = options.single ? 1 : options.frames;
+    const auto began = std::chrono::steady_clock::now();
+    for (uint64_t k = 0; k < total; ++k) {
+        const uint64_t position =
+            options.single ? options.at : frame_position(options.start, k, options.fps);
+        timeline_position = static_cast<uint32_t>(position);
+        draw_frame();
+        read_back_buffer(pixels.data());
+
+        char path[4096];
+        if (options.single) {
+            std::snprintf(path, sizeof path, "%s/position-%u.png", options.out_dir, options.at);
+        } else {
+            std::snprintf(path, sizeof path, "%s/frame-%05llu.png", options.out_dir,
+                          static_cast<unsigned long long>(k));
+        }
+        if (!write_frame_png(path, pixels.data(), OffscreenGl.width, OffscreenGl.height, error,
+                             sizeof error)) {
+            std::printf("\n");
+            return fail("%s", error);
+        }
+        if (options.single) {
+            std::printf("wrote %s (timeline position %u)\n", path, options.at);
+            return 0;
+        }
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+        show_progress(k + 1, total, seconds, k + 1 == total);
+    }
+    return 0;
+}
+
+int capture_sound(const CaptureOptions& options) {
+    PackEntry music{nullptr, 0};
+    take_entry("pool/trevak.mp3", &music);
+    const SampleRange range = capture_samples(options.start, options.frames, options.fps);
+    char path[4096];
+    std::snprintf(path, sizeof path, "%s/audio.wav", options.out_dir);
+    char error[512];
+    uint64_t from_music = 0;
+    if (!write_capture_audio(music.data, music.size, range.first, range.count, path, &from_music,
+                             error, sizeof error)) {
+        return fail("%s", error);
+    }
+    std::printf("wrote %s: sample frames %llu to %llu (%.3f s)\n", path,
+                static_cast<unsigned long long>(range.first),
+                static_cast<unsigned long long>(range.first + range.count),
+                static_cast<double>(range.count) / 44100.0);
+    if (from_music < range.count) {
+        std::printf("the music ends before the capture: the last %.3f s of the sound are silence\n",
+                    static_cast<double>(range.count - from_music) / 44100.0);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int run_capture(const CaptureOptions& options) {
+    char error[1024];
+    // The program's own reports would only say "missing or not readable";
+    // these name the option to change.
+    if (!is_readable_file(options.config_path)) {
+        return fail("cannot read the settings file '%s' (use --config FILE)", options.config_path);
+    }
+    if (!is_readable_file(options.pack_path)) {
+        return fail("cannot read the resource pack '%s' (use --pack FILE)", options.pack_path);
+    }
+    if (load_settings(options.config_path) != 0) {
+        return fail("the settings file '%s' is not usable (see the message above)",
+                    options.config_path);
+    }
+    std::printf("\n");  // the settings loader leaves its last note without a line end
+
+    // Read only: nothing here ever calls write_pack.
+    set_pack_path(options.pack_path);
+    if (read_pack() != 0) {
+        return fail("the resource pack '%s' is not usable (see the message above)",
+                    options.pack_path);
+    }
+    if (ResourcePack.entryCount < kEntriesNeeded) {
+        std::snprintf(error, sizeof error,
+                      "the resource pack '%s' holds %u entries; a presentation needs 6 "
+                      "(five pictures, then the music)",
+                      options.pack_path, ResourcePack.entryCount);
+        return fail("%s", error);
+    }
+    if (!make_folder(options.out_dir, error, sizeof error)) return fail("%s", error);
+
+    const int width = Settings.window_width;
+    const int height = Settings.window_height;
+    if (!create_offscreen_gl(width, height, error, sizeof error)) return fail("%s", error);
+    std::printf("rendering %dx%d (drawing area %dx%d) with %s%s\n", width, height,
+                DisplayArea.area_width, DisplayArea.area_height, offscreen_renderer(),
+                OffscreenGl.surfaceless ? ", offscreen without a display" : "");
+    init_capture_gl_state();
+    build_textures();
+
+    // The sound first: it is quick, and a pack whose music cannot be played
+    // is refused before minutes go into the pictures.
+    if (!options.single && capture_sound(options) != 0) {
+        destroy_offscreen_gl();
+        return 1;
+    }
+    std::vector<uint8_t> pixels(static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
+    const int result = capture_frames(options, pixels);
+    destroy_offscreen_gl();
+    if (result != 0 || options.single) return result;
+
+    std::printf("to make a video of it:\n"
+                "  ffmpeg -framerate %u -i %s/frame-%%05d.png -i %s/audio.wav "
+                "-c:v libx264 -pix_fmt yuv420p -c:a aac out.mp4\n",
+                options.fps, options.out_dir, options.out_dir);
+    return 0;
+}
