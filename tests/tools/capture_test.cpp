@@ -161,11 +161,12 @@ TEST(DemoCapture, FramesArePixelIdenticalToDrawFrameAtTheirPositions) {
     ScratchDir dir;
     stage_presentation(dir, 2.0);
     // Three frames at 60 fps from step 16 (trevak overlay), and single pictures
-    // of a demo2 step, the mono overlay and the program's start.
+    // of both halves of a demo2 step, each side of the mono threshold and the
+    // program's start.
     const ToolRun sequence = run_tool(dir, "--start 146948 --duration 0.05 --fps 60 --out seq");
     ASSERT_EQ(sequence.status, 0) << sequence.out << sequence.err;
     EXPECT_NE(sequence.out.find("frame 3 / 3"), std::string::npos) << sequence.out;
-    const std::vector<uint32_t> singles = {339814, 344406, 538500, 5345596};
+    const std::vector<uint32_t> singles = {339814, 344406, 538499, 538500, 5345596};
     for (uint32_t position : singles) {
         const ToolRun one = run_tool(dir, "--at " + std::to_string(position) + " --out one");
         ASSERT_EQ(one.status, 0) << one.out << one.err;
@@ -195,7 +196,7 @@ TEST(DemoCapture, FramesArePixelIdenticalToDrawFrameAtTheirPositions) {
     EXPECT_GT(differing_pixels(pictures[0], pictures[1]), 1000u);
     EXPECT_GT(differing_pixels(pictures[2], pictures[3]), 1000u);
     // The rows above the 400 x 250 drawing area stay black, the area outside the panel is white.
-    const Picture& start = pictures[3];
+    const Picture& start = pictures[4];
     EXPECT_EQ(start.rgb[(10 * 400 + 200) * 3], 0);
     EXPECT_EQ(start.rgb[(30 * 400 + 20) * 3], 255);
     // The same position captured twice is the same picture.
@@ -209,12 +210,12 @@ TEST(DemoCapture, SoundEqualsTheMpg123DecodeOfTheFramesSpanAndThePackIsUntouched
     const std::vector<int16_t> reference = decode_with_mpg123(dir.file("music.mp3"));
     ASSERT_GT(reference.size(), 2u * 44100u);
 
-    // 0.2 s at 24 fps from an odd start: sample frames 11025 .. 11025 + 8820.
-    const ToolRun run = run_tool(dir, "--start 22051 --duration 0.2 --fps 24 --out av");
+    // 0.25 s at 24 fps (6 frames) from an odd start: sample frames 11025 .. 22050.
+    const ToolRun run = run_tool(dir, "--start 22051 --duration 0.25 --fps 24 --out av");
     ASSERT_EQ(run.status, 0) << run.out << run.err;
-    const SampleRange range = capture_samples(22051, 4, 24);
+    const SampleRange range = capture_samples(22051, 6, 24);
     ASSERT_EQ(range.first, 11025u);
-    ASSERT_EQ(range.count, 8820u);
+    ASSERT_EQ(range.count, 11025u);
     const std::vector<int16_t> captured = wav_samples(dir.file("av/audio.wav"));
     ASSERT_EQ(captured.size(), range.count * 2);
     const std::vector<int16_t> expected(reference.begin() + range.first * 2,
