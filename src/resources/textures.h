@@ -1,8 +1,26 @@
 // The five textures made from the pack's pictures, rebuilt in every new GL
 // context.
+//
+// build_textures takes the next five pack entries (up, down, demo2, trevak,
+// mono), decodes each into one 4 MiB working buffer, turns it into texels
+// in place and uploads it as an RGBA texture:
+//   all five        negate_colours: colour negative with alpha 0, and every
+//                   pure green (red 0, blue 0, green not 0) fully transparent
+//                   black; prints " range [min,max] \n" of the channels
+//   trevak, mono    then grey_to_alpha: grey 255 - red with alpha red
+// Each texture has linear filtering and no mipmaps; the last one stays bound
+// and texturing is not enabled. Any GL error pending after the last upload
+// is reported as "build_textures() errors\n".
+//
+// A picture larger than the working buffer is refused with a box and gets a
+// texture name without an image; a failed allocation of the buffer is
+// reported and leaves every name 0, taking no entries.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+
+#include "resources/pcx_decoder.h"
 
 struct TextureSetRecord {
     uint32_t pictures[3];   // upPicture, downPicture, demo2Picture, in that order
@@ -14,5 +32,18 @@ enum PictureSlot { upPicture = 0, downPicture = 1, demo2Picture = 2 };
 
 extern TextureSetRecord TextureSet;
 
+// 4,194,304 bytes: room for 1,048,576 pixel words.
+constexpr uint32_t kPictureBufferWords = 1048576;
+
 // Needs a current GL context; takes the next five pack entries.
 void build_textures();
+
+// Both work on the image's width x height words at pixels, in place.
+void negate_colours(const PcxImage* image, uint32_t* pixels);
+void grey_to_alpha(const PcxImage* image, uint32_t* pixels);
+
+// Where the working buffer comes from (std::malloc unless changed; nullptr
+// restores it). The memory is released with std::free. Tests use it to
+// provoke a failed allocation.
+using PictureBufferAllocator = void* (*)(size_t bytes);
+void set_picture_buffer_allocator(PictureBufferAllocator allocate);
