@@ -37,9 +37,9 @@ std::string slurp(const std::string& path) {
     return text.str();
 }
 
-ToolRun run_tool(const ScratchDir& dir, const std::string& args) {
-    const std::string command = "cd '" + dir.path + "' && '" DEMO_CAPTURE_PATH "' " + args +
-                                " > tool.out 2> tool.err";
+ToolRun run_tool(const ScratchDir& dir, const std::string& args, const std::string& prefix = "") {
+    const std::string command = "cd '" + dir.path + "' && " + prefix + "'" DEMO_CAPTURE_PATH "' " +
+                                args + " > tool.out 2> tool.err";
     const int raw = std::system(command.c_str());
     ToolRun run{-1, slurp(dir.file("tool.out")), slurp(dir.file("tool.err"))};
     if (WIFEXITED(raw)) run.status = WEXITSTATUS(raw);
@@ -172,6 +172,11 @@ TEST(DemoCapture, FramesArePixelIdenticalToDrawFrameAtTheirPositions) {
         ASSERT_EQ(one.status, 0) << one.out << one.err;
     }
 
+    // With no display at all the tool renders through Mesa's EGL instead.
+    const ToolRun headless = run_tool(dir, "--at 5345596 --out headless", "env -u DISPLAY ");
+    ASSERT_EQ(headless.status, 0) << headless.out << headless.err;
+    EXPECT_NE(headless.out.find("offscreen without a display"), std::string::npos) << headless.out;
+
     ReferenceRenderer reference;
     ASSERT_TRUE(reference.open(dir));
     for (uint64_t k = 0; k < 3; ++k) {
@@ -199,6 +204,7 @@ TEST(DemoCapture, FramesArePixelIdenticalToDrawFrameAtTheirPositions) {
     const Picture& start = pictures[4];
     EXPECT_EQ(start.rgb[(10 * 400 + 200) * 3], 0);
     EXPECT_EQ(start.rgb[(30 * 400 + 20) * 3], 255);
+    EXPECT_EQ(differing_pixels(read_png(dir.file("headless/position-5345596.png")), start), 0u);
     // The same position captured twice is the same picture.
     EXPECT_EQ(differing_pixels(pictures[0], reference.draw(339815)), 0u);
 }

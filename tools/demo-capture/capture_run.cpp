@@ -1,6 +1,7 @@
 #include "capture_run.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -57,16 +58,18 @@ bool make_folder(const char* dir, char* error, size_t error_size) {
     return true;
 }
 
-// Frames done / total and the rate, rewritten in place on a terminal; on a
-// pipe only now and then, so a log is not flooded.
+// Frames done / total and the rate: one line rewritten in place on a
+// terminal; into a pipe or file a line every few seconds, so a log stays
+// readable.
 void show_progress(uint64_t done, uint64_t total, double seconds, bool final) {
+    static const bool terminal = isatty(fileno(stdout)) != 0;
     static double last_shown = -1.0;
-    if (!final && seconds - last_shown < 0.25) return;
+    if (!final && seconds - last_shown < (terminal ? 0.25 : 5.0)) return;
     last_shown = seconds;
     const double rate = seconds > 0.0 ? static_cast<double>(done) / seconds : 0.0;
-    std::printf("\rframe %llu / %llu, %.1f frames/s", static_cast<unsigned long long>(done),
-                static_cast<unsigned long long>(total), rate);
-    if (final) std::printf("\n");
+    std::printf("%sframe %llu / %llu, %.1f frames/s%s", terminal ? "\r" : "",
+                static_cast<unsigned long long>(done), static_cast<unsigned long long>(total), rate,
+                terminal && !final ? "" : "\n");
     std::fflush(stdout);
 }
 
