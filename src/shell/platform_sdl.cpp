@@ -236,6 +236,11 @@ bool video_ready(bool report) {
     // A close request for the last window must become WM_CLOSE only, not a
     // second one from SDL's quit event as well.
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+    // Only drivers that put a window on a screen: without a display SDL
+    // would fall back to its invisible "offscreen" driver and every window
+    // would be made without anyone seeing it. SDL_VIDEODRIVER, when set,
+    // still takes precedence over this list.
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11,wayland,KMSDRM");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
         s.video = Video::failed;
         if (report) report_sdl_failure("SDL_InitSubSystem(SDL_INIT_VIDEO)", ERROR_NO_DISPLAY);
