@@ -51,6 +51,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -76,6 +77,7 @@ constexpr int kTitledFrameLeft = 3, kTitledFrameTop = 26, kTitledFrameRight = 3,
 constexpr int kLargestClientSide = 16384;
 
 constexpr int kOnlyPixelFormat = 1;
+constexpr long long LL(int v) { return v; }
 constexpr DWORD kErrorNotSupported = 50;
 constexpr DWORD kErrorModuleNotFound = 126;
 constexpr DWORD kCdsTest = 0x00000002;
@@ -141,7 +143,8 @@ bool is_atom(const char* name) { return reinterpret_cast<uintptr_t>(name) < 0x10
 // Win32 class names compare without regard to case.
 std::string class_key(const char* name) {
     std::string key(name);
-    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : key)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return key;
 }
 
@@ -218,9 +221,35 @@ void post(HWND handle, UINT message, WPARAM wparam, LPARAM lparam, Uint32 time) 
     state().queue.push_back(msg);
 }
 
-void apply_cursor() {
-    SDL_ShowCursor(state().cursor_count >= 0 ? SDL_ENABLE : SDL_DISABLE);
+// SIGINT and SIGTERM ask the demo window to close, so that the orderly
+// shutdown runs. A second signal before the first was taken (no window to
+// take it, or the program stuck in a message box) ends the process at once.
+volatile sig_atomic_t close_requested = 0;
+
+void on_termination_signal(int signal_number) {
+    if (close_requested) {
+        std::signal(signal_number, SIG_DFL);
+        std::raise(signal_number);
+        return;
+    }
+    close_requested = 1;
 }
+
+void catch_termination_signals() {
+    for (int signal_number : {SIGINT, SIGTERM}) {
+        struct sigaction current {};
+        // A signal the parent made us ignore (background jobs) stays ignored.
+        if (sigaction(signal_number, nullptr, &current) != 0 || current.sa_handler != SIG_DFL)
+            continue;
+        struct sigaction action {};
+        action.sa_handler = on_termination_signal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        sigaction(signal_number, &action, nullptr);
+    }
+}
+
+void apply_cursor() { SDL_ShowCursor(state().cursor_count >= 0 ? SDL_ENABLE : SDL_DISABLE); }
 
 void shut_down_sdl() {
     // Leaves full screen and gives the display back its desktop mode, which
@@ -236,6 +265,7 @@ bool video_ready(bool report) {
     // A close request for the last window must become WM_CLOSE only, not a
     // second one from SDL's quit event as well.
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");  // ours below keep a way out
     // Only drivers that put a window on a screen: without a display SDL
     // would fall back to its invisible "offscreen" driver and every window
     // would be made without anyone seeing it. SDL_VIDEODRIVER, when set,
@@ -243,12 +273,15 @@ bool video_ready(bool report) {
     SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11,wayland,KMSDRM");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
         s.video = Video::failed;
-        if (report) report_sdl_failure("SDL_InitSubSystem(SDL_INIT_VIDEO)", ERROR_NO_DISPLAY);
-        else set_last_error(ERROR_NO_DISPLAY);
+        if (report)
+            report_sdl_failure("SDL_InitSubSystem(SDL_INIT_VIDEO)", ERROR_NO_DISPLAY);
+        else
+            set_last_error(ERROR_NO_DISPLAY);
         return false;
     }
     s.video = Video::ready;
     std::atexit(shut_down_sdl);
+    catch_termination_signals();
     // Nothing reads text input; without it SDL does no input-method work.
     SDL_StopTextInput();
     apply_cursor();
@@ -260,9 +293,11 @@ void queue_event(const SDL_Event& e) {
         case SDL_KEYDOWN:
         case SDL_KEYUP: {
             KeyMessage key{};
-            if (!translate_key(e.key.keysym, e.type == SDL_KEYDOWN, e.key.repeat != 0, &key)) return;
+            if (!translate_key(e.key.keysym, e.type == SDL_KEYDOWN, e.key.repeat != 0, &key))
+                return;
             HWND target = window_of_sdl_id(e.key.windowID);
-            post(target ? target : input_window(), key.message, key.vk, key.lparam, e.key.timestamp);
+            post(target ? target : input_window(), key.message, key.vk, key.lparam,
+                 e.key.timestamp);
             return;
         }
         case SDL_WINDOWEVENT:
@@ -271,18 +306,22 @@ void queue_event(const SDL_Event& e) {
                 post(target ? target : newest_window(), WM_CLOSE, 0, 0, e.window.timestamp);
             }
             return;
-        case SDL_QUIT:  // SIGINT or SIGTERM: close the demo window in order
+        case SDL_QUIT:  // the desktop session asks the program to end
             post(newest_window(), WM_CLOSE, 0, 0, e.quit.timestamp);
             return;
-        default:
-            return;
+        default: return;
     }
 }
 
 void pump_events() {
+    if (close_requested && newest_window()) {
+        close_requested = 0;
+        post(newest_window(), WM_CLOSE, 0, 0, SDL_GetTicks());
+    }
     SDL_PumpEvents();
     SDL_Event e;
-    while (SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0) queue_event(e);
+    while (SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0)
+        queue_event(e);
 }
 
 // Messages of destroyed windows are dropped, except keyboard input, which
@@ -327,7 +366,12 @@ SDL_Window* create_gl_capable_window(const char* title, int x, int y, int w, int
 }
 
 int client_side(int outer, int frame) {
-    return std::clamp(outer - frame, 1, kLargestClientSide);
+    return static_cast<int>(std::clamp<long long>(LL(outer) - frame, 1, kLargestClientSide));
+}
+
+// X11 keeps window positions in 16 bits; anything further out is clamped there.
+int screen_position(int position, int frame) {
+    return static_cast<int>(std::clamp<long long>(LL(position) + frame, -32767, 32767));
 }
 
 bool find_display_mode(long long width, long long height, const DEVMODEA& request,
@@ -443,15 +487,17 @@ HWND CreateWindowExA(DWORD, const char* class_name, const char* window_name, DWO
 
     const bool popup = (style & WS_POPUP) != 0;
     Frame frame;
-    if (!popup) frame = Frame{kTitledFrameLeft, kTitledFrameTop, kTitledFrameRight, kTitledFrameBottom};
+    if (!popup)
+        frame = Frame{kTitledFrameLeft, kTitledFrameTop, kTitledFrameRight, kTitledFrameBottom};
     const int client_w = client_side(width == kUseDefault ? 640 : width, frame.left + frame.right);
-    const int client_h = client_side(height == kUseDefault ? 480 : height, frame.top + frame.bottom);
-    const int sdl_x = x == kUseDefault ? SDL_WINDOWPOS_UNDEFINED : x + frame.left;
-    const int sdl_y = y == kUseDefault ? SDL_WINDOWPOS_UNDEFINED : y + frame.top;
+    const int client_h =
+        client_side(height == kUseDefault ? 480 : height, frame.top + frame.bottom);
+    const int sdl_x = x == kUseDefault ? SDL_WINDOWPOS_UNDEFINED : screen_position(x, frame.left);
+    const int sdl_y = y == kUseDefault ? SDL_WINDOWPOS_UNDEFINED : screen_position(y, frame.top);
     Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN;
     if (popup) flags |= SDL_WINDOW_BORDERLESS;
-    SDL_Window* sdl = create_gl_capable_window(window_name ? window_name : "", sdl_x, sdl_y, client_w,
-                                               client_h, flags);
+    SDL_Window* sdl = create_gl_capable_window(window_name ? window_name : "", sdl_x, sdl_y,
+                                               client_w, client_h, flags);
     if (!sdl) {
         report_sdl_failure("SDL_CreateWindow", ERROR_NOT_ENOUGH_MEMORY);
         return 0;
@@ -489,7 +535,8 @@ BOOL DestroyWindow(HWND handle) {
     if (w->dc) s.device_contexts.erase(w->dc);
     SDL_DestroyWindow(w->sdl);  // also releases a context current on it
     s.windows.erase(handle);
-    settle_queue();
+    // Its queued messages are settled when the queue is next read: a key
+    // released meanwhile belongs to the window that has the focus by then.
     return TRUE;
 }
 
@@ -526,8 +573,7 @@ int GetSystemMetrics(int index) {
             }
             return index == SM_CXFULLSCREEN ? area.w : area.h;
         }
-        default:
-            return 0;
+        default: return 0;
     }
 }
 
@@ -556,7 +602,9 @@ BOOL SetWindowPos(HWND handle, HWND insert_after, int x, int y, int cx, int cy, 
     if (!(flags & SWP_NOSIZE))
         SDL_SetWindowSize(w->sdl, client_side(cx, w->frame.left + w->frame.right),
                           client_side(cy, w->frame.top + w->frame.bottom));
-    if (!(flags & SWP_NOMOVE)) SDL_SetWindowPosition(w->sdl, x + w->frame.left, y + w->frame.top);
+    if (!(flags & SWP_NOMOVE))
+        SDL_SetWindowPosition(w->sdl, screen_position(x, w->frame.left),
+                              screen_position(y, w->frame.top));
     if (!(flags & SWP_NOZORDER) && insert_after == HWND_TOP &&
         (SDL_GetWindowFlags(w->sdl) & SDL_WINDOW_SHOWN))
         SDL_RaiseWindow(w->sdl);
@@ -588,7 +636,8 @@ BOOL ShowWindow(HWND handle, int command) {
     // Once mapped, a window manager may tell the real frame; the client area
     // stays as it is and the modelled outer size follows the real frame.
     int top = 0, left = 0, bottom = 0, right = 0;
-    if (!(w->style & WS_POPUP) && SDL_GetWindowBordersSize(w->sdl, &top, &left, &bottom, &right) == 0 &&
+    if (!(w->style & WS_POPUP) &&
+        SDL_GetWindowBordersSize(w->sdl, &top, &left, &bottom, &right) == 0 &&
         top + left + bottom + right > 0)
         w->frame = Frame{left, top, right, bottom};
     return was_visible;

@@ -3,13 +3,13 @@
 #include <SDL2/SDL_error.h>
 #include <SDL2/SDL_messagebox.h>
 
+#include <fcntl.h>
+#include <pthread.h>
+#include <unistd.h>
 #include <cerrno>
 #include <csignal>
 #include <ctime>
-#include <fcntl.h>
-#include <pthread.h>
 #include <string>
-#include <unistd.h>
 
 #include "shell/platform.h"
 #include "shell/platform_sdl_internal.h"
@@ -102,7 +102,7 @@ HANDLE GetStdHandle(DWORD which) {
 BOOL WriteConsoleA(HANDLE console, const void* buffer, DWORD count, DWORD* written,
                    void* /*reserved*/) {
     if (written) *written = 0;
-    int fd = console == kStdOutHandle ? STDOUT_FILENO
+    int fd = console == kStdOutHandle   ? STDOUT_FILENO
              : console == kStdErrHandle ? STDERR_FILENO
                                         : -1;
     if (fd < 0) {

@@ -12,6 +12,7 @@ struct KeyCode {
     bool extended;
 };
 
+// clang-format off
 constexpr KeyCode kKeys[] = {
     {SDLK_BACKSPACE, VK_BACK, false},   {SDLK_TAB, VK_TAB, false},
     {SDLK_RETURN, VK_RETURN, false},    {SDLK_ESCAPE, VK_ESCAPE, false},
@@ -45,6 +46,7 @@ constexpr KeyCode kKeys[] = {
     {SDLK_BACKSLASH, 0xDC, false},      {SDLK_RIGHTBRACKET, 0xDD, false},
     {SDLK_QUOTE, 0xDE, false},
 };
+// clang-format on
 
 const KeyCode* table_entry(SDL_Keycode sym) {
     for (const KeyCode& k : kKeys)
@@ -84,11 +86,15 @@ bool translate_key(const SDL_Keysym& key, bool pressed, bool repeat, KeyMessage*
     LPARAM lparam = 1;  // repeat count: SDL reports every repeat as its own event
     if (const KeyCode* k = table_entry(key.sym); k && k->extended) lparam |= kExtendedBit;
     if (alt_held) lparam |= KF_ALTDOWN_BIT;
-    if (!pressed) lparam |= KF_REPEAT_BIT | KF_UP_BIT;  // a released key was down before
-    else if (repeat) lparam |= KF_REPEAT_BIT;
+    if (!pressed)
+        lparam |= KF_REPEAT_BIT | KF_UP_BIT;  // a released key was down before
+    else if (repeat)
+        lparam |= KF_REPEAT_BIT;
     out->vk = vk;
     out->lparam = lparam;
-    if (pressed) out->message = system ? WM_SYSKEYDOWN : WM_KEYDOWN;
-    else out->message = system ? WM_SYSKEYUP : WM_KEYUP;
+    if (pressed)
+        out->message = system ? WM_SYSKEYDOWN : WM_KEYDOWN;
+    else
+        out->message = system ? WM_SYSKEYUP : WM_KEYUP;
     return true;
 }

@@ -47,7 +47,8 @@ int main() {
 
     auto start = std::chrono::steady_clock::now();
     expect(MessageBoxA(0, "nobody sees this", "headless box", MB_OK) == 0, "a box fails");
-    expect(std::chrono::steady_clock::now() - start < std::chrono::seconds(2), "a box fails at once");
+    expect(std::chrono::steady_clock::now() - start < std::chrono::seconds(2),
+           "a box fails at once");
     expect(UnregisterClassA("headless", GetModuleHandleA(nullptr)), "class goes away");
 
     if (failures == 0) std::printf("headless: ok\n");

@@ -7,17 +7,17 @@
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <functional>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "platform_sdl_xhelper.h"
@@ -87,8 +87,10 @@ protected:
 
     void TearDown() override {
         wglMakeCurrent(0, 0);
-        for (HGLRC c : contexts_) wglDeleteContext(c);
-        for (HWND w : windows_) DestroyWindow(w);
+        for (HGLRC c : contexts_)
+            wglDeleteContext(c);
+        for (HWND w : windows_)
+            DestroyWindow(w);
         ChangeDisplaySettingsA(nullptr, 0);
         UnregisterClassA(kClass, GetModuleHandleA(nullptr));
         MSG msg;
@@ -137,8 +139,10 @@ protected:
         auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
         while (!done(got) && Clock::now() < deadline) {
             MSG msg{};
-            if (PeekMessageA(&msg, 0, 0, 0, PM_REMOVE)) got.push_back(msg);
-            else SDL_Delay(2);
+            if (PeekMessageA(&msg, 0, 0, 0, PM_REMOVE))
+                got.push_back(msg);
+            else
+                SDL_Delay(2);
         }
         return got;
     }
@@ -163,7 +167,8 @@ TEST_F(PlatformSdl, ClassRegistrationAndWindowLifetimeFollowWin32) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_ALREADY_EXISTS));
     EXPECT_EQ(RegisterClassA(nullptr), 0);
 
-    EXPECT_EQ(CreateWindowExA(0, "NoSuchClass", "x", WS_POPUP, 0, 0, 320, 240, 0, 0, 0, nullptr), 0u);
+    EXPECT_EQ(CreateWindowExA(0, "NoSuchClass", "x", WS_POPUP, 0, 0, 320, 240, 0, 0, 0, nullptr),
+              0u);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANNOT_FIND_WND_CLASS));
 
     HWND w = make_window(WS_SYSMENU, "lifetime", 320, 240);
@@ -199,15 +204,17 @@ TEST_F(PlatformSdl, ClientAreaIsExactAfterTheCorrectionForBothStyles) {
         const char* title;
         int width, height;
     };
-    for (const Case& c : {Case{WS_POPUP, "client popup", 640, 480},
-                          Case{WS_SYSMENU, "client titled", 501, 377}}) {
+    for (const Case& c :
+         {Case{WS_POPUP, "client popup", 640, 480}, Case{WS_SYSMENU, "client titled", 501, 377}}) {
         SCOPED_TRACE(c.title);
         HWND w = make_window(c.style, c.title, c.width, c.height);
         ASSERT_NE(w, 0u);
         RECT before{};
         ASSERT_TRUE(GetClientRect(w, &before));
-        if (c.style & WS_POPUP) EXPECT_EQ(before.right, c.width);  // no frame at all
-        else EXPECT_LT(before.right, c.width);                      // the frame takes its share
+        if (c.style & WS_POPUP)
+            EXPECT_EQ(before.right, c.width);  // no frame at all
+        else
+            EXPECT_LT(before.right, c.width);  // the frame takes its share
         correct_client_area(w, c.width, c.height);
         RECT after{};
         ASSERT_TRUE(GetClientRect(w, &after));
@@ -348,6 +355,30 @@ TEST_F(PlatformSdl, QuitComesOnlyAfterEveryWaitingMessage) {
     EXPECT_EQ(msg.message, static_cast<UINT>(WM_QUIT));
     EXPECT_EQ(msg.wParam, 3u);
     EXPECT_FALSE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE));  // WM_QUIT is taken once
+}
+
+TEST_F(PlatformSdl, KeyReleasedAfterItsWindowWasReplacedReachesTheNewWindow) {
+    // The F4 toggle: the key-down's handler destroys the window and makes a
+    // new one; the key-up, already waiting, must reach the new window.
+    HWND old_window = make_window(WS_POPUP, "toggled away", 320, 240);
+    ASSERT_NE(old_window, 0u);
+    SDL_Event key{};
+    key.type = SDL_KEYDOWN;
+    key.key.windowID = SDL_GetWindowID(sdl_window_of(old_window));
+    key.key.keysym.sym = SDLK_F4;
+    ASSERT_EQ(SDL_PushEvent(&key), 1);
+    key.type = SDL_KEYUP;
+    ASSERT_EQ(SDL_PushEvent(&key), 1);
+    MSG msg{};
+    ASSERT_TRUE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.message, static_cast<UINT>(WM_KEYDOWN));
+    ASSERT_TRUE(DestroyWindow(old_window));
+    HWND new_window = make_window(WS_POPUP, "toggled in", 320, 240);
+    ASSERT_NE(new_window, 0u);
+    ASSERT_TRUE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.message, static_cast<UINT>(WM_KEYUP));
+    EXPECT_EQ(msg.wParam, static_cast<WPARAM>(VK_F4));
+    EXPECT_EQ(msg.hwnd, new_window);
 }
 
 TEST(PlatformSdlKeys, TranslationFollowsWin32Rules) {
@@ -528,7 +559,8 @@ TEST_F(PlatformSdl, MessageBoxEchoesToStandardErrorAndReturnsWhenDismissed) {
     dup2(saved, STDERR_FILENO);
     close(saved);
     std::string echoed(256, '\0');
-    echoed.resize(static_cast<size_t>(std::max<ssize_t>(0, pread(file, echoed.data(), echoed.size(), 0))));
+    echoed.resize(
+        static_cast<size_t>(std::max<ssize_t>(0, pread(file, echoed.data(), echoed.size(), 0))));
     close(file);
     unlink(path);
     EXPECT_EQ(result, IDOK);
@@ -550,7 +582,8 @@ TEST_F(PlatformSdl, ConsoleWritesReachStandardOutputWhateverItIs) {
     std::string text(100000, 'n');
     text[10] = '\0';
     DWORD written = 0;
-    EXPECT_TRUE(WriteConsoleA(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
+    EXPECT_TRUE(
+        WriteConsoleA(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
     EXPECT_EQ(written, text.size());
     std::string back(text.size() + 1, 'x');
     EXPECT_EQ(pread(file, back.data(), back.size(), 0), static_cast<ssize_t>(text.size()));
@@ -585,20 +618,23 @@ TEST_F(PlatformSdl, ConsoleWritesReachStandardOutputWhateverItIs) {
 TEST(PlatformSdlHeadless, WithoutADisplayWindowsFailAndNothingHangs) {
     // The probe makes no GL context, so it runs with leak checking on.
     const std::string command =
-        std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER ASAN_OPTIONS=detect_leaks=1 ") +
+        std::string(
+            "env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER ASAN_OPTIONS=detect_leaks=1 ") +
         "timeout 30 " + HEADLESS_PROBE + " 2>&1";
     FILE* child = popen(command.c_str(), "r");
     ASSERT_NE(child, nullptr);
     std::string output;
     char chunk[512];
     size_t n = 0;
-    while ((n = std::fread(chunk, 1, sizeof chunk, child)) > 0) output.append(chunk, n);
+    while ((n = std::fread(chunk, 1, sizeof chunk, child)) > 0)
+        output.append(chunk, n);
     const int status = pclose(child);
     ASSERT_TRUE(WIFEXITED(status)) << output;
     EXPECT_EQ(WEXITSTATUS(status), 0) << output;
     EXPECT_NE(output.find("headless: ok"), std::string::npos) << output;
     // SDL's own reason, and the box's text, reach standard error.
-    EXPECT_NE(output.find("platform: SDL_InitSubSystem(SDL_INIT_VIDEO) failed: "), std::string::npos)
+    EXPECT_NE(output.find("platform: SDL_InitSubSystem(SDL_INIT_VIDEO) failed: "),
+              std::string::npos)
         << output;
     EXPECT_NE(output.find("headless box: nobody sees this\n"), std::string::npos) << output;
 }
