@@ -7,9 +7,10 @@
 //
 // DEPENDENCIES
 //   SDL 2 (video, events, message boxes) and the system libGL. SDL starts on
-//   the first call that needs the display (a window, the metrics, the queue);
-//   with no display, window creation fails with ERROR_NO_DISPLAY and SDL's
-//   reason on standard error, and the message queue keeps working.
+//   the first call that needs the display (a window, the metrics, the queue),
+//   with the X11, Wayland or KMSDRM driver only: with no display, window
+//   creation fails with ERROR_NO_DISPLAY and SDL's reason on standard error,
+//   and the message queue keeps working. SDL_VIDEODRIVER, when set, is obeyed.
 //
 // LIMITATIONS
 //   - The visual of an SDL window is fixed when the window is made, so the GL
@@ -24,7 +25,8 @@
 //     each side, 26 on top for a titled window, none for WS_POPUP), or the
 //     frame the window manager reports once the window is shown. The client
 //     area is therefore always exact; the outer size is only as true as that
-//     frame.
+//     frame. Extended styles, parent, menu and creation parameter are ignored;
+//     WM_CREATE comes with lParam 0, not a CREATESTRUCT.
 //   - A full-screen display mode belongs to a window in SDL, not to the whole
 //     display: ChangeDisplaySettingsA switches the newest WS_POPUP window (and
 //     popups made later, until the mode is reset). Only the size is matched;
@@ -34,17 +36,19 @@
 //   - Messages: only what the program relies on is produced. Key messages
 //     (WM_KEYDOWN/UP, WM_SYSKEYDOWN/UP) carry the repeat count 1, the
 //     extended-key, Alt, previous-state and transition bits, but scan code 0.
-//     WM_CLOSE comes from a close request or from SIGINT/SIGTERM. There is no
-//     WM_PAINT, WM_SIZE, WM_ACTIVATE or mouse message, and TranslateMessage
-//     posts no WM_CHAR. Keyboard messages are given to a window when read, as
-//     Win32 does, so a key released after its window was destroyed reaches
-//     the window that has the focus then.
+//     WM_CLOSE comes from a close request, from SDL's quit event, or from
+//     SIGINT/SIGTERM (a second signal that finds the first not yet taken ends
+//     the process, so a program stuck in a message box can still be stopped).
+//     There is no WM_PAINT, WM_SIZE, WM_ACTIVATE or mouse message, and
+//     TranslateMessage posts no WM_CHAR. A key message whose window was
+//     destroyed before it was read goes to the window with the focus then, as
+//     Win32 hands keyboard input to a window only when it is read.
 //   - No message reaches the window procedure while a message box is open:
 //     SDL's box runs its own event loop on its own X connection.
 //   - SwapBuffers works only on a window whose context is current on the
 //     calling thread (SDL's rule); Win32 would swap any window's buffers.
-//   - Window, device-context, context and class handles are small numbers
-//     that are never reused, so a stale handle is always refused.
+//   - Window, device-context and GL-context handles are small numbers that
+//     are never reused, so a stale handle is always refused.
 #include <GL/gl.h>
 #include <SDL2/SDL.h>
 

@@ -1,5 +1,15 @@
 // The reporting half of the SDL platform: standard-output writes standing in
-// for the Win32 console, modal message boxes, and the per-thread error code.
+// for the Win32 console (KERNEL32), modal message boxes (USER32), and the
+// per-thread error code.
+//
+// LIMITATIONS
+//   - WriteConsoleA writes to whatever standard output is: a terminal, a pipe
+//     or a file. Win32's WriteConsoleA fails for pipes and files; here the
+//     notes are kept, because on Linux a redirected output is the usual way
+//     to keep them. Only a closed or broken output makes the write fail.
+//   - MessageBoxA always shows a single OK button and returns IDOK; of the
+//     style bits only the icon (MB_ICONERROR, ...) is used. Its text is also
+//     written to standard error first, so that it is never lost.
 #include <SDL2/SDL_error.h>
 #include <SDL2/SDL_messagebox.h>
 
