@@ -381,6 +381,17 @@ TEST_F(PlatformSdl, KeyReleasedAfterItsWindowWasReplacedReachesTheNewWindow) {
     EXPECT_EQ(msg.hwnd, new_window);
 }
 
+TEST_F(PlatformSdl, CursorIsHiddenWhileTheDisplayCountIsNegative) {
+    ASSERT_NE(make_window(WS_POPUP, "cursor", 320, 240), 0u);
+    EXPECT_EQ(ShowCursor(FALSE), -1);
+    EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_DISABLE);
+    EXPECT_EQ(ShowCursor(FALSE), -2);
+    EXPECT_EQ(ShowCursor(TRUE), -1);
+    EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_DISABLE);
+    EXPECT_EQ(ShowCursor(TRUE), 0);
+    EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_ENABLE);
+}
+
 TEST(PlatformSdlKeys, TranslationFollowsWin32Rules) {
     auto key = [](SDL_Keycode sym, Uint16 mod, SDL_Scancode sc = SDL_SCANCODE_UNKNOWN) {
         SDL_Keysym k{};
@@ -521,9 +532,9 @@ TEST_F(PlatformSdl, FullScreenTakesOnlyModesTheDisplayHas) {
 }
 
 TEST_F(PlatformSdl, MessageBoxEchoesToStandardErrorAndReturnsWhenDismissed) {
-    char path[] = "/tmp/platform_sdl_box_XXXXXX";
-    const int file = mkstemp(path);
-    ASSERT_GE(file, 0);
+    FILE* capture = std::tmpfile();
+    ASSERT_NE(capture, nullptr);
+    const int file = fileno(capture);
     const int saved = dup(STDERR_FILENO);
     dup2(file, STDERR_FILENO);
 
@@ -561,8 +572,7 @@ TEST_F(PlatformSdl, MessageBoxEchoesToStandardErrorAndReturnsWhenDismissed) {
     std::string echoed(256, '\0');
     echoed.resize(
         static_cast<size_t>(std::max<ssize_t>(0, pread(file, echoed.data(), echoed.size(), 0))));
-    close(file);
-    unlink(path);
+    std::fclose(capture);
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(echoed, "platform test box: first line\nsecond line\n");
 }
@@ -575,9 +585,9 @@ TEST_F(PlatformSdl, ConsoleWritesReachStandardOutputWhateverItIs) {
     const int saved = dup(STDOUT_FILENO);
 
     // A file, with zero bytes inside and more than a pipe holds at once.
-    char path[] = "/tmp/platform_sdl_console_XXXXXX";
-    const int file = mkstemp(path);
-    ASSERT_GE(file, 0);
+    FILE* capture = std::tmpfile();
+    ASSERT_NE(capture, nullptr);
+    const int file = fileno(capture);
     dup2(file, STDOUT_FILENO);
     std::string text(100000, 'n');
     text[10] = '\0';
@@ -589,8 +599,7 @@ TEST_F(PlatformSdl, ConsoleWritesReachStandardOutputWhateverItIs) {
     EXPECT_EQ(pread(file, back.data(), back.size(), 0), static_cast<ssize_t>(text.size()));
     back.resize(text.size());
     EXPECT_EQ(back, text);
-    close(file);
-    unlink(path);
+    std::fclose(capture);
 
     // A pipe whose reader has gone: the write fails, the process lives on.
     int fds[2];
