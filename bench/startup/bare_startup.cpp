@@ -3,8 +3,12 @@
 // program's platform layer and audio library make on the way to the first
 // frame (video, a hidden 800 x 600 GL window with the same attributes, the GL
 // context, the window shown, the audio device opened and running), clears
-// and swaps once. With --seconds it keeps clearing and swapping for that long
-// (or until SIGTERM), for a peak-memory comparison over a run.
+// and swaps once. With --seconds it goes on for that long (or until SIGTERM)
+// drawing what a frame of the presentation costs the driver: seven quads,
+// textured from one small texture, with the presentation's two blend modes
+// and depth test. llvmpipe compiles code for every such state and keeps it,
+// so the driver's share of a run's peak memory is in the baseline, and what
+// the program holds beyond it is its own.
 //
 //   bare_startup [--width W] [--height H] [--seconds S] [--info]
 #include <GL/gl.h>
@@ -18,6 +22,53 @@ namespace {
 
 void fill_silence(void*, Uint8* stream, int length) {
     std::memset(stream, 0, static_cast<size_t>(length));
+}
+
+void quad(float x0, float y0, float x1, float y1, float z) {
+    glBegin(GL_QUADS);
+    glTexCoord2f(0, 1); glVertex3f(x0, y1, z);
+    glTexCoord2f(1, 1); glVertex3f(x1, y1, z);
+    glTexCoord2f(1, 0); glVertex3f(x1, y0, z);
+    glTexCoord2f(0, 0); glVertex3f(x0, y0, z);
+    glEnd();
+}
+
+GLuint make_texture() {
+    static uint32_t texels[64 * 64];
+    for (uint32_t i = 0; i < 64 * 64; ++i) texels[i] = i * 2654435761u;
+    GLuint name = 0;
+    glGenTextures(1, &name);
+    glBindTexture(GL_TEXTURE_2D, name);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 64, 64, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels);
+    return name;
+}
+
+// Seven quads in the presentation's states: plain, textured, textured and
+// blended by alpha, colour writes off, and the inverting blend over all.
+void draw_like_a_frame(GLuint texture) {
+    glClear(GL_COLOR_BUFFER_BIT);
+    glColor3f(0, 0, 0);
+    quad(-1, -1, 1, 1, -2);
+    glDepthFunc(GL_ALWAYS);
+    quad(-0.7f, -0.7f, 0.7f, 0.7f, -1020);
+    glDepthFunc(GL_LEQUAL);
+    glColor3f(1, 1, 1);
+    glEnable(GL_TEXTURE_2D);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    quad(-0.7f, -0.7f, 0.7f, 0.7f, -20);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_ONE_MINUS_SRC_ALPHA, GL_SRC_ALPHA);
+    quad(-0.7f, 0, 0.7f, 0.7f, -20);
+    quad(-0.6f, -0.6f, 0.6f, 0.6f, -10);
+    glDisable(GL_TEXTURE_2D);
+    glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);
+    quad(-0.7f, -0.7f, 0.7f, 0.7f, -2);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    glBlendFunc(GL_ONE_MINUS_DST_COLOR, GL_ZERO);
+    quad(-1, -1, 1, 1, -1);
+    glDisable(GL_BLEND);
 }
 
 }  // namespace
@@ -90,6 +141,16 @@ int main(int argc, char** argv) {
     glClear(GL_COLOR_BUFFER_BIT);
     SDL_GL_SwapWindow(window);
 
+    GLuint texture = 0;
+    if (seconds > 0.0) {
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        glOrtho(-1.0, 1.0, 0.625, -0.625, 0.0625, 1024.0);
+        glMatrixMode(GL_MODELVIEW);
+        glLoadIdentity();
+        glEnable(GL_DEPTH_TEST);
+        texture = make_texture();
+    }
     const Uint64 began = SDL_GetTicks64();
     bool running = seconds > 0.0;
     while (running) {
@@ -98,7 +159,7 @@ int main(int argc, char** argv) {
             if (event.type == SDL_QUIT) running = false;
         }
         if (static_cast<double>(SDL_GetTicks64() - began) >= seconds * 1000.0) running = false;
-        glClear(GL_COLOR_BUFFER_BIT);
+        draw_like_a_frame(texture);
         SDL_GL_SwapWindow(window);
     }
 

@@ -75,6 +75,14 @@ int main(int argc, char** argv) {
     }
     if (child == 0) {
         if (dir && chdir(dir) != 0) _exit(126);
+        // The program's own output would mix with the report; it is not
+        // what is being measured.
+        const int null_device = open("/dev/null", O_WRONLY);
+        if (null_device >= 0) {
+            dup2(null_device, STDOUT_FILENO);
+            dup2(null_device, STDERR_FILENO);
+            close(null_device);
+        }
         if (shim) {
             close(report[0]);
             std::string preload = shim;
