@@ -5,8 +5,24 @@
 //   audio_library.cpp          the real one: libmpg123 decodes, SDL2 audio plays
 //   tests/fakes/audio_fake     a recorder for tests
 //
-// Error codes returned by BASS_ErrorGetCode are listed below; the
-// implementation documents which call sets which.
+// Positions are byte counts of the decoded stream, always 16-bit stereo at
+// 44100 Hz (4 bytes per sample frame, 176400 per second).
+//
+// Error codes: every call sets the code BASS_ErrorGetCode returns, BASS_OK
+// when it succeeds. The failures:
+//   BASS_ERROR_MEM       StreamCreateFile: no memory, or all 16 stream slots in use
+//   BASS_ERROR_DRIVER    Init: SDL has no audio driver, or no device could be opened
+//   BASS_ERROR_HANDLE    Channel*, StreamFree: not the handle of a live stream
+//   BASS_ERROR_FORMAT    Init: a rate other than 44100;
+//                        StreamCreateFile: MP3 frames libmpg123 cannot decode to 16 bits
+//   BASS_ERROR_POSITION  ChannelSetPosition: at or past the end (nothing changes)
+//   BASS_ERROR_INIT      StreamCreateFile, Free: Init has not succeeded (or Free ran)
+//   BASS_ERROR_ALREADY   Init: already initialised
+//   BASS_ERROR_ILLPARAM  StreamCreateFile: null data or zero length
+//   BASS_ERROR_DEVICE    Init: a device other than -1 (the default) or 1 (the first)
+//   BASS_ERROR_NOTAVAIL  StreamCreateFile: from a file name (only memory is
+//                        supported), or a flag other than BASS_STREAM_PRESCAN
+//   BASS_ERROR_FILEFORM  StreamCreateFile: the data holds no MP3 audio
 #pragma once
 
 #include <cstdint>
@@ -19,26 +35,41 @@ typedef DWORD HSTREAM;
 #define BASS_STREAM_PRESCAN 0x20000
 
 #define BASS_OK 0
-#define BASS_ERROR_MEM 1       // out of memory
-#define BASS_ERROR_FILEOPEN 2  // the data cannot be read as a stream
-#define BASS_ERROR_DRIVER 3    // no audio device could be opened
-#define BASS_ERROR_HANDLE 5    // not a valid stream handle
-#define BASS_ERROR_FORMAT 6    // the device cannot play the stream's format
-#define BASS_ERROR_POSITION 7  // position out of range (at or past the end)
-#define BASS_ERROR_INIT 8      // BASS_Init has not been called successfully
-#define BASS_ERROR_ALREADY 14  // already initialised
-#define BASS_ERROR_ILLPARAM 20 // an invalid parameter
-#define BASS_ERROR_NOTAVAIL 37 // not available
-#define BASS_ERROR_DECODE 38   // not an MP3 stream this library can decode
+#define BASS_ERROR_MEM 1
+#define BASS_ERROR_FILEOPEN 2  // not set by this implementation (no files are opened)
+#define BASS_ERROR_DRIVER 3
+#define BASS_ERROR_HANDLE 5
+#define BASS_ERROR_FORMAT 6
+#define BASS_ERROR_POSITION 7
+#define BASS_ERROR_INIT 8
+#define BASS_ERROR_ALREADY 14
+#define BASS_ERROR_ILLPARAM 20
+#define BASS_ERROR_DEVICE 23
+#define BASS_ERROR_NOTAVAIL 37
+#define BASS_ERROR_FILEFORM 41
 #define BASS_ERROR_UNKNOWN -1
 
+// 0x02030000: version 2.3.
 DWORD BASS_GetVersion();
+// Opens the default output device (device -1) at 44100 Hz, 16-bit stereo.
+// window and device_id are accepted and not used.
 BOOL BASS_Init(int device, DWORD freq, DWORD flags, HWND window, const void* device_id);
 int BASS_ErrorGetCode();
+// A stream on length bytes at file + offset (mem must be TRUE). The bytes stay
+// the caller's and must stay valid until BASS_StreamFree. The whole stream is
+// always scanned, so positions and seeks are sample-exact with or without
+// BASS_STREAM_PRESCAN. Returns 0 on failure.
 HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length, DWORD flags);
+// Starts or resumes playback (restart: from the beginning). A stream that has
+// played to its end starts again from the beginning. Playback begins with the
+// device period after the caller's next call on the channel, or after 50 ms
+// if none comes, so a position set right after Play is the first thing heard.
 BOOL BASS_ChannelPlay(DWORD handle, BOOL restart);
+// Moves to byte pos (rounded down to a whole sample frame); playing or not.
 BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos);
+// The position being heard now, in bytes; (QWORD)-1 for a bad handle.
 QWORD BASS_ChannelGetPosition(DWORD handle);
+// Stops playback; the position stays where it was heard, and Play resumes there.
 BOOL BASS_ChannelStop(DWORD handle);
 BOOL BASS_StreamFree(HSTREAM handle);
 
@@ -46,3 +77,9 @@ BOOL BASS_StreamFree(HSTREAM handle);
 // played is complete wherever it goes (the disk driver's file is flushed).
 // BASS_Init also arranges for it to run at exit.
 BOOL BASS_Free();
+
+// For measurements: the frames of one device buffer (0 before Init), and
+// the position of the start of the buffer being heard, without the smoothing
+// BASS_ChannelGetPosition applies between device periods.
+int audio_device_buffer_frames();
+QWORD audio_channel_buffer_position(DWORD handle);

@@ -48,11 +48,17 @@ int fail(Mp3Stream* stream, int result) {
     return result;
 }
 
-// Reads up to `frames` source frames at the decoder's position. Stops early
-// at the end, on an error, or where the rate changes.
+// Reads up to `frames` source frames at the decoder's position, as stereo.
+// Stops early at the end, on an error, or where the format changes.
 int64_t decode(Mp3Stream* stream, int16_t* out, int64_t frames) {
-    auto* bytes = reinterpret_cast<unsigned char*>(out);
-    size_t wanted = static_cast<size_t>(frames) * kMp3FrameBytes;
+    // Mono is read into the upper half of out and spread over both channels
+    // afterwards: libmpg123's own mono-to-stereo path rounds a few samples
+    // differently from its mono decode, and mono is what other decoders give.
+    int channels = stream->source_channels;
+    int16_t* target = channels == 1 ? out + frames : out;
+    auto* bytes = reinterpret_cast<unsigned char*>(target);
+    size_t frame_bytes = static_cast<size_t>(channels) * 2;
+    size_t wanted = static_cast<size_t>(frames) * frame_bytes;
     size_t have = 0;
     while (have < wanted) {
         size_t done = 0;
@@ -60,15 +66,18 @@ int64_t decode(Mp3Stream* stream, int16_t* out, int64_t frames) {
         have += done;
         if (result == MPG123_NEW_FORMAT) {
             long rate = 0;
-            int channels = 0, encoding = 0;
-            mpg123_getformat(stream->decoder, &rate, &channels, &encoding);
-            if (rate != stream->source_rate) break;
+            int now_channels = 0, encoding = 0;
+            mpg123_getformat(stream->decoder, &rate, &now_channels, &encoding);
+            if (rate != stream->source_rate || now_channels != channels) break;
             continue;
         }
         // No progress without an error would spin: treat it as the end.
         if (result != MPG123_OK || done == 0) break;
     }
-    return static_cast<int64_t>(have / kMp3FrameBytes);
+    int64_t got = static_cast<int64_t>(have / frame_bytes);
+    if (channels == 1)
+        for (int64_t i = 0; i < got; ++i) out[2 * i] = out[2 * i + 1] = target[i];
+    return got;
 }
 
 // Source frame index and fraction for output frame k, in exact integers.
@@ -168,15 +177,15 @@ int mp3_open(Mp3Stream* stream, const void* data, size_t size) {
     // positions depend on it. Quiet: damaged data is our caller's business,
     // not something to print. No automatic resampling: see the header.
     mpg123_param(decoder, MPG123_ADD_FLAGS,
-                 MPG123_GAPLESS | MPG123_QUIET | MPG123_FORCE_STEREO | MPG123_NO_FRANKENSTEIN, 0);
+                 MPG123_GAPLESS | MPG123_QUIET | MPG123_NO_FRANKENSTEIN, 0);
     mpg123_param(decoder, MPG123_REMOVE_FLAGS, MPG123_AUTO_RESAMPLE, 0);
-    // 16-bit stereo at whatever rate the source has.
+    // 16 bits, in the source's own rate and channels.
     mpg123_format_none(decoder);
     const long* rates = nullptr;
     size_t rate_count = 0;
     mpg123_rates(&rates, &rate_count);
     for (size_t i = 0; i < rate_count; ++i)
-        mpg123_format(decoder, rates[i], MPG123_STEREO, MPG123_ENC_SIGNED_16);
+        mpg123_format(decoder, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
     if (mpg123_replace_reader_handle(decoder, read_memory, seek_memory, nullptr) != MPG123_OK)
         return fail(stream, kMp3NoMemory);
     if (mpg123_open_handle(decoder, stream) != MPG123_OK) return fail(stream, kMp3NotMp3);
@@ -188,11 +197,13 @@ int mp3_open(Mp3Stream* stream, const void* data, size_t size) {
     int channels = 0, encoding = 0;
     if (mpg123_getformat(decoder, &rate, &channels, &encoding) != MPG123_OK)
         return fail(stream, kMp3NotMp3);
-    if (rate <= 0 || channels != 2 || encoding != MPG123_ENC_SIGNED_16) return fail(stream, kMp3BadFormat);
+    if (rate <= 0 || (channels != 1 && channels != 2) || encoding != MPG123_ENC_SIGNED_16)
+        return fail(stream, kMp3BadFormat);
     off_t length = mpg123_length(decoder);
     if (length <= 0) return fail(stream, kMp3NotMp3);
     if (mpg123_seek(decoder, 0, SEEK_SET) != 0) return fail(stream, kMp3NotMp3);
     stream->source_rate = rate;
+    stream->source_channels = channels;
     stream->source_length = length;
     // Output frame k reads source point k × rate / 44100; the last output
     // frame is the last whose point lies inside the source.

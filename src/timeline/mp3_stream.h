@@ -5,15 +5,16 @@
 // The memory stays the caller's: it is read in place, never copied whole and
 // never freed, and must outlive the stream. Any MP3 libmpg123 can decode is
 // accepted. Decoding is gapless (the encoder's delay and padding are cut), so
-// frame 0 is the first sample of the source. Mono is doubled to both
-// channels. Other rates (22050, 48000, ...) are decoded at their own rate and
+// frame 0 is the first sample of the source. Mono is decoded as mono and
+// doubled to both channels. Other rates (22050, 48000, ...) are decoded at their own rate and
 // resampled here to 44100 Hz by cubic interpolation: libmpg123's own
 // resampler gives up gapless lengths and exact seeks, which this one keeps
 // (output frame k is always computed from the same source frames around
 // k × rate / 44100, however it was reached).
 //
 // A stream whose sample rate changes part-way (files glued together) ends
-// where the change comes. One stream is used by one thread at a time.
+// where the change comes. One stream is used by one thread at a time, and
+// does not move in memory while open (libmpg123 reads through its address).
 #pragma once
 
 #include <cstddef>
@@ -35,6 +36,7 @@ struct Mp3Stream {
     // The source's own rate and length; for a source at another rate than
     // 44100, a run of decoded source frames starting at window_start.
     long source_rate = kMp3Rate;
+    int source_channels = 2;
     int64_t source_length = 0;
     int64_t window_start = 0;
     std::vector<int16_t> window;
