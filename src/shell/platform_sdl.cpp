@@ -14,7 +14,8 @@
 //
 // LIMITATIONS
 //   - The visual of an SDL window is fixed when the window is made, so the GL
-//     attributes (compatibility profile, double-buffered RGB 8-8-8, depth of
+//     attributes (compatibility profile, double-buffered RGB 8-8-8 without
+//     alpha, as the program's pixel format asks for none; depth of
 //     at least 16 bits) are set before every window. There is exactly one
 //     pixel format, index 1: ChoosePixelFormat checks that the request can be
 //     met and SetPixelFormat records it; a colour depth or depth-buffer size
@@ -77,11 +78,11 @@ constexpr HCURSOR kSystemCursor = 0x00010003;
 // The frame Win32 gives a window with a title bar and a fixed border.
 constexpr int kTitledFrameLeft = 3, kTitledFrameTop = 26, kTitledFrameRight = 3,
               kTitledFrameBottom = 3;
-// X11 cannot make windows larger than this; the GL drawable would be huge anyway.
+// Larger than any screen: X11 itself stops at 32767, and a GL drawable of
+// that size would take gigabytes.
 constexpr int kLargestClientSide = 16384;
 
 constexpr int kOnlyPixelFormat = 1;
-constexpr long long LL(int v) { return v; }
 constexpr DWORD kErrorNotSupported = 50;
 constexpr DWORD kErrorModuleNotFound = 126;
 constexpr DWORD kCdsTest = 0x00000002;
@@ -355,9 +356,10 @@ bool passes_filter(const MSG& msg, HWND window, UINT first, UINT last) {
 }
 
 SDL_Window* create_gl_capable_window(const char* title, int x, int y, int w, int h, Uint32 flags) {
-    // The visual is chosen here, from these attributes. Alpha is not asked
-    // for: a 32-bit visual would let a compositor show the window through
-    // wherever the program clears alpha to 0, which Win32 never does.
+    // The visual is chosen here, from these attributes. No alpha channel is
+    // asked for, as the program's pixel format asks for none (cAlphaBits 0)
+    // and draws with source alpha only; on some X servers a visual with alpha
+    // is a 32-bit one that a compositor blends with the desktop.
     SDL_GL_ResetAttributes();
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
     SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
@@ -370,12 +372,14 @@ SDL_Window* create_gl_capable_window(const char* title, int x, int y, int w, int
 }
 
 int client_side(int outer, int frame) {
-    return static_cast<int>(std::clamp<long long>(LL(outer) - frame, 1, kLargestClientSide));
+    return static_cast<int>(
+        std::clamp<long long>(static_cast<long long>(outer) - frame, 1, kLargestClientSide));
 }
 
 // X11 keeps window positions in 16 bits; anything further out is clamped there.
 int screen_position(int position, int frame) {
-    return static_cast<int>(std::clamp<long long>(LL(position) + frame, -32767, 32767));
+    return static_cast<int>(
+        std::clamp<long long>(static_cast<long long>(position) + frame, -32767, 32767));
 }
 
 bool find_display_mode(long long width, long long height, const DEVMODEA& request,

@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -233,6 +234,20 @@ TEST_F(PlatformSdl, ClientAreaIsExactAfterTheCorrectionForBothStyles) {
         EXPECT_EQ(x_w, c.width);
         EXPECT_EQ(x_h, c.height);
     }
+
+    // Sizes and places no screen has are clamped, never overflowed.
+    HWND odd = CreateWindowExA(0, kClass, "odd", WS_SYSMENU, INT_MAX, INT_MIN + 1, -5, INT_MAX, 0,
+                               0, 0, nullptr);
+    ASSERT_NE(odd, 0u);
+    windows_.push_back(odd);
+    RECT r{};
+    ASSERT_TRUE(GetClientRect(odd, &r));
+    EXPECT_EQ(r.right, 1);
+    EXPECT_EQ(r.bottom, 16384);
+    EXPECT_TRUE(SetWindowPos(odd, HWND_TOP, INT_MIN + 1, INT_MAX, INT_MIN, INT_MIN, 0));
+    ASSERT_TRUE(GetClientRect(odd, &r));
+    EXPECT_EQ(r.right, 1);
+    EXPECT_EQ(r.bottom, 1);
 }
 
 TEST_F(PlatformSdl, TypedKeysArriveWithWin32VirtualKeyCodes) {
