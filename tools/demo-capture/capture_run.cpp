@@ -33,6 +33,21 @@ int fail(const char* format, const char* detail) {
     return 1;
 }
 
+// The printed command must survive being pasted into a shell whatever the
+// folder is called: anything beyond plain characters is single-quoted.
+std::string shell_word(const std::string& text) {
+    bool plain = !text.empty();
+    for (char c : text) {
+        const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                          std::strchr("/._-%+,:=@", c) != nullptr;
+        plain = plain && safe;
+    }
+    if (plain) return text;
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
 bool is_readable_file(const char* path) {
     struct stat info;
     return stat(path, &info) == 0 && S_ISREG(info.st_mode);
@@ -183,9 +198,10 @@ int run_capture(const CaptureOptions& options) {
     destroy_offscreen_gl();
     if (result != 0 || options.single) return result;
 
+    const std::string frames = shell_word(std::string(options.out_dir) + "/frame-%05d.png");
+    const std::string sound = shell_word(std::string(options.out_dir) + "/audio.wav");
     std::printf("to make a video of it:\n"
-                "  ffmpeg -framerate %u -i %s/frame-%%05d.png -i %s/audio.wav "
-                "-c:v libx264 -pix_fmt yuv420p -c:a aac out.mp4\n",
-                options.fps, options.out_dir, options.out_dir);
+                "  ffmpeg -framerate %u -i %s -i %s -c:v libx264 -pix_fmt yuv420p -c:a aac out.mp4\n",
+                options.fps, frames.c_str(), sound.c_str());
     return 0;
 }
