@@ -264,7 +264,7 @@ class Presentation(unittest.TestCase):
         expected = ("window : 800 x 600 : 32b \n"
                     "area : 800 x 500 \n"
                     " ALIGNment:1,1 \n"
-                    " len 890867  len 891049  len 890882    io are go!\n"
+                    " len 890867  len 891049  len 890882   io are go!\n"
                     + self.expected_pictures_console()
                     + "BASS.DLL == 2.3.0.0 \n"
                     + self.expected_write_back())
