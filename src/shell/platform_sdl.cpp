@@ -428,6 +428,14 @@ SDL_Window* sdl_window_of(HWND window) {
     return w ? w->sdl : nullptr;
 }
 
+SDL_Window* newest_visible_sdl_window() {
+    auto& windows = state().windows;
+    for (auto it = windows.rbegin(); it != windows.rend(); ++it)
+        if (!it->second.destroying && (SDL_GetWindowFlags(it->second.sdl) & SDL_WINDOW_SHOWN))
+            return it->second.sdl;
+    return nullptr;
+}
+
 // ---- window class and window
 
 HINSTANCE GetModuleHandleA(const char* module_name) {

@@ -143,7 +143,10 @@ int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
     std::string echo = std::string(shown_caption) + ": " + shown_text + "\n";
     write_fully(STDERR_FILENO, echo.data(), echo.size(), nullptr);
 
-    SDL_Window* parent = nullptr;
+    // Without an owner the box still goes above the program's window: a
+    // window manager keeps a full-screen window above every other one unless
+    // the box is declared as belonging to it. Nothing is disabled either way.
+    SDL_Window* parent = newest_visible_sdl_window();
     if (owner != 0) {
         parent = sdl_window_of(owner);
         if (!parent) {

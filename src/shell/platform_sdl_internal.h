@@ -16,3 +16,6 @@ void report_sdl_failure(const char* sdl_call, DWORD code);
 bool write_fully(int fd, const void* text, size_t size, size_t* written);
 // The SDL window of a live window handle, or null.
 SDL_Window* sdl_window_of(HWND window);
+// The newest visible window, or null: an ownerless message box is stacked
+// above it, so that it is not hidden behind a full-screen window.
+SDL_Window* newest_visible_sdl_window();

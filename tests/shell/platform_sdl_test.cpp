@@ -547,6 +547,7 @@ TEST_F(PlatformSdl, FullScreenTakesOnlyModesTheDisplayHas) {
 }
 
 TEST_F(PlatformSdl, MessageBoxEchoesToStandardErrorAndReturnsWhenDismissed) {
+    ASSERT_NE(focused_window("under the box"), 0u);  // the box is stacked above it
     FILE* capture = std::tmpfile();
     ASSERT_NE(capture, nullptr);
     const int file = fileno(capture);
