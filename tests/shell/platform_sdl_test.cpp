@@ -38,11 +38,10 @@ struct Delivered {
     LPARAM lparam;
 };
 std::vector<Delivered> delivered;
-bool close_by_default = false;  // let DefWindowProcA destroy the window on WM_CLOSE
 
 LRESULT test_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     delivered.push_back({window, message, wparam, lparam});
-    if (message == WM_CLOSE && !close_by_default) return 0;  // as the demo does
+    if (message == WM_CLOSE) return 0;  // as the demo does: it quits, it does not destroy
     return DefWindowProcA(window, message, wparam, lparam);
 }
 
@@ -75,7 +74,6 @@ class PlatformSdl : public ::testing::Test {
 protected:
     void SetUp() override {
         delivered.clear();
-        close_by_default = false;
         WNDCLASSA wc{};
         wc.style = CS_VREDRAW | CS_HREDRAW | CS_OWNDC;
         wc.lpfnWndProc = test_proc;
