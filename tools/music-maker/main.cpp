@@ -5,6 +5,7 @@
 //   music-maker --test-signal SECONDS RATE CHANNELS KBPS OUT.mp3
 //
 // Both are deterministic: the same command writes the same bytes.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "mp3_encoder.h"
+#include "synth.h"
 #include "test_signal.h"
 
 namespace {
@@ -63,9 +65,31 @@ int test_signal(char** args) {
     return write_file(args[4], mp3) ? 0 : 1;
 }
 
+int music(const char* path) {
+    std::vector<int16_t> pcm;
+    render_music(&pcm);
+    int64_t frames = static_cast<int64_t>(pcm.size() / 2);
+    std::vector<uint8_t> mp3;
+    if (!encode_mp3(pcm.data(), frames, kMusicRate, 2, 192, &mp3)) {
+        std::fprintf(stderr, "music-maker: LAME refused the encoding parameters\n");
+        return 1;
+    }
+    if (!write_file(path, mp3)) return 1;
+    // The part the presentation plays, from its start offset on, and the whole.
+    std::vector<int16_t> shown(pcm.begin() + std::min<int64_t>(2672798, frames) * 2, pcm.end());
+    double peak, rms, shown_peak, shown_rms;
+    measure_levels(pcm, &peak, &rms);
+    measure_levels(shown, &shown_peak, &shown_rms);
+    std::printf("%s: %.1f s, %zu bytes at 192 kbps; peak %.1f dBFS, RMS %.1f dBFS "
+                "(from 60.6 s: peak %.1f, RMS %.1f)\n",
+                path, static_cast<double>(frames) / kMusicRate, mp3.size(), peak, rms, shown_peak, shown_rms);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc == 7 && std::strcmp(argv[1], "--test-signal") == 0) return test_signal(argv + 2);
+    if (argc == 2 && argv[1][0] != '-') return music(argv[1]);
     return usage();
 }
