@@ -130,18 +130,28 @@ float segment_distance(float x, float y, float x0, float y0, float x1, float y1)
     return std::hypot(x - x0 - t * dx, y - y0 - t * dy);
 }
 
+// The mono quad spans panel x from -0.55 to 0.85 (it is drawn shifted right),
+// so the panel's centre falls at 0.55 / 1.4 of the picture's width. The
+// reticle is centred there, over the emblem's centre; its dashed ring sits on
+// the emblem's inner indigo ring (panel radius 0.32), and a scale fills the
+// room on the right.
+constexpr float kTexelsPerPanelUnit = kPictureSide / 1.4f;
+constexpr float kReticleX = 0.55f * kTexelsPerPanelUnit;
+
 float viewfinder_ink(float x, float y) {
     const float side = static_cast<float>(kPictureSide);
-    const float c = side * 0.5f;
-    const float dx = x - c;
-    const float dy = y - c;
+    const float cx = kReticleX;
+    const float cy = side * 0.5f;
+    const float dx = x - cx;
+    const float dy = y - cy;
     const float d = std::hypot(dx, dy);
     const float a = std::atan2(dy, dx);
     float ink = 0.0f;
 
     // The main ring and a dashed inner ring.
     if (std::fabs(d - 150.0f) < 4.0f) ink = 1.0f;
-    if (std::fabs(d - 118.0f) < 2.5f) {
+    const float inner = 0.32f * kTexelsPerPanelUnit;
+    if (std::fabs(d - inner) < 2.5f) {
         float dash = (a + kPi) * 24.0f / (2.0f * kPi);
         if (dash - std::floor(dash) < 0.5f) ink = over(ink, 0.75f);
     }
@@ -152,38 +162,56 @@ float viewfinder_ink(float x, float y) {
     // Crosshair arms inside the ring and outside it, but for the bottom,
     // where the name goes; and a centre dot.
     bool arm_axis = std::fabs(dx) < 3.5f || std::fabs(dy) < 3.5f;
-    bool outer_arm = d > 172.0f && d < 214.0f && dy < 100.0f;
+    bool outer_arm = d > 172.0f && d < 192.0f && dy < 100.0f;
     if (arm_axis && (outer_arm || (d > 36.0f && d < 84.0f))) ink = 1.0f;
     if (d < 5.0f) ink = 1.0f;
 
-    // Corner brackets.
+    // Corner brackets, as far right of the centre as left of it.
     const float inset = 36.0f;
-    const float arm = 70.0f;
+    const float left = inset;
+    const float right = 2.0f * cx - inset;
+    const float top = inset;
+    const float bottom = side - inset;
+    const float arm = 56.0f;
     const float thick = 8.0f;
     for (int corner = 0; corner < 4; ++corner) {
-        float cx = (corner & 1) ? side - inset : inset;
-        float cy = (corner & 2) ? side - inset : inset;
+        float bx = (corner & 1) ? right : left;
+        float by = (corner & 2) ? bottom : top;
         float sx = (corner & 1) ? -1.0f : 1.0f;
         float sy = (corner & 2) ? -1.0f : 1.0f;
-        float h = segment_distance(x, y, cx, cy, cx + sx * arm, cy);
-        float v = segment_distance(x, y, cx, cy, cx, cy + sy * arm);
+        float h = segment_distance(x, y, bx, by, bx + sx * arm, by);
+        float v = segment_distance(x, y, bx, by, bx, by + sy * arm);
         if (std::min(h, v) < thick * 0.5f) ink = 1.0f;
     }
 
     // Faint scanlines inside the brackets, fading out toward them.
-    const float lo = inset + 12.0f;
-    const float hi = side - inset - 12.0f;
-    if (x > lo && x < hi && y > lo && y < hi) {
-        float edge = std::min({x - lo, hi - x, y - lo, hi - y});
+    const float lo_x = left + 12.0f;
+    const float hi_x = right - 12.0f;
+    const float lo_y = top + 12.0f;
+    const float hi_y = bottom - 12.0f;
+    if (x > lo_x && x < hi_x && y > lo_y && y < hi_y) {
+        float edge = std::min({x - lo_x, hi_x - x, y - lo_y, hi_y - y});
         float fade = std::clamp(edge / 60.0f, 0.0f, 1.0f);
         int row = static_cast<int>(y);
         if (row % 6 < 2) ink = over(ink, 0.2f * fade);
     }
 
-    // The name, small and centred under the ring, between the brackets.
-    const float cell = 5.0f;
-    const float name_left = c - text_cells("MUSTREPAX") * cell * 0.5f;
-    ink = over(ink, word_ink("MUSTREPAX", name_left, 432.0f, cell, x, y));
+    // A scale to the right: a tick every 16 texels, a long one every 64.
+    const float scale_x = right + 40.0f;
+    if (y >= 96.0f && y <= side - 96.0f) {
+        float along = y - 96.0f;
+        float nearest = std::round(along / 16.0f) * 16.0f;
+        bool major = static_cast<int>(nearest) % 64 == 0;
+        float length = major ? 40.0f : 20.0f;
+        if (std::fabs(along - nearest) < 2.0f && x > scale_x && x < scale_x + length)
+            ink = over(ink, major ? 1.0f : 0.7f);
+        if (std::fabs(x - scale_x) < 2.0f) ink = 1.0f;
+    }
+
+    // The name, small and centred under the reticle, between the brackets.
+    const float cell = 4.0f;
+    const float name_left = cx - text_cells("MUSTREPAX") * cell * 0.5f;
+    ink = over(ink, word_ink("MUSTREPAX", name_left, 438.0f, cell, x, y));
     return ink;
 }
 
