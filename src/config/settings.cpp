@@ -83,8 +83,8 @@ double clamp_real(double lower, double upper, double value) {
 
 DisplayAreaRecord letterbox_area(int32_t window_width, int32_t window_height,
                                  double viewport_width, double viewport_height) {
-    // Multiplying first keeps exact ratios exact: 800 x 600 at 4:3 gives
-    // f == 600 and the height branch, not 599.99...
+    // Multiplied before dividing, in double precision; an exact fit (800 x 600
+    // at 4:3 gives f == 600) takes the height branch.
     double f = window_width * viewport_height / viewport_width;
     if (f < window_height) return {window_width, static_cast<int32_t>(f)};
     // Here f >= height, so this side is at most window_width: the cast fits.
