@@ -13,10 +13,11 @@
 // they wait for the callback to finish before releasing its decoder).
 //
 // POSITION: what is heard now = frames handed to the device minus the buffer
-// still queued. At each callback the buffer just filled starts being heard;
-// between callbacks the position advances at 44100 frames per second of the
-// monotonic clock, never beyond the end of that buffer, never backwards
-// while playing, never past the end of the stream.
+// still queued. At each callback the buffer just filled starts being heard.
+// Between callbacks the position follows the device's clock, a line fitted
+// to the callbacks (DeviceClock below) and held 4 ms behind it to absorb
+// their jitter; it never passes the end of the last buffer handed over,
+// never goes backwards while playing, never passes the end of the stream.
 //
 // BUFFER: 512 frames (11.6 ms) on sound cards. SDL's disk and dummy drivers
 // pace themselves by sleeping whole milliseconds per buffer; measured with
@@ -39,6 +40,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -55,6 +57,14 @@ constexpr int kCardBufferFrames = 512;
 constexpr int kTimerDriverBufferFrames = 1024;
 // How long a Play waits for the call that may position it (see the header).
 constexpr int64_t kPlayGraceNs = 50'000'000;
+// The tracking loop's gains: the phase follows a tenth of each callback's
+// deviation, the rate a critically damped share of it; a callback jittering
+// by 4 ms moves the clock by a fraction of a millisecond.
+constexpr double kPhaseGain = 0.1;
+constexpr double kRateGain = kPhaseGain * kPhaseGain / 4;
+// Reported positions trail the fitted clock by this much, so that a callback
+// that comes a little late does not make the position stop and then jump.
+constexpr double kJitterMarginSeconds = 0.004;
 
 enum class Playback { kStopped, kPending, kPlaying };
 
@@ -71,11 +81,12 @@ struct ChannelState {
     // Bumped by every command that changes what should be heard next; a
     // buffer decoded under an older generation is thrown away.
     uint32_t generation = 0;
-    // The buffer being heard: its first frame, its end, and when it started.
+    // The buffer being heard: its first frame, its end, and the device frame
+    // at which it began to be heard.
     bool anchored = false;
     int64_t anchor_frame = 0;
     int64_t anchor_limit = 0;
-    int64_t anchor_ns = 0;
+    int64_t anchor_device = 0;
     int64_t reported = 0;  // the last position reported while playing
 };
 
@@ -86,8 +97,24 @@ struct Channel {
     ChannelState state;
 };
 
+// The device's clock: which of its frames is being heard at a given time.
+// The callbacks of a device come with jitter (the disk and dummy drivers
+// wake from sleeps, sound servers batch requests) while the device itself
+// plays at a steady rate, so the clock is a line fitted to the callbacks by a
+// second-order tracking loop rather than the last callback's time alone.
+struct DeviceClock {
+    bool valid = false;
+    double frame = 0;        // the device frame heard at time ns
+    int64_t ns = 0;
+    double rate = kRate;     // the device's frames per second, as measured
+    int64_t handed = 0;      // frames handed to the device so far
+
+    double heard_at(int64_t now) const { return frame + rate * static_cast<double>(now - ns) / 1e9; }
+};
+
 struct Library {
     std::mutex lock;
+    DeviceClock clock;
     bool initialised = false;
     bool exit_hook = false;
     SDL_AudioDeviceID device = 0;
@@ -130,12 +157,12 @@ Channel* find(DWORD handle) {
 }
 
 // The position being heard at time now (see POSITION above). Lock held.
-int64_t heard_frame(ChannelState& c, int64_t now) {
+int64_t heard_frame(ChannelState& c, const DeviceClock& clock, int64_t now) {
     if (c.playback != Playback::kPlaying) return c.rest_frame;
     int64_t frame = c.next_frame;  // nothing handed out since the last command
     if (c.anchored) {
-        int64_t elapsed = std::max<int64_t>(now - c.anchor_ns, 0);
-        frame = c.anchor_frame + elapsed * kRate / 1'000'000'000;
+        double device = clock.heard_at(now) - kJitterMarginSeconds * clock.rate;
+        frame = c.anchor_frame + static_cast<int64_t>(std::floor(device - static_cast<double>(c.anchor_device)));
         frame = std::min(frame, c.anchor_limit);
     }
     frame = std::clamp(frame, c.reported, c.length);
@@ -155,6 +182,26 @@ void reposition(ChannelState& c, int64_t frame) {
 // The call after a Play lets it begin (see the header).
 void release_pending(ChannelState& c) {
     if (c.playback == Playback::kPending) c.playback = Playback::kPlaying;
+}
+
+// Called at every callback with the device frame that starts being heard now.
+void track_device_clock(DeviceClock& clock, int64_t now, int frames) {
+    double handed = static_cast<double>(clock.handed);
+    if (!clock.valid) {
+        clock = DeviceClock{true, handed, now, kRate, clock.handed};
+        return;
+    }
+    double error = handed - clock.heard_at(now);
+    double period = frames / clock.rate;
+    if (std::abs(error) > 4.0 * frames) {
+        // A stall or a burst (the device was starved or restarted): start over.
+        clock.frame = handed;
+        clock.ns = now;
+        return;
+    }
+    clock.frame = clock.heard_at(now) + kPhaseGain * error;
+    clock.ns = now;
+    clock.rate = std::clamp(clock.rate + kRateGain * error / period, kRate * 0.95, kRate * 1.05);
 }
 
 void mix_channel(Library& l, int slot, int64_t now, int frames) {
@@ -191,7 +238,7 @@ void mix_channel(Library& l, int slot, int64_t now, int frames) {
         c.anchored = true;
         c.anchor_frame = start;
         c.anchor_limit = start + got;
-        c.anchor_ns = now;
+        c.anchor_device = l.clock.handed;
     }
     for (int64_t i = 0; i < got * 2; ++i) l.mixed[static_cast<size_t>(i)] += l.decoded[static_cast<size_t>(i)];
 }
@@ -205,7 +252,15 @@ void SDLCALL fill_device_buffer(void*, Uint8* out, int bytes) {
         l.mixed.resize(static_cast<size_t>(frames) * 2);
     }
     std::fill(l.mixed.begin(), l.mixed.begin() + frames * 2, 0);
+    {
+        std::lock_guard<std::mutex> guard(l.lock);
+        track_device_clock(l.clock, now, frames);
+    }
     for (int slot = 0; slot < kMaxStreams; ++slot) mix_channel(l, slot, now, frames);
+    {
+        std::lock_guard<std::mutex> guard(l.lock);
+        l.clock.handed += frames;
+    }
     auto* samples = reinterpret_cast<int16_t*>(out);
     for (int i = 0; i < frames * 2; ++i)
         samples[i] = static_cast<int16_t>(std::clamp<int32_t>(l.mixed[static_cast<size_t>(i)], -32768, 32767));
@@ -247,6 +302,7 @@ BOOL BASS_Init(int device, DWORD freq, DWORD, HWND, const void*) {
     {
         std::lock_guard<std::mutex> guard(l.lock);
         l.device = id;
+        l.clock = DeviceClock{};
         l.buffer_frames = have.samples;
         l.decoded.assign(static_cast<size_t>(have.samples) * 2, 0);
         l.mixed.assign(static_cast<size_t>(have.samples) * 2, 0);
@@ -343,7 +399,7 @@ QWORD BASS_ChannelGetPosition(DWORD handle) {
     }
     release_pending(channel->state);
     l.error = BASS_OK;
-    return static_cast<QWORD>(heard_frame(channel->state, now_ns())) * kMp3FrameBytes;
+    return static_cast<QWORD>(heard_frame(channel->state, l.clock, now_ns())) * kMp3FrameBytes;
 }
 
 BOOL BASS_ChannelStop(DWORD handle) {
@@ -354,7 +410,7 @@ BOOL BASS_ChannelStop(DWORD handle) {
     ChannelState& c = channel->state;
     if (c.playback == Playback::kStopped) return succeed();
     // Resume from what was heard, not from what was already queued.
-    int64_t frame = c.playback == Playback::kPlaying ? heard_frame(c, now_ns()) : c.next_frame;
+    int64_t frame = c.playback == Playback::kPlaying ? heard_frame(c, l.clock, now_ns()) : c.next_frame;
     reposition(c, frame);
     c.playback = Playback::kStopped;
     return succeed();
