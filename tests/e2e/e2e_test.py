@@ -164,6 +164,13 @@ class Run:
             time.sleep(0.1)
         return None
 
+    def client_origin(self):
+        wid = self.window_id()
+        info = self.xvfb.run("xwininfo", "-id", wid).stdout
+        x = int(re.search(r"Absolute upper-left X:\s+(-?\d+)", info).group(1))
+        y = int(re.search(r"Absolute upper-left Y:\s+(-?\d+)", info).group(1))
+        return x, y
+
     def key(self, *keys):
         self.xvfb.run("xdotool", "key", *keys)
 
@@ -209,6 +216,12 @@ def first_sound(audio):
     return (len(audio) - len(stripped)) & ~3
 
 
+def without_trailing_silence(audio):
+    """A stopped or closing device goes on writing silence."""
+    end = len(audio.rstrip(b"\0"))
+    return audio[:(end + 3) & ~3]
+
+
 class Presentation(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -243,14 +256,18 @@ class Presentation(unittest.TestCase):
             offset += len(entry)
         return text + "io are out! %i bytes read in %i files,\n" % (offset, len(self.entries))
 
-    def assert_pictures_shown(self, shot):
+    def assert_pictures_shown(self, run):
+        """Probes a screenshot of the client area, wherever the window is
+        (a window with a title bar has its client area below the frame)."""
+        x, y = run.client_origin()
+        shot = run.screenshot()
         # 800 x 500 drawing area centred in 800 x 600: black bars of 50 rows;
         # the square panel spans x 120..680; white beside it.
-        self.assertEqual(shot.getpixel((400, 10)), (0, 0, 0))
-        self.assertEqual(shot.getpixel((400, 590)), (0, 0, 0))
-        self.assertEqual(shot.getpixel((40, 300)), (255, 255, 255))
-        self.assertEqual(shot.getpixel((760, 300)), (255, 255, 255))
-        panel = shot.crop((130, 60, 670, 540))
+        self.assertEqual(shot.getpixel((x + 400, y + 10)), (0, 0, 0))
+        self.assertEqual(shot.getpixel((x + 400, min(y + 590, 599))), (0, 0, 0))
+        self.assertEqual(shot.getpixel((x + 40, y + 300)), (255, 255, 255))
+        self.assertEqual(shot.getpixel((x + 760, y + 300)), (255, 255, 255))
+        panel = shot.crop((x + 130, y + 60, x + 670, y + 540))
         colours = panel.getcolors(maxcolors=1 << 20)
         self.assertGreater(len(colours), 8, "the panel shows a picture, not a flat colour")
 
@@ -258,7 +275,7 @@ class Presentation(unittest.TestCase):
         run = Run(self, self.xvfb).start()
         self.assertIsNotNone(run.window_id(), "a window appears")
         time.sleep(2.0)
-        self.assert_pictures_shown(run.screenshot())
+        self.assert_pictures_shown(run)
         run.key("Escape")
         self.assertEqual(run.wait(), 0)
         expected = ("window : 800 x 600 : 32b \n"
@@ -274,7 +291,7 @@ class Presentation(unittest.TestCase):
         # What the device played: silence at most, then the decode of the
         # music from sample frame 2672798 on, byte for byte.
         with open(run.audio, "rb") as f:
-            audio = f.read()
+            audio = without_trailing_silence(f.read())
         begin = first_sound(audio)
         played = audio[begin:]
         self.assertGreater(len(played), 176400, "at least a second of music was played")
@@ -286,15 +303,15 @@ class Presentation(unittest.TestCase):
         time.sleep(0.5)
         run.key("F4")  # to full screen
         time.sleep(1.0)
-        self.assert_pictures_shown(run.screenshot())
+        self.assert_pictures_shown(run)
         run.key("F4")  # back to a window
         time.sleep(1.0)
-        self.assert_pictures_shown(run.screenshot())
+        self.assert_pictures_shown(run)
         run.xvfb.run("xdotool", "keydown", "F4")
         time.sleep(2.0)
         run.xvfb.run("xdotool", "keyup", "F4")
         time.sleep(1.0)
-        self.assert_pictures_shown(run.screenshot())
+        self.assert_pictures_shown(run)
         run.key("Escape")
         self.assertEqual(run.wait(), 0)
         # Every build of the textures reports the five pictures: start-up and
@@ -332,8 +349,13 @@ class Presentation(unittest.TestCase):
                 shifts.append(found - START_BYTES - (pos - begin))
         jumps = [b - a for a, b in zip(shifts, shifts[1:])]
         self.assertEqual(len(jumps), 2, "two jumps, found shifts %r" % shifts)
-        self.assertAlmostEqual(jumps[0], 44100, delta=8000)
-        self.assertAlmostEqual(jumps[1], -44100, delta=8000)
+        # A seek starts from the position of the last frame and cannot take
+        # back the buffer already handed to the device (1024 frames with the
+        # disk driver), so what is heard jumps by a quarter second less that
+        # buffer and the frame's age.
+        latency = 4096 + 8000
+        self.assertTrue(44100 - latency <= jumps[0] <= 44100, shifts)
+        self.assertTrue(-44100 - latency <= jumps[1] <= -44100, shifts)
 
     def test_sigterm_and_alt_f4_shut_down_in_order(self):
         for how in ("sigterm", "alt+f4"):
@@ -349,17 +371,20 @@ class Presentation(unittest.TestCase):
                 self.assertTrue(run.stdout.endswith(self.expected_write_back()))
                 self.assertEqual(run.blob(), self.pack)
 
-    def run_failing(self, expected_boxes, allow_extra=0, **kwargs):
+    def run_failing(self, expected_boxes, **kwargs):
+        """Runs the program to its end and checks that exactly the expected
+        boxes were shown, in order (each box is echoed on standard error as
+        "error: text"). An entry may be a compiled pattern for a text whose
+        wording is not fixed."""
         run = Run(self, self.xvfb, **kwargs)
         before = run.blob()
-        self.boxes.seen.clear()
         run.start()
         self.assertEqual(run.wait(), 0)
-        for text in expected_boxes:
-            self.assertIn("error: " + text, run.stderr)
-        self.assertEqual(self.boxes.dismissed, len(expected_boxes) + allow_extra, run.stderr)
-        positions = [run.stderr.index("error: " + t) for t in expected_boxes]
-        self.assertEqual(positions, sorted(positions), "boxes in order")
+        shown = "".join(line for line in run.stderr.splitlines(True) if not line.startswith("CRITICAL:"))
+        pattern = "".join("error: " + (t.pattern if isinstance(t, re.Pattern) else re.escape(t)) + "\n"
+                          for t in expected_boxes)
+        self.assertRegex(shown, "^" + pattern + "$")
+        self.assertGreaterEqual(self.boxes.dismissed, 1)
         self.assertEqual(run.blob(), before, "blob.dat untouched")
         return run
 
@@ -384,16 +409,15 @@ class Presentation(unittest.TestCase):
         farewell = "demo attempt was a complete failure.. \n bye"
         for name, blob in (("missing", None), ("truncated", self.pack[:len(self.pack) // 2])):
             with self.subTest(pack=name):
-                run = self.run_failing([farewell], blob=blob, allow_extra=1)
                 # One box of its own says what is wrong with the pack, first.
-                self.assertIn("blob.dat", run.stderr.split("error: " + farewell)[0])
+                run = self.run_failing([re.compile(r"[^\n]*blob\.dat[^\n]*"), farewell], blob=blob)
                 self.assertNotIn("io are out!", run.stdout)
 
     def test_no_audio_device_runs_silently_on_the_clock(self):
         run = Run(self, self.xvfb, env={"SDL_AUDIODRIVER": "no-such-driver"}).start()
         self.assertIsNotNone(run.window_id())
         time.sleep(1.0)
-        self.assert_pictures_shown(run.screenshot())
+        self.assert_pictures_shown(run)
         run.key("Escape")
         self.assertEqual(run.wait(), 0)
         self.assertRegex(run.stderr, r"error: Bass_Init\(-1\) oops\? -?\d+")
