@@ -293,14 +293,42 @@ bool video_ready(bool report) {
     return true;
 }
 
+// Win32 keeps one key state for the whole system, so a key held while the
+// focused window is destroyed and replaced still repeats (bit 30 set) in the
+// new window. SDL forgets its key state when the focus window goes away: it
+// sends a release for every held key, and the next auto-repeat of the key
+// looks like a fresh press. Those releases name the window that is gone, so
+// they do not count here; and a press that follows the last press of the same
+// key within the auto-repeat delay, with no real release between them, is a
+// repeat. A release that really was lost with its window can only make a
+// press within that second look like a repeat.
+struct HeldKey {
+    bool down = false;
+    Uint32 last_press = 0;
+};
+HeldKey held_keys[256];
+constexpr Uint32 kRepeatWindowMs = 1000;
+
+bool is_repeat_press(const KeyMessage& key, bool sdl_repeat, Uint32 now) {
+    HeldKey& held = held_keys[key.vk & 0xFF];
+    bool repeat = sdl_repeat || (held.down && now - held.last_press < kRepeatWindowMs);
+    held.down = true;
+    held.last_press = now;
+    return repeat;
+}
+
 void queue_event(const SDL_Event& e) {
     switch (e.type) {
         case SDL_KEYDOWN:
         case SDL_KEYUP: {
             KeyMessage key{};
-            if (!translate_key(e.key.keysym, e.type == SDL_KEYDOWN, e.key.repeat != 0, &key))
-                return;
+            const bool pressed = e.type == SDL_KEYDOWN;
+            if (!translate_key(e.key.keysym, pressed, e.key.repeat != 0, &key)) return;
             HWND target = window_of_sdl_id(e.key.windowID);
+            if (pressed && is_repeat_press(key, e.key.repeat != 0, e.key.timestamp))
+                key.lparam |= KF_REPEAT_BIT;
+            else if (!pressed && target)
+                held_keys[key.vk & 0xFF].down = false;
             post(target ? target : input_window(), key.message, key.vk, key.lparam,
                  e.key.timestamp);
             return;
