@@ -56,7 +56,9 @@ constexpr int kMaxStreams = 16;
 constexpr int kCardBufferFrames = 512;
 constexpr int kTimerDriverBufferFrames = 1024;
 // How long a Play waits for the call that may position it (see the header).
-constexpr int64_t kPlayGraceNs = 50'000'000;
+// Long enough that a busy machine cannot slip a buffer from the old position
+// in between; the time source's next call comes within a frame anyway.
+constexpr int64_t kPlayGraceNs = 250'000'000;
 // The tracking loop's gains: the phase follows a tenth of each callback's
 // deviation, the rate a critically damped share of it; a callback jittering
 // by 4 ms moves the clock by a fraction of a millisecond.

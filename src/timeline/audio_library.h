@@ -62,7 +62,7 @@ int BASS_ErrorGetCode();
 HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length, DWORD flags);
 // Starts or resumes playback (restart: from the beginning). A stream that has
 // played to its end starts again from the beginning. Playback begins with the
-// device period after the caller's next call on the channel, or after 50 ms
+// device period after the caller's next call on the channel, or after 250 ms
 // if none comes, so a position set right after Play is the first thing heard.
 BOOL BASS_ChannelPlay(DWORD handle, BOOL restart);
 // Moves to byte pos (rounded down to a whole sample frame); playing or not.
