@@ -113,7 +113,7 @@ TEST_F(SettingsLoad, AGoodFileFillsTheRecordsAndNotesThemExactly) {
 
 TEST_F(SettingsLoad, TheShippedConfigLoads) {
     const char* source = std::getenv("TEST_SOURCE_DIR");
-    ASSERT_NE(source, nullptr);
+    ASSERT_NE(source, nullptr) << "ctest sets TEST_SOURCE_DIR to the source tree";
     std::string path = (fs::path(source) / "assets" / "config.xml").string();
     ASSERT_EQ(load_settings(path.c_str()), 0);
     EXPECT_EQ(fake_platform::console(), kGoodConsole);

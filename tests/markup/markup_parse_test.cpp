@@ -287,13 +287,16 @@ TEST_F(MarkupParse, TheTableStopsAt253Nodes) {
 }
 
 TEST_F(MarkupParse, ThePoolStopsAt2048Bytes) {
-    // "A", "B" and eight distinct texts of 250 characters take 2012 bytes,
-    // which leaves room for one more text of 35 characters and its terminator.
+    // "A", "B" and eight distinct texts of 250 characters take 2012 bytes.
     std::string input = "<a>";
     for (char c = 'a'; c < 'a' + 8; ++c) input += std::string(250, c) + "<b></b>";
     EXPECT_EQ(parse(input), 1);  // A is still open; B has been pooled (2 more bytes)
     EXPECT_EQ(MarkupDocument.pool_length, 2012u);
-    EXPECT_EQ(markup_add_text(std::string(35, 'z').c_str(), ID_TEXT), 0);
+    EXPECT_EQ(markup_add_text(std::string(34, 'z').c_str(), ID_TEXT), 0);
+    EXPECT_EQ(MarkupDocument.pool_length, 2047u);
+    // One byte left: a one-character string needs two, the empty string fits.
+    EXPECT_EQ(markup_intern("q"), nullptr);
+    EXPECT_EQ(markup_intern(""), MarkupDocument.pool + 2047);
     EXPECT_EQ(MarkupDocument.pool_length, 2048u);
     uint32_t count = MarkupDocument.node_count;
 
