@@ -98,7 +98,8 @@ int markup_handle_tag(char* token, int line) {
     if (token[0] == '/') {
         char* name = token + 1;
         cut_name(name);
-        // Interned even when it cannot match: the pool fills as the reader always did.
+        // Interned before comparing, so a closer that matches nothing still takes
+        // pool room for a new name, and a full pool fails the parse.
         const char* pooled = markup_intern(name);
         if (pooled == nullptr) return kResultNoRoom;
         int32_t current = MarkupDocument.current;
