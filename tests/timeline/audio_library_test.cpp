@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "media_files.h"
@@ -38,7 +39,10 @@ protected:
         setenv("SDL_DISKAUDIOFILE", device_file_.c_str(), 1);
         ASSERT_TRUE(BASS_Init(-1, 44100, 0, 0, nullptr)) << BASS_ErrorGetCode();
     }
-    void TearDown() override { BASS_Free(); }
+    void TearDown() override {
+        BASS_Free();
+        std::filesystem::remove_all(dir_);
+    }
 
     // Closes the device so the file is complete, and returns its samples.
     std::vector<int16_t> played() {

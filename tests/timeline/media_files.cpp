@@ -20,11 +20,14 @@ std::vector<uint8_t> read_file(const std::string& path) {
 }
 
 std::vector<int16_t> reference_decode(const std::string& mp3_path) {
-    std::string raw = scratch_dir("reference") + "/decoded.raw";
+    std::string dir = scratch_dir("reference");
+    std::string raw = dir + "/decoded.raw";
     std::string command = "mpg123 -q -s '" + mp3_path + "' > '" + raw + "'";
     std::vector<int16_t> samples;
-    if (std::system(command.c_str()) != 0) return samples;
+    bool decoded = std::system(command.c_str()) == 0;
     std::vector<uint8_t> bytes = read_file(raw);
+    std::filesystem::remove_all(dir);
+    if (!decoded) return samples;
     samples.resize(bytes.size() / 2);  // host byte order, as the command writes it
     if (!samples.empty()) std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
     return samples;

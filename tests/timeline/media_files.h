@@ -11,5 +11,5 @@ std::vector<uint8_t> read_file(const std::string& path);
 // `mpg123 -q -s` of the file: 16-bit samples in the file's own channels and
 // rate; empty when the command fails.
 std::vector<int16_t> reference_decode(const std::string& mp3_path);
-// A fresh empty directory for one test's files.
+// A fresh empty directory for one test's files; the test removes it.
 std::string scratch_dir(const std::string& test_name);
