@@ -6,6 +6,9 @@
 // -1020 far panel quad. Outside the panel the depth stays at or in front of
 // -2, so the overlays at -20 cannot spill over the panel's edges; inside it
 // the far panel quad opens the depth for this frame and the reset closes it.
+// The inversion quad writes the -1 plane over the whole view last, so the next
+// frame's background quad fails its depth test; that changes nothing, since
+// it draws the colour the buffer was just cleared to.
 #include "video/scene.h"
 
 #include <GL/gl.h>

@@ -318,6 +318,13 @@ TEST_F(Scene, FrameLeavesTheStateItFound) {
         GLdouble modelview[16];
         glGetDoublev(GL_MODELVIEW_MATRIX, modelview);
         for (int i = 0; i < 16; ++i) EXPECT_EQ(modelview[i], i % 5 == 0 ? 1.0 : 0.0) << i;
+        // The whole view area ends the frame at one depth, inside the panel
+        // and around it, so the next frame meets the same state.
+        GLfloat inside = 0.0f, outside = 1.0f;
+        glReadPixels(400, 300, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, &inside);
+        glReadPixels(20, 300, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, &outside);
+        EXPECT_EQ(inside, outside) << position;
+        EXPECT_LT(inside, 0.01f) << position;  // near: the -1 plane
         EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR)) << position;
     }
 }
