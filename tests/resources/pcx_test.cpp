@@ -201,6 +201,11 @@ TEST_F(Pcx, TruncatedDataAndSmallBuffersStayInBounds) {
     ASSERT_EQ(fake_platform::boxes().size(), 1u);
     EXPECT_EQ(fake_platform::boxes()[0], "896 / 134 ");
 
+    // Data that ends inside the picture: pixels it never reached still go
+    // through the palette, with whatever byte 2 the buffer held.
+    d = decode(one_plane(4, 1, {0xC2, 5}), 4);
+    EXPECT_EQ(d.pixels, (std::vector<uint32_t>{ramp(5), ramp(5), ramp(12), ramp(0xEE)}));
+
     // A buffer smaller than the picture: writes past it are dropped (the
     // vector is exactly the capacity, so AddressSanitizer would see an overrun).
     fake_platform::reset();
