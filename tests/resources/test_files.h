@@ -1,4 +1,4 @@
-// Small file helpers shared by the resource tests: a scratch folder that is
+// Small file utilities shared by the resource tests: a scratch folder that is
 // removed afterwards, and whole-file reads and writes.
 #pragma once
 
