@@ -13,6 +13,8 @@
 //   step        worst difference between one poll's position step and its
 //               time step, ms (polled every 1-2 ms)
 //   naive       gap and step for the position of the buffer start alone
+//   device      the longest time between two buffers, to tell the device's
+//               own stalls (a busy machine) from errors of the estimate
 //   seek        time in BASS_ChannelSetPosition (median and worst), us,
 //               and until the new position is heard, ms
 #include <sys/resource.h>
@@ -171,6 +173,16 @@ int main(int argc, char** argv) {
     std::printf("step        %.2f ms worst, %zu polls (target <= 1 ms)\n", smooth.step_ms, playing.size());
     std::printf("naive       gap %.2f ms (%.2f ms fitted), step %.2f ms\n", naive.gap_ms, naive.fitted_gap_ms,
                 naive.step_ms);
+    // How regular the device itself was: on a busy machine its thread wakes
+    // late, and no estimate can report sound that has not been played yet.
+    double longest = 0, last_change = playing.empty() ? 0 : playing.front().t;
+    for (size_t i = 1; i < playing.size(); ++i)
+        if (playing[i].naive != playing[i - 1].naive) {
+            longest = std::max(longest, playing[i].t - last_change);
+            last_change = playing[i].t;
+        }
+    std::printf("device      longest wait between buffers %.1f ms (one buffer lasts %.1f ms)\n", longest * 1000,
+                audio_device_buffer_frames() * 1000.0 / 44100);
 
     // Seeks while playing: the call, and until the position moves on from
     // the new place (the first buffer from there has reached the device).
