@@ -238,12 +238,14 @@ Canvas draw_demo2() {
 
 Canvas draw_trevak() {
     Canvas canvas = make_canvas(kPictureSide, kPictureSide);
-    // Each word sits in its half, left of the tenth the shift pushes past the
-    // panel's edge.
-    const float cell = 13.0f;
+    // Each half is shown over the panel's lower half, shifted right by 0.2
+    // or 0.15 panel half-widths. The words are placed so that on screen they
+    // lie over the emblem's rays (panel x about -0.6 to 0.6, y 0.2 to 0.5),
+    // clear of the dark rim and of the tenth clipped at the panel's edge.
+    const float cell = 10.5f;
     const float half = kPictureSide / 2.0f;
-    const float top = (half - 7.0f * cell) / 2.0f;
-    const float left = 40.0f;
+    const float top = 52.0f;
+    const float left = 56.0f;
     paint(&canvas, [=](float u, float v) {
         float x = pixel(u, kPictureSide);
         float y = pixel(v, kPictureSide);
