@@ -45,7 +45,8 @@ int take_entry(const char* name, PackEntry* entry);
 int release_entry(const char* name, PackEntry* entry);
 // 0 when the pack was written, -1 when writing failed (the old file is kept,
 // a box says why), 1 when there was no successfully read pack to write.
-// The entries are freed in every case.
+// The console lines list the entries it wrote or tried to write; the entries
+// are freed in every case.
 int write_pack();
 
 // The file read_pack and write_pack use; "blob.dat" in the current directory
