@@ -151,12 +151,13 @@ TEST_F(AudioLibraryTest, PlaysFromTheStartOffsetExactlyWhatMpg123Decodes) {
     EXPECT_EQ(unmatched, 0);
     EXPECT_GT(runs[0].frames, 44100 * 17 / 10) << "less than 1.7 s of the 2 s played";
 
-    // Positions never go back, and track the time since Play within a
-    // device buffer or two (the first buffer comes up to one period late).
+    // Positions never go back, and track the time since Play: the first
+    // buffer comes up to a period late, and on a busy machine the disk
+    // driver's thread wakes late too, so allow 0.1 s.
     for (size_t i = 1; i < polls.size(); ++i) ASSERT_GE(polls[i].position, polls[i - 1].position) << i;
     for (const Poll& p : polls) {
         double heard = (static_cast<double>(p.position) / kFrameBytes - kStartFrame) / 44100.0;
-        EXPECT_NEAR(heard, p.t, 0.060) << "at " << p.t << " s";
+        EXPECT_NEAR(heard, p.t, 0.1) << "at " << p.t << " s";
     }
     // The last position read is within a buffer of what reached the file.
     double played_frames = static_cast<double>(runs[0].frames);
@@ -301,7 +302,7 @@ TEST_F(AudioLibraryTest, StopsByItselfAtTheEndAndStopKeepsThePosition) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     ASSERT_TRUE(BASS_ChannelStop(stream));
     QWORD stopped = BASS_ChannelGetPosition(stream);
-    EXPECT_NEAR(static_cast<double>(stopped) / 176400.0, 0.5 + 0.2, 0.06);
+    EXPECT_NEAR(static_cast<double>(stopped) / 176400.0, 0.5 + 0.2, 0.1);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(BASS_ChannelGetPosition(stream), stopped);
 
