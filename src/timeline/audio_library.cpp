@@ -41,6 +41,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -283,7 +284,11 @@ BOOL BASS_Init(int device, DWORD freq, DWORD, HWND, const void*) {
     if (l.initialised) return fail(BASS_ERROR_ALREADY);
     if (device != -1 && device != 1) return fail(BASS_ERROR_DEVICE);
     if (freq != kRate) return fail(BASS_ERROR_FORMAT);
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return fail(BASS_ERROR_DRIVER);
+    // SDL's reason goes to standard error: the program shows only the code.
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        std::fprintf(stderr, "audio: %s\n", SDL_GetError());
+        return fail(BASS_ERROR_DRIVER);
+    }
 
     const char* driver = SDL_GetCurrentAudioDriver();
     bool timer_paced = driver && (std::strcmp(driver, "disk") == 0 || std::strcmp(driver, "dummy") == 0);
@@ -298,6 +303,7 @@ BOOL BASS_Init(int device, DWORD freq, DWORD, HWND, const void*) {
     // the callback always fills 44100 Hz 16-bit stereo.
     SDL_AudioDeviceID id = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (id == 0) {
+        std::fprintf(stderr, "audio: %s\n", SDL_GetError());
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return fail(BASS_ERROR_DRIVER);
     }
