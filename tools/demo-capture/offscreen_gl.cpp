@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "config/settings.h"
+#include "video/gl_view.h"
 
 OffscreenGlRecord OffscreenGl = {nullptr, nullptr, 0, 0, false};
 
@@ -81,26 +82,7 @@ bool create_offscreen_gl(int width, int height, char* error, size_t error_size) 
 }
 
 void init_capture_gl_state() {
-    glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
-    glClear(GL_COLOR_BUFFER_BIT);
-    glClearDepth(1.0);
-    glClear(GL_DEPTH_BUFFER_BIT);
-
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    const int32_t area_width = DisplayArea.area_width;
-    const int32_t area_height = DisplayArea.area_height;
-    glViewport((Settings.window_width - area_width) / 2, (Settings.window_height - area_height) / 2,
-               area_width, area_height);
-    if (area_width != 0) {
-        const double r = static_cast<double>(area_height) / static_cast<double>(area_width);
-        glOrtho(-1.0, 1.0, r, -r, 0.0625, 1024.0);
-    }
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-
-    glDisable(GL_CULL_FACE);
-    glEnable(GL_DEPTH_TEST);
+    set_up_view();
 }
 
 void read_back_buffer(uint8_t* pixels) {
