@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "resources/pack.h"
 #include "resources/pcx.h"
 #include "shell/diagnostics.h"
 
@@ -57,13 +58,6 @@ void grey_to_alpha(const PcxImage* image, uint32_t* pixels) {
 }
 
 void build_textures() {
-    auto* buffer = static_cast<uint32_t*>(gAllocate(kPictureBufferWords * sizeof(uint32_t)));
-    if (!buffer) {
-        ErrorBox("build_textures(): no memory for the %i-byte picture buffer; no textures made\n",
-                 static_cast<int>(kPictureBufferWords * sizeof(uint32_t)));
-        TextureSet = TextureSetRecord{};
-        return;
-    }
     const PictureSource sources[5] = {
         {"pool/up.pcx", &TextureSet.pictures[upPicture], false},
         {"pool/down.pcx", &TextureSet.pictures[downPicture], false},
@@ -71,6 +65,20 @@ void build_textures() {
         {"pool/trevak.pcx", &TextureSet.trevakPicture, true},
         {"pool/mono.pcx", &TextureSet.monoPicture, true},
     };
+    auto* buffer = static_cast<uint32_t*>(gAllocate(kPictureBufferWords * sizeof(uint32_t)));
+    if (!buffer) {
+        ErrorBox("build_textures(): no memory for the %i-byte picture buffer; no textures made\n",
+                 static_cast<int>(kPictureBufferWords * sizeof(uint32_t)));
+        TextureSet = TextureSetRecord{};
+        // The five pictures are still taken, so that the music stays the
+        // next entry for the time source.
+        for (const PictureSource& source : sources) {
+            PackEntry entry{};
+            take_entry(source.name, &entry);
+            release_entry(source.name, &entry);
+        }
+        return;
+    }
     PcxImage image{};
     image.pixels = buffer;
     for (const PictureSource& source : sources) {
