@@ -66,6 +66,7 @@
 #include "shell/platform.h"
 #include "shell/platform_sdl_internal.h"
 #include "shell/platform_sdl_keys.h"
+#include "shell/platform_sdl_keystate.h"
 
 namespace {
 
@@ -296,25 +297,46 @@ bool video_ready(bool report) {
 // Win32 keeps one key state for the whole system, so a key held while the
 // focused window is destroyed and replaced still repeats (bit 30 set) in the
 // new window. SDL forgets its key state when the focus window goes away: it
-// sends a release for every held key, and the next auto-repeat of the key
-// looks like a fresh press. Those releases name the window that is gone, so
-// they do not count here; and a press that follows the last press of the same
-// key within the auto-repeat delay, with no real release between them, is a
-// repeat. A release that really was lost with its window can only make a
-// press within that second look like a repeat.
+// sends a release for every held key, drops the real release if it comes
+// before the new window has the focus, and takes the next auto-repeat for a
+// fresh press. So the platform keeps its own state: releases that name a
+// window that is gone do not count, and while a key is down here but not in
+// SDL's state, the X server is asked on every pump whether it is still held.
+// Without an X server to ask, a press within the auto-repeat delay of the
+// last one counts as a repeat.
 struct HeldKey {
     bool down = false;
+    bool unknown = false;  // down here, not in SDL, and no X server to ask
+    SDL_Scancode scancode = SDL_SCANCODE_UNKNOWN;
+    SDL_Keycode sym = 0;
     Uint32 last_press = 0;
 };
 HeldKey held_keys[256];
 constexpr Uint32 kRepeatWindowMs = 1000;
 
-bool is_repeat_press(const KeyMessage& key, bool sdl_repeat, Uint32 now) {
+bool is_repeat_press(const KeyMessage& key, const SDL_Keysym& sym, bool sdl_repeat, Uint32 now) {
     HeldKey& held = held_keys[key.vk & 0xFF];
-    bool repeat = sdl_repeat || (held.down && now - held.last_press < kRepeatWindowMs);
-    held.down = true;
-    held.last_press = now;
+    bool repeat = sdl_repeat || (held.down && !held.unknown) ||
+                  (held.down && now - held.last_press < kRepeatWindowMs);
+    held = HeldKey{true, false, sym.scancode, sym.sym, now};
     return repeat;
+}
+
+void release_key(const KeyMessage& key, bool window_alive) {
+    if (window_alive) held_keys[key.vk & 0xFF] = HeldKey{};
+}
+
+// Keys that are down here but that SDL has lost track of: up is up.
+void settle_lost_keys() {
+    const Uint8* sdl_state = SDL_GetKeyboardState(nullptr);
+    for (HeldKey& held : held_keys) {
+        if (!held.down || held.unknown || sdl_state[held.scancode]) continue;
+        switch (physical_key_state(held.sym)) {
+            case PhysicalKey::up: held = HeldKey{}; break;
+            case PhysicalKey::down: break;
+            case PhysicalKey::unknown: held.unknown = true; break;
+        }
+    }
 }
 
 void queue_event(const SDL_Event& e) {
@@ -325,10 +347,10 @@ void queue_event(const SDL_Event& e) {
             const bool pressed = e.type == SDL_KEYDOWN;
             if (!translate_key(e.key.keysym, pressed, e.key.repeat != 0, &key)) return;
             HWND target = window_of_sdl_id(e.key.windowID);
-            if (pressed && is_repeat_press(key, e.key.repeat != 0, e.key.timestamp))
+            if (pressed && is_repeat_press(key, e.key.keysym, e.key.repeat != 0, e.key.timestamp))
                 key.lparam |= KF_REPEAT_BIT;
-            else if (!pressed && target)
-                held_keys[key.vk & 0xFF].down = false;
+            else if (!pressed)
+                release_key(key, target != 0);
             post(target ? target : input_window(), key.message, key.vk, key.lparam,
                  e.key.timestamp);
             return;
@@ -351,6 +373,7 @@ void pump_events() {
         close_requested = 0;
         post(newest_window(), WM_CLOSE, 0, 0, SDL_GetTicks());
     }
+    settle_lost_keys();
     SDL_PumpEvents();
     SDL_Event e;
     while (SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0)
