@@ -205,20 +205,29 @@ void destroy_gl_window() {
     HINSTANCE instance = GetModuleHandleA(nullptr);
     wglMakeCurrent(0, 0);
 
-    if (wglDeleteContext(WindowContext.gl_context))
-        WindowContext.gl_context = 0;
-    else
-        ErrorBox("WglDeleteContext(0x%x) failure", WindowContext.gl_context);
+    // A handle that is already null has nothing to release: after a failed
+    // re-creation the quit request runs this teardown once more, and telling
+    // the user that releasing nothing failed would only alarm.
+    if (WindowContext.gl_context) {
+        if (wglDeleteContext(WindowContext.gl_context))
+            WindowContext.gl_context = 0;
+        else
+            ErrorBox("WglDeleteContext(0x%x) failure", WindowContext.gl_context);
+    }
 
-    if (ReleaseDC(WindowContext.window, WindowContext.device_context))
-        WindowContext.device_context = 0;
-    else
-        ErrorBox("ReleaseDC(0x%x) failed ", WindowContext.window);
+    if (WindowContext.device_context) {
+        if (ReleaseDC(WindowContext.window, WindowContext.device_context))
+            WindowContext.device_context = 0;
+        else
+            ErrorBox("ReleaseDC(0x%x) failed ", WindowContext.window);
+    }
 
-    if (DestroyWindow(WindowContext.window))
-        WindowContext.window = 0;
-    else
-        ErrorBox("DestroyWindow failed");
+    if (WindowContext.window) {
+        if (DestroyWindow(WindowContext.window))
+            WindowContext.window = 0;
+        else
+            ErrorBox("DestroyWindow failed");
+    }
 
     if (!UnregisterClassA(kWindowClassName, instance)) ErrorBox("UnregisterClassFailed");
 }

@@ -277,10 +277,10 @@ TEST_F(DemoDriver, AFailedToggleEndsTheRunAndStillWritesThePack) {
         }
     });
     EXPECT_EQ(demo_main(), 0);
-    const auto& boxes = fake_platform::boxes();
-    ASSERT_GE(boxes.size(), 2u);
-    EXPECT_EQ(boxes[0], "CreateWindow() failed");
-    EXPECT_EQ(boxes[1], "window creation failed \n exiting now -2");
+    // The shutdown's teardown finds nothing left to release and says nothing.
+    std::vector<std::string> expected = {"CreateWindow() failed",
+                                         "window creation failed \n exiting now -2"};
+    EXPECT_EQ(fake_platform::boxes(), expected);
     EXPECT_EQ(swaps, 2u);  // no frame after the failure
     EXPECT_NE(fake_platform::console().find("io are out!"), std::string::npos);
     EXPECT_EQ(read_file(dir / "blob.dat"), pack);

@@ -317,6 +317,26 @@ TEST_F(GlWindow, TeardownReleasesEverythingInOrder) {
     EXPECT_EQ(create_gl_window(), 0);
 }
 
+TEST_F(GlWindow, TeardownAfterAFailedCreationReleasesOnlyWhatExists) {
+    // As after a failed re-creation: the old window is gone, the new one was
+    // never made, and the class is still registered. Null handles are not
+    // "released" into failure messages; the class is unregistered.
+    ASSERT_EQ(create_gl_window(), 0);
+    destroy_gl_window();
+    fake_platform::fail("CreateWindowExA");
+    ASSERT_EQ(create_gl_window(), -2);
+    fake_platform::reset();
+    fake_platform::clear_calls();
+    WNDCLASSA wc{};
+    wc.lpszClassName = "VELKORANDIMUSTREPAX";
+    RegisterClassA(&wc);
+    fake_platform::clear_calls();
+    destroy_gl_window();
+    EXPECT_EQ(fake_platform::calls(), (Calls{"GetModuleHandleA(NULL)", "wglMakeCurrent(0,0)",
+                                             "UnregisterClassA(VELKORANDIMUSTREPAX,16)"}));
+    EXPECT_TRUE(fake_platform::boxes().empty());
+}
+
 TEST_F(GlWindow, FailedReleasesKeepTheirHandlesAndTeardownGoesOn) {
     struct Case {
         const char* op;
