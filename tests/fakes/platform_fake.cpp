@@ -540,5 +540,6 @@ BOOL WriteConsoleA(HANDLE console, const void* buffer, DWORD count, DWORD* writt
 }
 
 DWORD GetLastError() {
+    record("GetLastError");
     return state().last_error;
 }
