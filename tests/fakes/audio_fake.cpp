@@ -1,6 +1,8 @@
 // Recording implementation of the audio library (see audio_fake.h).
 #include "fakes/audio_fake.h"
 
+#include "fakes/call_record.h"
+
 #include <deque>
 #include <sstream>
 #include <type_traits>
@@ -29,21 +31,10 @@ State& state() {
     return s;
 }
 
-std::string arg(const void* p) { return p ? "&" : "NULL"; }
-template <typename T>
-std::string arg(T value) {
-    if constexpr (std::is_integral_v<T>) return std::to_string(value);
-    else return arg(static_cast<const void*>(value));
-}
-
 template <typename... Args>
 void record(const char* name, Args... args) {
-    std::ostringstream line;
-    line << name << "(";
-    bool first = true;
-    ((line << (first ? "" : ",") << arg(args), first = false), ...);
-    line << ")";
-    state().calls.push_back(line.str());
+    const std::string line = fake_record::call(name, args...);
+    state().calls.push_back(line);
 }
 
 }  // namespace
@@ -52,13 +43,7 @@ void reset() { state() = State{}; }
 const std::vector<std::string>& calls() { return state().calls; }
 
 std::vector<std::string> calls_named(const std::vector<std::string>& names) {
-    std::vector<std::string> out;
-    for (const auto& call : state().calls) {
-        std::string name = call.substr(0, call.find('('));
-        for (const auto& n : names)
-            if (n == name) out.push_back(call);
-    }
-    return out;
+    return fake_record::named(state().calls, names);
 }
 
 void clear_calls() { state().calls.clear(); }

@@ -3,6 +3,8 @@
 // drawn and no GL context is ever current.
 #include "fakes/platform_fake.h"
 
+#include "fakes/call_record.h"
+
 #include <cstdio>
 #include <deque>
 #include <map>
@@ -60,28 +62,11 @@ State& state() {
     return s;
 }
 
-std::string arg(const char* text) {
-    if (!text) return "NULL";
-    if (reinterpret_cast<uintptr_t>(text) < 0x10000)  // MAKEINTRESOURCE
-        return "#" + std::to_string(reinterpret_cast<uintptr_t>(text));
-    return text;
-}
-std::string arg(const void* p) { return p ? "&" : "NULL"; }
-template <typename T>
-std::string arg(T value) {
-    if constexpr (std::is_integral_v<T>) return std::to_string(value);
-    else return arg(static_cast<const void*>(value));
-}
-
 template <typename... Args>
 void record(const char* name, Args... args) {
-    std::ostringstream line;
-    line << name << "(";
-    bool first = true;
-    ((line << (first ? "" : ",") << arg(args), first = false), ...);
-    line << ")";
+    const std::string line = fake_record::call(name, args...);
     auto& s = state();
-    s.calls.push_back(line.str());
+    s.calls.push_back(line);
     if (s.hook) {
         auto hook = s.hook;  // the hook may replace itself
         hook(s.calls.back());
@@ -123,13 +108,7 @@ void reset() {
 const std::vector<std::string>& calls() { return state().calls; }
 
 std::vector<std::string> calls_named(const std::vector<std::string>& names) {
-    std::vector<std::string> out;
-    for (const auto& call : state().calls) {
-        std::string name = call.substr(0, call.find('('));
-        for (const auto& n : names)
-            if (n == name) out.push_back(call);
-    }
-    return out;
+    return fake_record::named(state().calls, names);
 }
 
 void clear_calls() { state().calls.clear(); }
