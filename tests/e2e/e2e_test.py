@@ -40,12 +40,13 @@ def find_free_display():
 class Xvfb:
     """A private X server of the size the presentation is configured for."""
 
-    def __init__(self, width=800, height=600):
+    def __init__(self, width=800, height=600, font_path=None):
         self.number = find_free_display()
         self.display = ":%d" % self.number
+        fonts = ["-fp", font_path] if font_path else []
         self.proc = subprocess.Popen(
-            ["Xvfb", self.display, "-screen", "0", "%dx%dx24" % (width, height), "-noreset", "-nolisten", "tcp"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            ["Xvfb", self.display, "-screen", "0", "%dx%dx24" % (width, height), "-noreset", "-nolisten", "tcp"]
+            + fonts, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.time() + 10
         while not os.path.exists("/tmp/.X11-unix/X%d" % self.number):
             if time.time() > deadline or self.proc.poll() is not None:
@@ -208,6 +209,25 @@ def pcx_extrema(pcx_bytes, workdir):
     lo = min(e[0] for e in img.getextrema())
     hi = max(e[1] for e in img.getextrema())
     return img.size, lo, hi
+
+
+def box_texts(stderr):
+    """Standard error less the lines that are not box texts: SDL's own
+    warnings and the platform's note that a box could not be drawn. What is
+    left is every box's "caption: text", in order, whether or not the desktop
+    could show it."""
+    return "".join(line for line in stderr.splitlines(True)
+                   if not line.startswith(("CRITICAL:", "platform: ")))
+
+
+def boxes_pattern(expected_boxes):
+    """A box text may be given as a compiled pattern where its wording is not fixed."""
+    return "^" + "".join("error: " + (t.pattern if isinstance(t, re.Pattern) else re.escape(t)) + "\n"
+                         for t in expected_boxes) + "$"
+
+
+FAREWELL = "demo attempt was a complete failure.. \n bye"
+NO_CONFIG_BOX = "an xml errors occured FILE `config.xml` is missing or not readable :(\n "
 
 
 def first_sound(audio):
@@ -382,11 +402,8 @@ class Presentation(unittest.TestCase):
         before = run.blob()
         run.start()
         self.assertEqual(run.wait(), 0)
-        shown = "".join(line for line in run.stderr.splitlines(True) if not line.startswith("CRITICAL:"))
-        pattern = "".join("error: " + (t.pattern if isinstance(t, re.Pattern) else re.escape(t)) + "\n"
-                          for t in expected_boxes)
-        self.assertRegex(shown, "^" + pattern + "$")
-        self.assertGreaterEqual(self.boxes.dismissed, 1)
+        self.assertRegex(box_texts(run.stderr), boxes_pattern(expected_boxes))
+        self.assertGreaterEqual(self.boxes.dismissed, 1, "a box was on screen")
         self.assertEqual(run.blob(), before, "blob.dat untouched")
         return run
 
@@ -396,9 +413,8 @@ class Presentation(unittest.TestCase):
 
     def test_bad_settings_end_the_program_with_their_boxes(self):
         # Each case runs with its own dismisser, so the boxes are counted per run.
-        farewell = "demo attempt was a complete failure.. \n bye"
-        self.run_failing(["an xml errors occured FILE `config.xml` is missing or not readable :(\n ", farewell],
-                         config=False)
+        farewell = FAREWELL
+        self.run_failing([NO_CONFIG_BOX, farewell], config=False)
         config = self.default_config()
         broken = config.replace("</window>", "</windows></window>", 1)
         line = config[:config.index("</window>")].count("\n") + 1
@@ -408,7 +424,7 @@ class Presentation(unittest.TestCase):
         self.run_failing(["fatal in xml\nerror: node `OKKIE[0]` not found ", farewell], config=no_okkie)
 
     def test_bad_pack_ends_the_program_untouched(self):
-        farewell = "demo attempt was a complete failure.. \n bye"
+        farewell = FAREWELL
         for name, blob in (("missing", None), ("truncated", self.pack[:len(self.pack) // 2])):
             with self.subTest(pack=name):
                 # One box of its own says what is wrong with the pack, first.
@@ -424,6 +440,33 @@ class Presentation(unittest.TestCase):
         self.assertEqual(run.wait(), 0)
         self.assertRegex(run.stderr, r"error: Bass_Init\(-1\) oops\? -?\d+")
         self.assertEqual(run.blob(), self.pack)
+
+
+class DisplayWithoutFonts(unittest.TestCase):
+    """An X server without core fonts cannot draw SDL's boxes. The program
+    must then go on as after a dismissed box: the text on standard error,
+    nothing waiting for a click that can never come."""
+
+    def test_boxes_that_cannot_be_drawn_do_not_block(self):
+        fonts = tempfile.mkdtemp(prefix="demo-e2e-nofonts-")
+        self.addCleanup(shutil.rmtree, fonts, True)
+        xvfb = Xvfb(800, 600, font_path=fonts)
+        self.addCleanup(xvfb.stop)
+        for name, kwargs, boxes in (
+                ("no config.xml", {"config": False}, [NO_CONFIG_BOX, FAREWELL]),
+                ("no blob.dat", {"blob": None}, [re.compile(r"[^\n]*blob\.dat[^\n]*"), FAREWELL])):
+            with self.subTest(case=name):
+                run = Run(self, xvfb, **kwargs)
+                before = run.blob()
+                started = time.monotonic()
+                run.start()
+                self.assertEqual(run.wait(timeout=30), 0)
+                self.assertLess(time.monotonic() - started, 20, "nothing waited for a box")
+                self.assertRegex(box_texts(run.stderr), boxes_pattern(boxes))
+                self.assertIn("platform: SDL_ShowSimpleMessageBox failed", run.stderr,
+                              "the reason the box is missing is given")
+                self.assertNotIn('"error"', xvfb.run("xwininfo", "-root", "-tree").stdout)
+                self.assertEqual(run.blob(), before, "blob.dat untouched")
 
 
 if __name__ == "__main__":
