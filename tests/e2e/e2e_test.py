@@ -30,29 +30,28 @@ START_BYTES = 4 * START_FRAME
 TIMEOUT = 60
 
 
-def find_free_display():
-    for n in range(90, 200):
-        if not os.path.exists("/tmp/.X11-unix/X%d" % n) and not os.path.exists("/tmp/.X%d-lock" % n):
-            return n
-    raise RuntimeError("no free X display number")
-
-
 class Xvfb:
     """A private X server of the size the presentation is configured for."""
 
     def __init__(self, width=800, height=600, font_path=None):
-        self.number = find_free_display()
-        self.display = ":%d" % self.number
+        # The server picks a free display number itself and tells it through
+        # a pipe: X servers of other test runs (even in other root folders,
+        # which share the abstract socket names) are never clashed with.
         fonts = ["-fp", font_path] if font_path else []
+        read_end, write_end = os.pipe()
         self.proc = subprocess.Popen(
-            ["Xvfb", self.display, "-screen", "0", "%dx%dx24" % (width, height), "-noreset", "-nolisten", "tcp"]
-            + fonts, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.time() + 10
-        while not os.path.exists("/tmp/.X11-unix/X%d" % self.number):
-            if time.time() > deadline or self.proc.poll() is not None:
-                raise RuntimeError("Xvfb did not start")
-            time.sleep(0.05)
-        time.sleep(0.2)
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % (width, height),
+             "-noreset", "-nolisten", "tcp"] + fonts,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, pass_fds=(write_end,))
+        os.close(write_end)
+        number = b""
+        with os.fdopen(read_end, "rb") as pipe:
+            number = pipe.readline().strip()
+        if not number:
+            self.proc.kill()
+            raise RuntimeError("Xvfb did not start")
+        self.number = int(number)
+        self.display = ":%d" % self.number
 
     def run(self, *args, check=False, timeout=10):
         env = dict(os.environ, DISPLAY=self.display)
