@@ -19,14 +19,14 @@
 #include <vector>
 
 #include "resources/textures.h"
-#include "timeline/time_source.h"
-#include "video/gl_test_context.h"
+#include "support/gl_test_context.h"
+#include "timeline/timeline_position.h"
 #include "video/scene.h"
 
-// The renderer reads these two records; the benchmark owns them and fills
-// them itself instead of running the pack, the decoder and the clock.
+// The renderer reads the texture set and the timeline position; the
+// benchmark fills both itself instead of running the pack, the decoder and
+// the clock.
 TextureSetRecord TextureSet = {{0, 0, 0}, 0, 0};
-uint32_t timeline_position = 0;
 
 namespace {
 

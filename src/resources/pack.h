@@ -1,11 +1,6 @@
 // The resource pack blob.dat: read whole at start-up, entries handed out in
 // order (names are ignored), written back at exit.
-//
-// File layout, every number an unsigned 32-bit little-endian word:
-//   magic 0x66600999 | entry bytes back to back | N x (offset, size) | N
-// The reader locates the directory from the end of the file and reads the
-// entries one after the other from byte 4; the directory's offsets and the
-// magic word are not used, so a pack with wrong offsets still reads.
+// The file format is pack_format.h's.
 //
 // Beyond the plain format the pack protects the program from bad files:
 //   - read_pack refuses a missing, truncated or oversized file with one box
@@ -21,13 +16,12 @@
 
 #include <cstdint>
 
+#include "resources/pack_format.h"
+
 struct PackEntry {
     const uint8_t* data;  // owned by the pack until write_pack
     uint32_t size;
 };
-
-constexpr uint32_t kPackCapacity = 32;
-constexpr uint32_t kPackMagic = 0x66600999u;
 
 struct ResourcePackRecord {
     uint8_t* entryData[kPackCapacity];

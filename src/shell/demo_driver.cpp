@@ -103,7 +103,7 @@ int demo_main() {
         ErrorBox("%s", kFarewell);
         return 0;
     }
-    init_time_source();
+    init_time_source(WindowContext.window);
     ShowCursor(FALSE);
     TimeSource.start(kStartFrames);
 

@@ -3,9 +3,9 @@
 #pragma once
 
 #include "shell/platform.h"
+#include "video/gl_window.h"  // declares window_proc, defined here
 
 // Runs the whole presentation; always 0.
 int demo_main();
-LRESULT window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 // 0 on success, -2 when the window cannot be made.
 int toggle_fullscreen(int first_time);

@@ -9,9 +9,7 @@
 #include "resources/pack.h"
 #include "shell/diagnostics.h"
 #include "timeline/audio_library.h"
-#include "video/gl_window.h"
 
-uint32_t timeline_position = 0;
 int32_t clockBase = 0;
 uint32_t MusicChannel = 0;
 TimeSourceTable TimeSource = {};
@@ -97,7 +95,7 @@ uint32_t ticks_for_milliseconds(int64_t ms, int32_t base) {
     return static_cast<uint32_t>(ticks);
 }
 
-int init_time_source() {
+int init_time_source(HWND window) {
     TimeSource = kClockBackEnd;
 
     // Taken whether or not audio is on, so that the pack always writes the
@@ -114,7 +112,7 @@ int init_time_source() {
     if ((version >> 16) != kExpectedVersion)
         ErrorBox("wrong BASSMOD dll?\n version conflict %x %x", version, 0x302);
 
-    if (!BASS_Init(-1, 44100, 0, WindowContext.window, nullptr)) {
+    if (!BASS_Init(-1, 44100, 0, window, nullptr)) {
         ErrorBox("Bass_Init(-1) oops? %i", BASS_ErrorGetCode());
         return -2;
     }

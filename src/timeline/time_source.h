@@ -1,8 +1,11 @@
-// The timeline position in ticks (1/88200 s) and the table of operations that
-// keeps it current: the clock back end or the music back end.
+// The table of operations that keeps the timeline position current: the
+// clock back end or the music back end.
 #pragma once
 
 #include <cstdint>
+
+#include "shell/platform.h"
+#include "timeline/timeline_position.h"
 
 struct TimeSourceTable {
     int (*advance)();
@@ -11,13 +14,13 @@ struct TimeSourceTable {
     int (*release)();
 };
 
-extern uint32_t timeline_position;
 extern int32_t clockBase;
 extern uint32_t MusicChannel;
 extern TimeSourceTable TimeSource;
 
 // 0, or -2 when the audio library cannot be initialised (the clock stays).
-int init_time_source();
+// The window is the one the music belongs to; the audio library is handed it.
+int init_time_source(HWND window);
 // Moves the music by delta bytes of the decoded stream.
 void seek(int32_t delta);
 

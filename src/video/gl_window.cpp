@@ -13,7 +13,6 @@
 
 #include "config/settings.h"
 #include "resources/textures.h"
-#include "shell/demo_driver.h"
 #include "shell/diagnostics.h"
 #include "video/gl_view.h"
 

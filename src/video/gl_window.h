@@ -8,11 +8,13 @@
 // destroy_gl_window releases everything again; a release that fails keeps its
 // handle in WindowContext and the teardown goes on.
 //
-// The window procedure (window_proc) is the program's own; the executable
-// that links this library provides it.
+// The window procedure is the program's own: every window made here gets
+// window_proc, which the executable that links this library defines.
 #pragma once
 
 #include "shell/platform.h"
+
+LRESULT window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
 struct WindowContextRecord {
     HWND window;

@@ -16,7 +16,7 @@
 #include <bit>
 
 #include "resources/textures.h"
-#include "timeline/time_source.h"
+#include "timeline/timeline_position.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fakes/platform_fake.h"
-#include "resources/test_files.h"
+#include "support/test_files.h"
 
 namespace {
 
@@ -44,7 +44,7 @@ protected:
 TEST_F(Pack, ReadsTheTwoEntryExampleAndWritesItBackByteForByte) {
     Bytes file = make_pack({{0xA1, 0xA2, 0xA3}, {0xB1, 0xB2, 0xB3, 0xB4, 0xB5}});
     ASSERT_EQ(file.size(), 32u);
-    write_bytes(path, file);
+    write_file(path, file);
 
     EXPECT_EQ(read_pack(), 0);
     EXPECT_EQ(fake_platform::console(), "io are go!\n");
@@ -57,7 +57,7 @@ TEST_F(Pack, ReadsTheTwoEntryExampleAndWritesItBackByteForByte) {
 
     fake_platform::reset();
     EXPECT_EQ(write_pack(), 0);
-    EXPECT_EQ(read_bytes(path), file);
+    EXPECT_EQ(read_file(path), file);
     EXPECT_EQ(fake_platform::console(),
               "offset 0 |\t size 3 bytes\noffset 3 |\t size 5 bytes\n"
               "io are out! 8 bytes read in 2 files,\n");
@@ -66,16 +66,16 @@ TEST_F(Pack, ReadsTheTwoEntryExampleAndWritesItBackByteForByte) {
 }
 
 TEST_F(Pack, EmptyPacksAndEmptyEntries) {
-    write_bytes(path, make_pack({}));
-    ASSERT_EQ(read_bytes(path).size(), 8u);
+    write_file(path, make_pack({}));
+    ASSERT_EQ(read_file(path).size(), 8u);
     EXPECT_EQ(read_pack(), 0);
     EXPECT_EQ(write_pack(), 0);
-    EXPECT_EQ(read_bytes(path), (Bytes{0x99, 0x09, 0x60, 0x66, 0, 0, 0, 0}));
+    EXPECT_EQ(read_file(path), (Bytes{0x99, 0x09, 0x60, 0x66, 0, 0, 0, 0}));
     EXPECT_EQ(fake_platform::console(), "io are go!\nio are out! 0 bytes read in 0 files,\n");
 
     fake_platform::reset();
     Bytes file = make_pack({{}, {1, 2, 3, 4}, {}});
-    write_bytes(path, file);
+    write_file(path, file);
     ASSERT_EQ(read_pack(), 0);
     PackEntry entry{};
     take_entry("a", &entry);
@@ -85,7 +85,7 @@ TEST_F(Pack, EmptyPacksAndEmptyEntries) {
     take_entry("c", &entry);
     EXPECT_EQ(entry.size, 0u);
     EXPECT_EQ(write_pack(), 0);
-    EXPECT_EQ(read_bytes(path), file);
+    EXPECT_EQ(read_file(path), file);
     EXPECT_EQ(fake_platform::console(),
               "io are go!\noffset 0 |\t size 0 bytes\noffset 0 |\t size 4 bytes\n"
               "offset 4 |\t size 0 bytes\nio are out! 4 bytes read in 3 files,\n");
@@ -97,7 +97,7 @@ TEST_F(Pack, WrongOffsetsAndMagicAreNotUsed) {
     damaged[0] = 0x12;             // magic
     damaged[12] = 0x77;            // offset of entry 0
     damaged[20] = damaged[21] = 0xFF;  // offset of entry 1
-    write_bytes(path, damaged);
+    write_file(path, damaged);
 
     ASSERT_EQ(read_pack(), 0);
     PackEntry entry{};
@@ -106,13 +106,13 @@ TEST_F(Pack, WrongOffsetsAndMagicAreNotUsed) {
     take_entry("y", &entry);
     EXPECT_EQ(entry_bytes(entry), (Bytes{4, 5, 6, 7, 8}));
     EXPECT_EQ(write_pack(), 0);
-    EXPECT_EQ(read_bytes(path), canonical);
+    EXPECT_EQ(read_file(path), canonical);
 }
 
 TEST_F(Pack, NamesAreIgnoredUntilTakingPassesTheEnd) {
     std::vector<Bytes> entries;
     for (int i = 0; i < 6; ++i) entries.push_back(filled(10 + i, static_cast<uint8_t>(i * 40)));
-    write_bytes(path, make_pack(entries));
+    write_file(path, make_pack(entries));
     ASSERT_EQ(read_pack(), 0);
 
     PackEntry entry{};
@@ -146,7 +146,7 @@ TEST_F(Pack, WriteBackIsIdenticalAfterAnyNumberOfRebuilds) {
     const Bytes canonical = make_pack(entries);
     for (int rounds : {0, 1, 3}) {
         SCOPED_TRACE(rounds);
-        write_bytes(path, canonical);
+        write_file(path, canonical);
         fake_platform::reset();
         ASSERT_EQ(read_pack(), 0);
         PackEntry entry{};
@@ -159,7 +159,7 @@ TEST_F(Pack, WriteBackIsIdenticalAfterAnyNumberOfRebuilds) {
             }
         fake_platform::reset();
         EXPECT_EQ(write_pack(), 0);
-        EXPECT_EQ(read_bytes(path), canonical);
+        EXPECT_EQ(read_file(path), canonical);
         EXPECT_EQ(fake_platform::console(),
                   "offset 0 |\t size 100 bytes\noffset 100 |\t size 200 bytes\n"
                   "offset 300 |\t size 300 bytes\noffset 600 |\t size 400 bytes\n"
@@ -167,10 +167,10 @@ TEST_F(Pack, WriteBackIsIdenticalAfterAnyNumberOfRebuilds) {
                   "io are out! 2100 bytes read in 6 files,\n");
     }
     // Entries never taken are written back too.
-    write_bytes(path, canonical);
+    write_file(path, canonical);
     ASSERT_EQ(read_pack(), 0);
     EXPECT_EQ(write_pack(), 0);
-    EXPECT_EQ(read_bytes(path), canonical);
+    EXPECT_EQ(read_file(path), canonical);
 }
 
 TEST_F(Pack, DamagedPacksAreRefusedWithOneBoxAndNeverWrittenBack) {
@@ -207,7 +207,7 @@ TEST_F(Pack, DamagedPacksAreRefusedWithOneBoxAndNeverWrittenBack) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         fs::remove(path);
-        if (c.exists) write_bytes(path, c.bytes);
+        if (c.exists) write_file(path, c.bytes);
         fake_platform::reset();
 
         EXPECT_NE(read_pack(), 0);
@@ -223,7 +223,7 @@ TEST_F(Pack, DamagedPacksAreRefusedWithOneBoxAndNeverWrittenBack) {
         EXPECT_EQ(write_pack(), 1);
         EXPECT_EQ(fs::exists(path), c.exists);
         if (c.exists) {
-            EXPECT_EQ(read_bytes(path), c.bytes);
+            EXPECT_EQ(read_file(path), c.bytes);
         }
         EXPECT_FALSE(fs::exists(path + ".tmp"));
         EXPECT_EQ(fake_platform::boxes().size(), 1u);
@@ -234,12 +234,12 @@ TEST_F(Pack, FailedWriteLeavesTheOldPackInPlace) {
     const Bytes old = make_pack({filled(100000, 3), {9}});
 
     // The temporary file cannot be created.
-    write_bytes(path, old);
+    write_file(path, old);
     ASSERT_EQ(read_pack(), 0);
     fs::create_directory(path + ".tmp");
     fake_platform::reset();
     EXPECT_EQ(write_pack(), -1);
-    EXPECT_EQ(read_bytes(path), old);
+    EXPECT_EQ(read_file(path), old);
     ASSERT_EQ(fake_platform::boxes().size(), 1u);
     EXPECT_NE(fake_platform::boxes()[0].find("blob.dat.tmp"), std::string::npos);
     EXPECT_TRUE(fs::is_directory(path + ".tmp"));
@@ -253,7 +253,7 @@ TEST_F(Pack, FailedWriteLeavesTheOldPackInPlace) {
     fs::create_symlink("/dev/full", path + ".tmp");
     fake_platform::reset();
     EXPECT_EQ(write_pack(), -1);
-    EXPECT_EQ(read_bytes(path), old);
+    EXPECT_EQ(read_file(path), old);
     ASSERT_GE(fake_platform::boxes().size(), 2u);
     EXPECT_EQ(fake_platform::boxes()[0].rfind("krr ", 0), 0u);
     EXPECT_NE(fake_platform::boxes()[0].find(" 100000"), std::string::npos);

@@ -9,7 +9,7 @@
 
 #include "fakes/platform_fake.h"
 #include "pcx_writer.h"
-#include "resources/test_files.h"
+#include "support/test_files.h"
 
 namespace {
 
@@ -269,8 +269,8 @@ TEST_F(Pcx, DecodesWhatIndependentEncodersWrite) {
     ScratchDir dir;
     const Picture few = make_picture(64, 48, 200);
     const Picture many = make_picture(64, 48, 100000);
-    write_bytes(dir.file("few.ppm"), ppm(few));
-    write_bytes(dir.file("many.ppm"), ppm(many));
+    write_file(dir.file("few.ppm"), ppm(few));
+    write_file(dir.file("many.ppm"), ppm(many));
 
     auto run = [&](const std::string& command) { return std::system(command.c_str()); };
     ASSERT_EQ(run("ppmtopcx -8bit " + dir.file("few.ppm") + " > " + dir.file("netpbm1.pcx") + " 2>/dev/null"), 0);
@@ -282,19 +282,19 @@ TEST_F(Pcx, DecodesWhatIndependentEncodersWrite) {
         "Image.open(sys.argv[1]).save(sys.argv[2])\n"
         "im = Image.open(sys.argv[3]).quantize(colors=256, method=Image.Quantize.FASTOCTREE, dither=Image.Dither.NONE)\n"
         "im.save(sys.argv[4])\n";
-    write_bytes(dir.file("pil.py"), Bytes(script.begin(), script.end()));
+    write_file(dir.file("pil.py"), Bytes(script.begin(), script.end()));
     ASSERT_EQ(run("/usr/bin/python3 " + dir.file("pil.py") + " " + dir.file("many.ppm") + " " +
                   dir.file("pil3.pcx") + " " + dir.file("few.ppm") + " " + dir.file("pil1.pcx")), 0);
 
-    Bytes netpbm1 = read_bytes(dir.file("netpbm1.pcx"));
-    Bytes pil1 = read_bytes(dir.file("pil1.pcx"));
+    Bytes netpbm1 = read_file(dir.file("netpbm1.pcx"));
+    Bytes pil1 = read_file(dir.file("pil1.pcx"));
     ASSERT_GT(netpbm1.size(), 65u);
     ASSERT_GT(pil1.size(), 65u);
     EXPECT_EQ(netpbm1[65], 1);
     EXPECT_EQ(pil1[65], 1);
     expect_decodes_to(netpbm1, few, "ppmtopcx -8bit");
-    expect_decodes_to(read_bytes(dir.file("netpbm3.pcx")), many, "ppmtopcx -24bit");
-    expect_decodes_to(read_bytes(dir.file("pil3.pcx")), many, "Pillow RGB");
+    expect_decodes_to(read_file(dir.file("netpbm3.pcx")), many, "ppmtopcx -24bit");
+    expect_decodes_to(read_file(dir.file("pil3.pcx")), many, "Pillow RGB");
     expect_decodes_to(pil1, few, "Pillow palette");
 
     // Our own writer, odd width included (not padded), both layouts.

@@ -13,7 +13,7 @@
 #include "fakes/platform_fake.h"
 #include "pcx_writer.h"
 #include "resources/pack.h"
-#include "resources/test_files.h"
+#include "support/test_files.h"
 
 namespace {
 
@@ -108,7 +108,7 @@ protected:
     void load(const std::vector<Bytes>& pictures) {
         std::vector<Bytes> entries = pictures;
         entries.push_back(Bytes{0xFF, 0xFB, 0x90, 0x00});  // the music, never decoded here
-        write_bytes(dir.file("blob.dat"), make_pack(entries));
+        write_file(dir.file("blob.dat"), make_pack(entries));
         set_pack_path(dir.file("blob.dat").c_str());
         ASSERT_EQ(read_pack(), 0);
         fake_platform::reset();

@@ -19,6 +19,7 @@
 #include "fakes/audio_fake.h"
 #include "fakes/platform_fake.h"
 #include "resources/pack.h"
+#include "support/test_files.h"
 #include "timeline/time_source.h"
 #include "video/gl_window.h"
 
@@ -34,10 +35,6 @@ const char* const kConfig =
     "<viewport><width>16</width><height>10</height></viewport>"
     "<audio><enabled>1</enabled><okkie>1</okkie></audio></config>";
 
-void append_word(std::vector<uint8_t>& out, uint32_t word) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(word >> (8 * i)));
-}
-
 std::vector<uint8_t> make_pack() {
     std::vector<std::vector<uint8_t>> entries;
     uint8_t palette[768] = {};
@@ -47,22 +44,7 @@ std::vector<uint8_t> make_pack() {
         entries.push_back(encode_pcx_indexed(4, 4, indices.data(), palette));
     }
     entries.push_back(std::vector<uint8_t>(1000, 0x55));  // the music: the fake never decodes it
-    std::vector<uint8_t> pack;
-    append_word(pack, 0x66600999u);
-    for (const auto& e : entries) pack.insert(pack.end(), e.begin(), e.end());
-    uint32_t offset = 0;
-    for (const auto& e : entries) {
-        append_word(pack, offset);
-        append_word(pack, uint32_t(e.size()));
-        offset += uint32_t(e.size());
-    }
-    append_word(pack, uint32_t(entries.size()));
-    return pack;
-}
-
-std::vector<uint8_t> read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return serialise_pack(entries);
 }
 
 size_t index_of(const std::vector<std::string>& calls, const std::string& prefix) {

@@ -14,11 +14,9 @@
 #include "fakes/platform_fake.h"
 #include "resources/pack.h"
 #include "timeline/time_source.h"
-#include "video/gl_window.h"
 
 // The window record normally comes with the GL window code, which needs a
 // whole program around it; the time source only reads the handle.
-WindowContextRecord WindowContext = {};
 
 namespace {
 
@@ -43,7 +41,6 @@ protected:
         Settings = SettingsRecord{};
         Settings.audio_enabled = 1;
         Settings.okkie = 0;
-        WindowContext.window = kWindow;
         timeline_position = 0;
         clockBase = 0;
         MusicChannel = 0;
@@ -58,7 +55,7 @@ protected:
 
 TEST_F(TimeSourceTest, AudioDisabledTakesTheEntryAndRunsOnTheClock) {
     Settings.audio_enabled = 0;
-    EXPECT_EQ(init_time_source(), 0);
+    EXPECT_EQ(init_time_source(kWindow), 0);
     EXPECT_EQ(ResourcePack.entryCursor, 6u);
     TimeSource.start(kStartFrames);
     fake_ms = 10;
@@ -72,7 +69,7 @@ TEST_F(TimeSourceTest, AudioDisabledTakesTheEntryAndRunsOnTheClock) {
 }
 
 TEST_F(TimeSourceTest, EnabledSetUpCallsTheLibraryInOrder) {
-    EXPECT_EQ(init_time_source(), 0);
+    EXPECT_EQ(init_time_source(kWindow), 0);
     EXPECT_EQ(ResourcePack.entryCursor, 6u);
     std::vector<std::string> expected = {
         "BASS_GetVersion()",
@@ -98,7 +95,7 @@ TEST_F(TimeSourceTest, EnabledSetUpCallsTheLibraryInOrder) {
 
 TEST_F(TimeSourceTest, WrongVersionWarnsAndGoesOn) {
     fake_audio::set_version(0x02040117);
-    EXPECT_EQ(init_time_source(), 0);
+    EXPECT_EQ(init_time_source(kWindow), 0);
     EXPECT_EQ(fake_platform::console(), "BASS.DLL == 2.4.1.23 \n");
     ASSERT_EQ(fake_platform::boxes().size(), 1u);
     EXPECT_EQ(fake_platform::boxes()[0], "wrong BASSMOD dll?\n version conflict 2040117 302");
@@ -108,13 +105,13 @@ TEST_F(TimeSourceTest, WrongVersionWarnsAndGoesOn) {
     // Only the high 16 bits matter: 2.3.x.y is accepted.
     SetUp();
     fake_audio::set_version(0x0203FF01);
-    init_time_source();
+    init_time_source(kWindow);
     EXPECT_TRUE(fake_platform::boxes().empty());
 }
 
 TEST_F(TimeSourceTest, FailingInitLeavesTheClockWithoutAChannel) {
     fake_audio::fail_init(BASS_ERROR_DRIVER);
-    EXPECT_EQ(init_time_source(), -2);
+    EXPECT_EQ(init_time_source(kWindow), -2);
     ASSERT_EQ(fake_platform::boxes().size(), 1u);
     EXPECT_EQ(fake_platform::boxes()[0], "Bass_Init(-1) oops? 3");
     EXPECT_TRUE(fake_audio::calls_named({"BASS_StreamCreateFile"}).empty());
@@ -133,7 +130,7 @@ TEST_F(TimeSourceTest, FailingInitLeavesTheClockWithoutAChannel) {
 }
 
 TEST_F(TimeSourceTest, MusicStartPlaysThenPositions) {
-    init_time_source();
+    init_time_source(kWindow);
     fake_audio::clear_calls();
     TimeSource.start(0);
     std::vector<std::string> expected = {"BASS_ChannelPlay(4097,0)"};
@@ -158,7 +155,7 @@ TEST_F(TimeSourceTest, MusicStartPlaysThenPositions) {
 
 TEST_F(TimeSourceTest, ClockStartSetsTheBaseOnly) {
     Settings.audio_enabled = 0;
-    init_time_source();
+    init_time_source(kWindow);
     TimeSource.start(kStartFrames);
     EXPECT_EQ(clockBase, 5345596);
     TimeSource.start(0);
@@ -167,7 +164,7 @@ TEST_F(TimeSourceTest, ClockStartSetsTheBaseOnly) {
 }
 
 TEST_F(TimeSourceTest, OkkieStopRuleAtTheThresholdAndEveryFrame) {
-    init_time_source();
+    init_time_source(kWindow);
     fake_audio::clear_calls();
     // 1077 bytes: the odd byte is dropped by the shift.
     fake_audio::queue_positions({1077, 1077199, 1077200, 1077201, 10691192});
@@ -198,7 +195,7 @@ TEST_F(TimeSourceTest, OkkieStopRuleAtTheThresholdAndEveryFrame) {
 }
 
 TEST_F(TimeSourceTest, SeekAsksForTwicePositionPlusDelta) {
-    init_time_source();
+    init_time_source(kWindow);
     fake_audio::clear_calls();
     timeline_position = 1000000;
     seek(44100);
@@ -220,7 +217,7 @@ TEST_F(TimeSourceTest, SeekAsksForTwicePositionPlusDelta) {
     // With the clock back end the channel is 0 and the timeline stays put.
     SetUp();
     Settings.audio_enabled = 0;
-    init_time_source();
+    init_time_source(kWindow);
     TimeSource.start(kStartFrames);
     TimeSource.advance();
     seek(44100);
@@ -245,7 +242,7 @@ TEST_F(TimeSourceTest, ClockArithmetic) {
 
     // The back end uses the same arithmetic on the clock it is given.
     Settings.audio_enabled = 0;
-    init_time_source();
+    init_time_source(kWindow);
     TimeSource.start(kStartFrames);
     fake_ms = 2434789;
     TimeSource.advance();

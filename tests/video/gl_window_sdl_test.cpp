@@ -14,6 +14,12 @@
 #include "resources/textures.h"
 #include "video/gl_window.h"
 
+// The program's window procedure lives in the driver; here every message
+// goes on to default handling.
+LRESULT window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    return DefWindowProcA(window, message, wparam, lparam);
+}
+
 namespace {
 
 std::vector<uint8_t> g_pictures[5];

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "resources/textures.h"
-#include "timeline/time_source.h"
-#include "video/gl_test_context.h"
+#include "timeline/timeline_position.h"
+#include "support/gl_test_context.h"
 
 namespace {
 

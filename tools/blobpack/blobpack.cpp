@@ -11,6 +11,7 @@
 
 #include "entry_probe.h"
 #include "pack_file.h"
+#include "resources/replace_file.h"
 #include "pcx_writer.h"
 #include "png_reader.h"
 
@@ -71,7 +72,7 @@ int list(const std::string& path) {
             std::printf("%25s  (the directory says offset %u; entries are read back to back)\n", "",
                         e.offset);
     }
-    if (pack.magic != 0x66600999u) std::printf("note: magic word is 0x%08x, not 0x66600999\n", pack.magic);
+    if (pack.magic != kPackMagic) std::printf("note: magic word is 0x%08x, not 0x66600999\n", pack.magic);
     if (pack.slack)
         std::printf("note: %llu unused bytes lie between the entries and the directory\n",
                     static_cast<unsigned long long>(pack.slack));
@@ -100,7 +101,7 @@ int verify(const std::string& path) {
         for (const std::string& p : report.problems) problems.push_back(who + ": " + p);
         for (const std::string& w : report.warnings) warnings.push_back(who + ": " + w);
     }
-    if (pack.magic != 0x66600999u) warnings.push_back("the magic word is not 0x66600999");
+    if (pack.magic != kPackMagic) warnings.push_back("the magic word is not 0x66600999");
     for (size_t i = 0; i < pack.entries.size(); ++i)
         if (pack.entries[i].offset != pack.entries[i].actualOffset) {
             warnings.push_back("the directory's offsets are wrong (entries still read back to back)");
@@ -204,7 +205,7 @@ int build(const std::string& out, const std::vector<std::string>& inputs) {
     std::printf("%-7s %s: %s\n", "music", inputs[5].c_str(), music.summary.c_str());
 
     std::vector<uint8_t> pack = serialise_pack(entries);
-    if (!write_file_atomically(out, pack, &error)) return fail(error);
+    if (!replace_file_with(out, pack, &error)) return fail(error);
     std::printf("%s: 6 entries, %zu bytes\n", out.c_str(), pack.size());
     return 0;
 }

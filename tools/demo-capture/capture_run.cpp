@@ -17,7 +17,7 @@
 #include "png_writer.h"
 #include "resources/pack.h"
 #include "resources/textures.h"
-#include "timeline/time_source.h"
+#include "timeline/timeline_position.h"
 #include "video/scene.h"
 
 namespace {

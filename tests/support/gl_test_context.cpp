@@ -1,4 +1,4 @@
-#include "video/gl_test_context.h"
+#include "support/gl_test_context.h"
 
 #include <cstdio>
 

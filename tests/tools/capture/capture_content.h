@@ -6,19 +6,7 @@
 #include <string>
 #include <vector>
 
-using Bytes = std::vector<uint8_t>;
-
-struct ScratchDir {
-    std::string path;
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    std::string file(const std::string& name) const { return path + "/" + name; }
-};
-
-Bytes read_file(const std::string& path);
-void write_file(const std::string& path, const Bytes& bytes);
+#include "support/test_files.h"
 
 // A three-plane PCX (RLE, 8 bits a plane) of width x height; rgb holds the
 // rows from the top.
@@ -28,9 +16,6 @@ Bytes make_pcx_indexed(int width, int height, const Bytes& indices, const Bytes&
 
 // A stereo 44100 Hz MP3 (LAME, 128 kbit/s) of a tone sweep, `seconds` long.
 Bytes make_mp3(double seconds);
-
-// The pack format: magic, entries back to back, (offset, size) per entry, count.
-Bytes make_pack(const std::vector<Bytes>& entries);
 
 std::string make_config(int width, int height, int viewport_width, int viewport_height);
 

@@ -15,7 +15,7 @@
 
 #include "pcx_writer.h"
 #include "resources/pcx_decoder.h"
-#include "resources/test_files.h"
+#include "support/test_files.h"
 
 namespace {
 
@@ -96,7 +96,7 @@ void write_ppm(const std::string& path, const Rgb& p) {
     std::string head = "P6\n" + std::to_string(p.width) + " " + std::to_string(p.height) + "\n255\n";
     Bytes out(head.begin(), head.end());
     out.insert(out.end(), p.pixels.begin(), p.pixels.end());
-    write_bytes(path, out);
+    write_file(path, out);
 }
 
 void expect_picture(const Bytes& pcx, const Rgb& p, int planes) {
@@ -134,7 +134,7 @@ protected:
         write_ppm(f("many.ppm"), many);
         EXPECT_EQ(std::system(("ppmtopcx -8bit " + f("few.ppm") + " > " + f("mono.pcx") + " 2>/dev/null").c_str()), 0);
         EXPECT_EQ(std::system(("ppmtopcx -24bit " + f("many.ppm") + " > " + f("demo2.pcx") + " 2>/dev/null").c_str()), 0);
-        write_bytes(f("music.mp3"), make_mp3());
+        write_file(f("music.mp3"), make_mp3());
         return f("up.png") + " " + f("down.png") + " " + f("demo2.pcx") + " " + f("trevak.png") + " " +
                f("mono.pcx") + " " + f("music.mp3");
     }
@@ -165,13 +165,13 @@ TEST_F(Blobpack, BuildsListsVerifiesAndExtracts) {
     std::vector<Bytes> entries;
     for (const char* name : names) {
         ASSERT_TRUE(fs::exists(f("out/") + name)) << name;
-        entries.push_back(read_bytes(f("out/") + name));
+        entries.push_back(read_file(f("out/") + name));
     }
     // The pack is exactly its entries in the documented layout.
-    EXPECT_EQ(make_pack(entries), read_bytes(f("blob.dat")));
-    EXPECT_EQ(entries[2], read_bytes(f("demo2.pcx")));
-    EXPECT_EQ(entries[4], read_bytes(f("mono.pcx")));
-    EXPECT_EQ(entries[5], read_bytes(f("music.mp3")));
+    EXPECT_EQ(make_pack(entries), read_file(f("blob.dat")));
+    EXPECT_EQ(entries[2], read_file(f("demo2.pcx")));
+    EXPECT_EQ(entries[4], read_file(f("mono.pcx")));
+    EXPECT_EQ(entries[5], read_file(f("music.mp3")));
     // Converted pictures hold exactly the PNG's pixels.
     expect_picture(entries[0], few, 1);
     expect_picture(entries[1], many, 3);
@@ -182,11 +182,11 @@ TEST_F(Blobpack, BuildsListsVerifiesAndExtracts) {
 TEST_F(Blobpack, VerifyNamesWhatIsWrong) {
     const std::string all = inputs();
     ASSERT_EQ(blobpack("build " + f("good.dat") + " " + all).status, 0);
-    const Bytes good = read_bytes(f("good.dat"));
+    const Bytes good = read_file(f("good.dat"));
     std::vector<Bytes> entries;
     ASSERT_EQ(blobpack("extract " + f("good.dat") + " " + f("x")).status, 0);
     for (const char* name : {"0-up.pcx", "1-down.pcx", "2-demo2.pcx", "3-trevak.pcx", "4-mono.pcx", "5-music.mp3"})
-        entries.push_back(read_bytes(f("x/") + name));
+        entries.push_back(read_file(f("x/") + name));
 
     // ppmtopcx without -8bit writes 16 colours as 1-bit planes, four of them.
     write_ppm(f("sixteen.ppm"), few);
@@ -207,17 +207,17 @@ TEST_F(Blobpack, VerifyNamesWhatIsWrong) {
     std::vector<Bytes> five(entries.begin(), entries.begin() + 5);
     const std::vector<Case> cases = {
         {"five entries", make_pack(five), "holds 5 entries"},
-        {"four planes", replaced(1, read_bytes(f("planar.pcx"))), "entry 1 (down)"},
+        {"four planes", replaced(1, read_file(f("planar.pcx"))), "entry 1 (down)"},
         {"music is noise", replaced(5, Bytes(5000, 0x55)), "entry 5 (music): not a decodable MP3"},
         {"music is a picture", replaced(5, entries[0]), "entry 5 (music)"},
         {"picture too big", replaced(3, encode_pcx_indexed(2048, 1024, huge.data(), palette)), "do not fit"},
         {"picture is the music", replaced(0, entries[5]), "entry 0 (up)"},
         {"truncated", Bytes(good.begin(), good.end() - 3), "blobpack:"},
-        {"tiny", Bytes{1, 2, 3}, "too short"},
+        {"tiny", Bytes{1, 2, 3}, "is truncated: 3 bytes"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        write_bytes(f("bad.dat"), c.file);
+        write_file(f("bad.dat"), c.file);
         ToolRun run = blobpack("verify " + f("bad.dat"));
         EXPECT_EQ(run.status, 1);
         EXPECT_TRUE(contains(run.output, c.message)) << run.output;
@@ -241,18 +241,18 @@ TEST_F(Blobpack, BadArgumentsNeverHurtFiles) {
 
     const std::string all = inputs();
     ASSERT_EQ(blobpack("build " + f("blob.dat") + " " + all).status, 0);
-    const Bytes pack = read_bytes(f("blob.dat"));
-    const Bytes up = read_bytes(f("up.png"));
+    const Bytes pack = read_file(f("blob.dat"));
+    const Bytes up = read_file(f("up.png"));
 
     // The output forgotten: six arguments are not seven.
     EXPECT_EQ(blobpack("build " + all).status, 2);
-    EXPECT_EQ(read_bytes(f("up.png")), up);
+    EXPECT_EQ(read_file(f("up.png")), up);
     // The output named as one of the inputs, directly or by another path.
     ToolRun over = blobpack("build " + f("up.png") + " " + all);
     EXPECT_EQ(over.status, 1);
     EXPECT_TRUE(contains(over.output, "refusing")) << over.output;
-    EXPECT_EQ(blobpack("build " + dir.path.string() + "/./music.mp3 " + all).status, 1);
-    EXPECT_EQ(read_bytes(f("up.png")), up);
+    EXPECT_EQ(blobpack("build " + dir.path + "/./music.mp3 " + all).status, 1);
+    EXPECT_EQ(read_file(f("up.png")), up);
 
     // A bad input leaves an existing pack as it was and no stray files.
     std::string missing = f("up.png") + " " + f("down.png") + " " + f("nope.pcx") + " " + f("trevak.png") + " " +
@@ -263,18 +263,18 @@ TEST_F(Blobpack, BadArgumentsNeverHurtFiles) {
     std::string notMusic = f("up.png") + " " + f("down.png") + " " + f("demo2.pcx") + " " + f("trevak.png") + " " +
                            f("mono.pcx") + " " + f("mono.pcx");
     EXPECT_EQ(blobpack("build " + f("blob.dat") + " " + notMusic).status, 1);
-    write_bytes(f("text.pcx"), Bytes(300, 'a'));
+    write_file(f("text.pcx"), Bytes(300, 'a'));
     std::string notPicture = f("text.pcx") + " " + f("down.png") + " " + f("demo2.pcx") + " " + f("trevak.png") +
                              " " + f("mono.pcx") + " " + f("music.mp3");
     EXPECT_EQ(blobpack("build " + f("blob.dat") + " " + notPicture).status, 1);
-    EXPECT_EQ(read_bytes(f("blob.dat")), pack);
+    EXPECT_EQ(read_file(f("blob.dat")), pack);
     int files = 0;
     for (const auto& entry : fs::directory_iterator(dir.path)) files += contains(entry.path().string(), "blob.dat.");
     EXPECT_EQ(files, 0);
 
     // Extracting into a path that is a file fails cleanly.
     EXPECT_EQ(blobpack("extract " + f("blob.dat") + " " + f("up.png")).status, 1);
-    EXPECT_EQ(read_bytes(f("up.png")), up);
+    EXPECT_EQ(read_file(f("up.png")), up);
 }
 
 }  // namespace

@@ -10,36 +10,11 @@
 #include <fstream>
 #include <iterator>
 
-ScratchDir::ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "capture-XXXXXX").string();
-    const char* made = mkdtemp(pattern.data());
-    path = made ? made : "";
-}
-
-ScratchDir::~ScratchDir() {
-    std::error_code ignored;
-    if (!path.empty()) std::filesystem::remove_all(path, ignored);
-}
-
-Bytes read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void write_file(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
 namespace {
 
 void put16(Bytes& out, size_t at, int value) {
     out[at] = static_cast<uint8_t>(value & 0xFF);
     out[at + 1] = static_cast<uint8_t>((value >> 8) & 0xFF);
-}
-
-void put32(Bytes& out, uint32_t value) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 
 Bytes pcx_header(int width, int height, int planes) {
@@ -121,20 +96,6 @@ Bytes make_mp3(double seconds) {
     if (tag_size > 0 && tag_size <= mp3.size()) std::copy(tag, tag + tag_size, mp3.begin());
     lame_close(lame);
     return mp3;
-}
-
-Bytes make_pack(const std::vector<Bytes>& entries) {
-    Bytes out;
-    put32(out, 0x66600999u);
-    for (const Bytes& entry : entries) out.insert(out.end(), entry.begin(), entry.end());
-    uint32_t offset = 0;
-    for (const Bytes& entry : entries) {
-        put32(out, offset);
-        put32(out, static_cast<uint32_t>(entry.size()));
-        offset += static_cast<uint32_t>(entry.size());
-    }
-    put32(out, static_cast<uint32_t>(entries.size()));
-    return out;
 }
 
 std::string make_config(int width, int height, int viewport_width, int viewport_height) {

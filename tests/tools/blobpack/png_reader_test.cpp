@@ -16,7 +16,7 @@ struct Sink {
     std::vector<uint8_t> bytes;
 };
 
-void write_bytes(png_structp png, png_bytep data, size_t count) {
+void append_to_sink(png_structp png, png_bytep data, size_t count) {
     auto* sink = static_cast<Sink*>(png_get_io_ptr(png));
     sink->bytes.insert(sink->bytes.end(), data, data + count);
 }
@@ -32,7 +32,7 @@ std::vector<uint8_t> make_png(uint32_t width, int colour_type, int depth, std::v
         png_destroy_write_struct(&png, &info);
         return {};
     }
-    png_set_write_fn(png, &sink, write_bytes, flush);
+    png_set_write_fn(png, &sink, append_to_sink, flush);
     png_set_IHDR(png, info, width, 1, depth, colour_type, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);

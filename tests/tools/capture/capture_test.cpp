@@ -19,7 +19,7 @@
 #include "frame_clock.h"
 #include "resources/pack.h"
 #include "resources/textures.h"
-#include "timeline/time_source.h"
+#include "timeline/timeline_position.h"
 #include "video/scene.h"
 
 namespace {
@@ -30,18 +30,11 @@ struct ToolRun {
     std::string err;
 };
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 ToolRun run_tool(const ScratchDir& dir, const std::string& args, const std::string& prefix = "") {
     const std::string command = "cd '" + dir.path + "' && " + prefix + "'" DEMO_CAPTURE_PATH "' " +
                                 args + " > tool.out 2> tool.err";
     const int raw = std::system(command.c_str());
-    ToolRun run{-1, slurp(dir.file("tool.out")), slurp(dir.file("tool.err"))};
+    ToolRun run{-1, read_text(dir.file("tool.out")), read_text(dir.file("tool.err"))};
     if (WIFEXITED(raw)) run.status = WEXITSTATUS(raw);
     if (WIFSIGNALED(raw)) run.status = 128 + WTERMSIG(raw);
     return run;

@@ -1,0 +1,102 @@
+#include "resources/pack_format.h"
+
+#include <cstring>
+
+void append_word(std::vector<uint8_t>& out, uint32_t value) {
+    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(value >> shift));
+}
+
+uint32_t word_at(const uint8_t* in) {
+    return uint32_t(in[0]) | uint32_t(in[1]) << 8 | uint32_t(in[2]) << 16 | uint32_t(in[3]) << 24;
+}
+
+bool index_pack(uint64_t length, const PackReadAt& read_at, PackIndex* index,
+                std::string* problem) {
+    *index = PackIndex{};
+    index->file_size = length;
+    if (length < kPackFrameBytes) {
+        *problem = "is truncated: " + std::to_string(length) +
+                   " bytes, a pack has at least 8 (magic word and count)";
+        return false;
+    }
+    uint8_t word[4];
+    if (!read_at(length - 4, word, 4)) {
+        *problem = "cannot be read: the entry count is unreadable";
+        return false;
+    }
+    const uint32_t count = word_at(word);
+    if (count > kPackCapacity) {
+        *problem = "holds " + std::to_string(count) + " entries, more than the " +
+                   std::to_string(kPackCapacity) + " a pack can have";
+        return false;
+    }
+    const uint64_t directory = 8ull * count;
+    if (kPackFrameBytes + directory > length) {
+        *problem = "is truncated: its directory of " + std::to_string(count) + " entries needs " +
+                   std::to_string(kPackFrameBytes + directory) + " bytes, the file has " +
+                   std::to_string(length);
+        return false;
+    }
+    index->directory_start = length - 4 - directory;
+
+    std::vector<uint8_t> records(directory);
+    if (!read_at(index->directory_start, records.data(), directory)) {
+        *problem = "cannot be read: the directory is unreadable";
+        return false;
+    }
+    uint64_t at = 4;
+    for (uint32_t i = 0; i < count; ++i) {
+        PackIndexEntry entry{word_at(&records[8 * i]), at, word_at(&records[8 * i + 4])};
+        index->entries.push_back(entry);
+        at += entry.size;
+    }
+    const uint64_t room = index->directory_start - 4;
+    if (at - 4 > room) {
+        *problem = "is truncated: its entries need " + std::to_string(at - 4) + " bytes, only " +
+                   std::to_string(room) + " lie between the magic word and the directory";
+        return false;
+    }
+    index->slack = index->directory_start - at;
+    if (!read_at(0, word, 4)) {
+        *problem = "cannot be read: the magic word is unreadable";
+        return false;
+    }
+    index->magic = word_at(word);
+    return true;
+}
+
+bool index_pack(std::span<const uint8_t> file, PackIndex* index, std::string* problem) {
+    return index_pack(
+        file.size(),
+        [file](uint64_t at, uint8_t* out, uint64_t size) {
+            if (at > file.size() || size > file.size() - at) return false;
+            if (size) std::memcpy(out, file.data() + at, size);
+            return true;
+        },
+        index, problem);
+}
+
+std::vector<uint8_t> pack_directory(std::span<const uint32_t> sizes) {
+    std::vector<uint8_t> out;
+    uint32_t offset = 0;
+    for (uint32_t size : sizes) {
+        append_word(out, offset);
+        append_word(out, size);
+        offset += size;
+    }
+    append_word(out, static_cast<uint32_t>(sizes.size()));
+    return out;
+}
+
+std::vector<uint8_t> serialise_pack(const std::vector<std::vector<uint8_t>>& entries) {
+    std::vector<uint8_t> out;
+    append_word(out, kPackMagic);
+    std::vector<uint32_t> sizes;
+    for (const auto& entry : entries) {
+        out.insert(out.end(), entry.begin(), entry.end());
+        sizes.push_back(static_cast<uint32_t>(entry.size()));
+    }
+    std::vector<uint8_t> directory = pack_directory(sizes);
+    out.insert(out.end(), directory.begin(), directory.end());
+    return out;
+}
