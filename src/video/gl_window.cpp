@@ -14,7 +14,6 @@
 #include "config/settings.h"
 #include "resources/textures.h"
 #include "shell/diagnostics.h"
-#include "video/gl_view.h"
 
 WindowContextRecord WindowContext = {0, 0, 0};
 
