@@ -59,9 +59,9 @@ void grey_to_alpha(const PcxImage* image, uint32_t* pixels) {
 
 void build_textures() {
     const PictureSource sources[5] = {
-        {"pool/up.pcx", &TextureSet.pictures[upPicture], false},
-        {"pool/down.pcx", &TextureSet.pictures[downPicture], false},
-        {"pool/demo2.pcx", &TextureSet.pictures[demo2Picture], false},
+        {"pool/up.pcx", &TextureSet.pictures[kUpPicture], false},
+        {"pool/down.pcx", &TextureSet.pictures[kDownPicture], false},
+        {"pool/demo2.pcx", &TextureSet.pictures[kDemo2Picture], false},
         {"pool/trevak.pcx", &TextureSet.trevakPicture, true},
         {"pool/mono.pcx", &TextureSet.monoPicture, true},
     };

@@ -23,12 +23,12 @@
 #include "resources/pcx_decoder.h"
 
 struct TextureSetRecord {
-    uint32_t pictures[3];   // upPicture, downPicture, demo2Picture, in that order
+    uint32_t pictures[3];   // kUpPicture, kDownPicture, kDemo2Picture, in that order
     uint32_t trevakPicture;
     uint32_t monoPicture;
 };
 
-enum PictureSlot { upPicture = 0, downPicture = 1, demo2Picture = 2 };
+enum PictureSlot { kUpPicture = 0, kDownPicture = 1, kDemo2Picture = 2 };
 
 extern TextureSetRecord TextureSet;
 

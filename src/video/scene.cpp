@@ -86,7 +86,7 @@ void draw_panel_picture(const PanelStep& step) {
     if (shows_demo2(step.index)) {
         // The first half of the step shows the picture's right half, the
         // second its left half, each stretched over the whole panel.
-        texture = TextureSet.pictures[demo2Picture];
+        texture = TextureSet.pictures[kDemo2Picture];
         s0 = step.fraction < 0.5f ? 0.5f : 0.0f;
         s1 = s0 + 0.5f;
     } else {

@@ -118,8 +118,8 @@ SDL_Window* Textures::window = nullptr;
 SDL_GLContext Textures::context = nullptr;
 
 std::vector<GLuint> names() {
-    return {TextureSet.pictures[upPicture], TextureSet.pictures[downPicture],
-            TextureSet.pictures[demo2Picture], TextureSet.trevakPicture, TextureSet.monoPicture};
+    return {TextureSet.pictures[kUpPicture], TextureSet.pictures[kDownPicture],
+            TextureSet.pictures[kDemo2Picture], TextureSet.trevakPicture, TextureSet.monoPicture};
 }
 
 void expect_table_texels(bool rebuilt) {
@@ -178,9 +178,9 @@ TEST_F(Textures, RangesGreensAndEmptyPictures) {
               "[pcx img: 0x0 24]\n range [255,0] \n"
               "[pcx img: 1x1 24]\n range [7,11] \n");
     ASSERT_EQ(fake_platform::boxes().size(), 1u);  // the refused header
-    EXPECT_EQ(read_texture(TextureSet.pictures[upPicture]).texels, std::vector<Texel>(4, Texel{255, 255, 255, 0}));
-    EXPECT_EQ(read_texture(TextureSet.pictures[downPicture]).texels, std::vector<Texel>(4, Texel{0, 0, 0, 0}));
-    EXPECT_EQ(read_texture(TextureSet.pictures[demo2Picture]).texels, std::vector<Texel>(4, Texel{255, 0, 254, 0}));
+    EXPECT_EQ(read_texture(TextureSet.pictures[kUpPicture]).texels, std::vector<Texel>(4, Texel{255, 255, 255, 0}));
+    EXPECT_EQ(read_texture(TextureSet.pictures[kDownPicture]).texels, std::vector<Texel>(4, Texel{0, 0, 0, 0}));
+    EXPECT_EQ(read_texture(TextureSet.pictures[kDemo2Picture]).texels, std::vector<Texel>(4, Texel{255, 0, 254, 0}));
     EXPECT_EQ(read_texture(TextureSet.trevakPicture).width, 0);
     EXPECT_EQ(read_texture(TextureSet.monoPicture).texels, std::vector<Texel>(1, Texel{248, 248, 248, 7}));
 }
@@ -199,11 +199,11 @@ TEST_F(Textures, OversizedPicturesErrorsAndMissingMemory) {
     ASSERT_EQ(fake_platform::boxes().size(), 1u);
     EXPECT_NE(fake_platform::boxes()[0].find("pool/down.pcx is 2048x1024"), std::string::npos)
         << fake_platform::boxes()[0];
-    TexImage up = read_texture(TextureSet.pictures[upPicture]);
+    TexImage up = read_texture(TextureSet.pictures[kUpPicture]);
     ASSERT_EQ(up.width, 1024);
     EXPECT_EQ(up.texels.back(), (Texel{0, 255, 255, 0}));
-    EXPECT_NE(TextureSet.pictures[downPicture], 0u);
-    EXPECT_EQ(read_texture(TextureSet.pictures[downPicture]).width, 0);
+    EXPECT_NE(TextureSet.pictures[kDownPicture], 0u);
+    EXPECT_EQ(read_texture(TextureSet.pictures[kDownPicture]).width, 0);
     EXPECT_NE(fake_platform::console().find("[pcx img: 2048x1024 24]\n[pcx img: 2x2 24]\n"), std::string::npos);
 
     // A GL error pending after the uploads is reported once, without a code.

@@ -51,13 +51,13 @@ constexpr int kTexture = 64;
 // clear (alpha 255) on their right, trevak with distinct upper and lower
 // halves, mono half-clear on its right to show the blend's proportions.
 void make_test_pictures() {
-    TextureSet.pictures[upPicture] = make_test_texture(kTexture, kTexture, [](int, int) {
+    TextureSet.pictures[kUpPicture] = make_test_texture(kTexture, kTexture, [](int, int) {
         return stored(kUp, 0);
     });
-    TextureSet.pictures[downPicture] = make_test_texture(kTexture, kTexture, [](int, int) {
+    TextureSet.pictures[kDownPicture] = make_test_texture(kTexture, kTexture, [](int, int) {
         return stored(kDown, 0);
     });
-    TextureSet.pictures[demo2Picture] = make_test_texture(kTexture, kTexture, [](int x, int) {
+    TextureSet.pictures[kDemo2Picture] = make_test_texture(kTexture, kTexture, [](int x, int) {
         return stored(x < kTexture / 2 ? kDemo2Left : kDemo2Right, 0);
     });
     TextureSet.trevakPicture = make_test_texture(kTexture, kTexture, [](int x, int y) {

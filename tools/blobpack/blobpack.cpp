@@ -52,7 +52,7 @@ int fail(const std::string& message) {
 }
 
 std::string extension_for(EntryKind kind) {
-    return kind == EntryKind::picture ? ".pcx" : kind == EntryKind::music ? ".mp3" : ".bin";
+    return kind == EntryKind::kPicture ? ".pcx" : kind == EntryKind::kMusic ? ".mp3" : ".bin";
 }
 
 std::string role_of(size_t index) { return index < 6 ? kRoles[index] : "extra"; }
@@ -94,7 +94,7 @@ int verify(const std::string& path) {
         const std::vector<uint8_t>& bytes = pack.entries[i].bytes;
         EntryReport report = i < 5 ? probe_picture(bytes) : probe_music(bytes);
         std::string who = "entry " + std::to_string(i) + " (" + kRoles[i] + ")";
-        if (i == 5 && report.kind != EntryKind::music) {
+        if (i == 5 && report.kind != EntryKind::kMusic) {
             problems.push_back(who + ": not a decodable MP3");
             continue;
         }
@@ -199,7 +199,7 @@ int build(const std::string& out, const std::vector<std::string>& inputs) {
     std::string error;
     if (!read_whole_file(inputs[5], &entries[5], &error)) return fail(error);
     EntryReport music = probe_music(entries[5]);
-    if (music.kind != EntryKind::music) return fail(inputs[5] + ": not a decodable MP3");
+    if (music.kind != EntryKind::kMusic) return fail(inputs[5] + ": not a decodable MP3");
     for (const std::string& w : music.warnings)
         std::fprintf(stderr, "blobpack: warning: %s: %s\n", inputs[5].c_str(), w.c_str());
     std::printf("%-7s %s: %s\n", "music", inputs[5].c_str(), music.summary.c_str());

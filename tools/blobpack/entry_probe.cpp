@@ -50,7 +50,7 @@ bool is_power_of_two(uint32_t value) { return value && !(value & (value - 1)); }
 
 EntryReport probe_picture(const std::vector<uint8_t>& bytes) {
     EntryReport r;
-    r.kind = EntryKind::picture;
+    r.kind = EntryKind::kPicture;
     uint32_t size = bytes.size() > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(bytes.size());
     PcxHeader h = read_pcx_header(bytes.data(), size);
     if (h.fault != kPcxGood) {
@@ -89,11 +89,11 @@ EntryReport probe_picture(const std::vector<uint8_t>& bytes) {
 
 EntryReport probe_music(const std::vector<uint8_t>& bytes) {
     EntryReport r;
-    r.kind = EntryKind::music;
+    r.kind = EntryKind::kMusic;
     int err = MPG123_OK;
     mpg123_handle* mh = mpg123_new(nullptr, &err);
     if (!mh) {
-        r.kind = EntryKind::unknown;
+        r.kind = EntryKind::kUnknown;
         r.problems.push_back(std::string("libmpg123: ") + mpg123_plain_strerror(err));
         return r;
     }
@@ -122,7 +122,7 @@ EntryReport probe_music(const std::vector<uint8_t>& bytes) {
     mpg123_close(mh);
     mpg123_delete(mh);
     if (!ok) {
-        r.kind = EntryKind::unknown;
+        r.kind = EntryKind::kUnknown;
         r.summary = "unknown, " + std::to_string(bytes.size()) + " bytes";
         r.problems.push_back("not a decodable MP3");
         return r;
@@ -139,7 +139,7 @@ EntryReport probe_music(const std::vector<uint8_t>& bytes) {
 EntryReport probe_entry(const std::vector<uint8_t>& bytes) {
     if (bytes.size() >= 128 && bytes[0] == 10 && bytes[2] == 1) return probe_picture(bytes);
     EntryReport music = probe_music(bytes);
-    if (music.kind == EntryKind::music) return music;
+    if (music.kind == EntryKind::kMusic) return music;
     EntryReport unknown;
     unknown.summary = "unknown, " + std::to_string(bytes.size()) + " bytes";
     unknown.problems.push_back("neither a PCX picture nor a decodable MP3");

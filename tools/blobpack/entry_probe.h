@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-enum class EntryKind { picture, music, unknown };
+enum class EntryKind { kPicture, kMusic, kUnknown };
 
 struct EntryReport {
-    EntryKind kind = EntryKind::unknown;
+    EntryKind kind = EntryKind::kUnknown;
     std::string summary;                 // one line for `list`
     std::vector<std::string> problems;   // why the presentation could not use it
     std::vector<std::string> warnings;   // usable, but worth knowing
