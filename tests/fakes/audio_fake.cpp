@@ -1,4 +1,13 @@
-// Recording implementation of the audio library (see audio_fake.h).
+// IMPLEMENTS
+//   The audio contract (timeline/audio_library.h), all nine calls, for tests.
+// HOW
+//   Each call is written down with its arguments (see audio_fake.h) and
+//   answers what the test configured: a version, failures with their error
+//   codes, a queue of positions and of seek results.
+// LIMITATIONS
+//   No sound and no clock: positions move only when the test says so.
+// DEPENDENCIES
+//   None beyond the standard library; linked only into tests.
 #include "fakes/audio_fake.h"
 
 #include "fakes/call_record.h"
