@@ -2,7 +2,7 @@
 // names and contracts of the BASS 2.3 interface the program was written for.
 //
 // Two implementations exist and the build picks one per executable:
-//   audio_library.cpp          the real one: libmpg123 decodes, SDL2 audio plays
+//   ports/audio/               the real one: libmpg123 decodes, SDL2 audio plays
 //   tests/fakes/audio_fake     a recorder for tests
 //
 // Positions are byte counts of the decoded stream, always 16-bit stereo at

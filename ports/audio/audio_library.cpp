@@ -47,7 +47,7 @@
 #include <mutex>
 #include <vector>
 
-#include "timeline/mp3_stream.h"
+#include "audio/mp3_stream.h"
 
 namespace {
 

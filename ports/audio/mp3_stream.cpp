@@ -3,7 +3,7 @@
 // The reader is libmpg123's replaceable I/O, pointed at the caller's bytes:
 // unlike feed mode, it lets libmpg123 seek back and forth in the data, which
 // the full scan and the sample-exact seeks need.
-#include "timeline/mp3_stream.h"
+#include "audio/mp3_stream.h"
 
 #include <mpg123.h>
 
