@@ -48,11 +48,11 @@
 #include <vector>
 
 #include "audio/mp3_stream.h"
+#include "timeline/audio_format.h"
 
 namespace {
 
 constexpr DWORD kVersion = 0x02030000;
-constexpr int kRate = 44100;
 constexpr int kMaxStreams = 16;
 constexpr int kCardBufferFrames = 512;
 constexpr int kTimerDriverBufferFrames = 1024;
@@ -109,7 +109,7 @@ struct DeviceClock {
     bool valid = false;
     double frame = 0;        // the device frame heard at time ns
     int64_t ns = 0;
-    double rate = kRate;     // the device's frames per second, as measured
+    double rate = kAudioRate;     // the device's frames per second, as measured
     int64_t handed = 0;      // frames handed to the device so far
 
     double heard_at(int64_t now) const { return frame + rate * static_cast<double>(now - ns) / 1e9; }
@@ -191,7 +191,7 @@ void release_pending(ChannelState& c) {
 void track_device_clock(DeviceClock& clock, int64_t now, int frames) {
     double handed = static_cast<double>(clock.handed);
     if (!clock.valid) {
-        clock = DeviceClock{true, handed, now, kRate, clock.handed};
+        clock = DeviceClock{true, handed, now, kAudioRate, clock.handed};
         return;
     }
     double error = handed - clock.heard_at(now);
@@ -204,7 +204,7 @@ void track_device_clock(DeviceClock& clock, int64_t now, int frames) {
     }
     clock.frame = clock.heard_at(now) + kPhaseGain * error;
     clock.ns = now;
-    clock.rate = std::clamp(clock.rate + kRateGain * error / period, kRate * 0.95, kRate * 1.05);
+    clock.rate = std::clamp(clock.rate + kRateGain * error / period, kAudioRate * 0.95, kAudioRate * 1.05);
 }
 
 void mix_channel(Library& l, int slot, int64_t now, int frames) {
@@ -249,7 +249,7 @@ void mix_channel(Library& l, int slot, int64_t now, int frames) {
 void SDLCALL fill_device_buffer(void*, Uint8* out, int bytes) {
     Library& l = lib();
     int64_t now = now_ns();
-    int frames = bytes / kMp3FrameBytes;
+    int frames = bytes / kAudioFrameBytes;
     if (l.decoded.size() < static_cast<size_t>(frames) * 2) {
         l.decoded.resize(static_cast<size_t>(frames) * 2);
         l.mixed.resize(static_cast<size_t>(frames) * 2);
@@ -267,7 +267,7 @@ void SDLCALL fill_device_buffer(void*, Uint8* out, int bytes) {
     auto* samples = reinterpret_cast<int16_t*>(out);
     for (int i = 0; i < frames * 2; ++i)
         samples[i] = static_cast<int16_t>(std::clamp<int32_t>(l.mixed[static_cast<size_t>(i)], -32768, 32767));
-    std::memset(out + frames * kMp3FrameBytes, 0, static_cast<size_t>(bytes - frames * kMp3FrameBytes));
+    std::memset(out + frames * kAudioFrameBytes, 0, static_cast<size_t>(bytes - frames * kAudioFrameBytes));
 }
 
 void free_at_exit() { BASS_Free(); }
@@ -283,7 +283,7 @@ BOOL BASS_Init(int device, DWORD freq, DWORD, HWND, const void*) {
     Library& l = lib();
     if (l.initialised) return fail(BASS_ERROR_ALREADY);
     if (device != -1 && device != 1) return fail(BASS_ERROR_DEVICE);
-    if (freq != kRate) return fail(BASS_ERROR_FORMAT);
+    if (freq != kAudioRate) return fail(BASS_ERROR_FORMAT);
     // SDL's reason goes to standard error: the program shows only the code.
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         std::fprintf(stderr, "audio: %s\n", SDL_GetError());
@@ -293,7 +293,7 @@ BOOL BASS_Init(int device, DWORD freq, DWORD, HWND, const void*) {
     const char* driver = SDL_GetCurrentAudioDriver();
     bool timer_paced = driver && (std::strcmp(driver, "disk") == 0 || std::strcmp(driver, "dummy") == 0);
     SDL_AudioSpec want = {};
-    want.freq = kRate;
+    want.freq = kAudioRate;
     want.format = AUDIO_S16SYS;
     want.channels = 2;
     want.samples = static_cast<Uint16>(timer_paced ? kTimerDriverBufferFrames : kCardBufferFrames);
@@ -391,7 +391,7 @@ BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos) {
     if (!channel) return fail(BASS_ERROR_HANDLE);
     ChannelState& c = channel->state;
     release_pending(c);
-    QWORD frame = pos / kMp3FrameBytes;
+    QWORD frame = pos / kAudioFrameBytes;
     if (frame >= static_cast<QWORD>(c.length)) return fail(BASS_ERROR_POSITION);
     reposition(c, static_cast<int64_t>(frame));
     return succeed();
@@ -407,7 +407,7 @@ QWORD BASS_ChannelGetPosition(DWORD handle) {
     }
     release_pending(channel->state);
     l.error = BASS_OK;
-    return static_cast<QWORD>(heard_frame(channel->state, l.clock, now_ns())) * kMp3FrameBytes;
+    return static_cast<QWORD>(heard_frame(channel->state, l.clock, now_ns())) * kAudioFrameBytes;
 }
 
 BOOL BASS_ChannelStop(DWORD handle) {
@@ -480,6 +480,6 @@ QWORD audio_channel_buffer_position(DWORD handle) {
     Channel* channel = find(handle);
     if (!channel) return static_cast<QWORD>(-1);
     const ChannelState& c = channel->state;
-    if (c.playback != Playback::kPlaying) return static_cast<QWORD>(c.rest_frame) * kMp3FrameBytes;
-    return static_cast<QWORD>(c.anchored ? c.anchor_frame : c.next_frame) * kMp3FrameBytes;
+    if (c.playback != Playback::kPlaying) return static_cast<QWORD>(c.rest_frame) * kAudioFrameBytes;
+    return static_cast<QWORD>(c.anchored ? c.anchor_frame : c.next_frame) * kAudioFrameBytes;
 }
