@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "audio/audio_probe.h"
 #include "timeline/audio_format.h"
 #include "timeline/audio_library.h"
 

@@ -34,6 +34,7 @@
 //   - A thread other than the program's may call in, but calls on one stream
 //     from two threads at once get no ordering beyond the mutex.
 #include "timeline/audio_library.h"
+#include "audio/audio_probe.h"
 
 #include <SDL2/SDL.h>
 
