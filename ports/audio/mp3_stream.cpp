@@ -1,8 +1,25 @@
 // MP3 decoding from memory on libmpg123 (see mp3_stream.h).
 //
-// The reader is libmpg123's replaceable I/O, pointed at the caller's bytes:
-// unlike feed mode, it lets libmpg123 seek back and forth in the data, which
-// the full scan and the sample-exact seeks need.
+// IMPLEMENTS
+//   mp3_stream.h: mp3_open, mp3_seek, mp3_read, mp3_close; the decoding
+//   behind BASS_StreamCreateFile and every stream the audio library plays,
+//   and the reference demo-capture writes its sound from.
+//
+// HOW
+//   The reader is libmpg123's replaceable I/O, pointed at the caller's bytes:
+//   unlike feed mode, it lets libmpg123 seek back and forth in the data, which
+//   the full scan and the sample-exact seeks need. Sources at the output rate
+//   are read straight through; others go through a window of decoded source
+//   frames and cubic interpolation, computed the same way however a frame is
+//   reached.
+//
+// LIMITATIONS
+//   - 16-bit output only; a stream whose rate or channels change part-way
+//     ends there; damaged data ends decoding early.
+//   - One thread per stream at a time; the stream must not move in memory.
+//
+// DEPENDENCIES
+//   libmpg123 (any version: mpg123_init is called once for those before 1.27).
 #include "audio/mp3_stream.h"
 
 #include <mpg123.h>
