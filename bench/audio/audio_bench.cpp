@@ -28,12 +28,14 @@
 #include <thread>
 #include <vector>
 
+#include "audio/audio_probe.h"
+#include "timeline/audio_format.h"
 #include "timeline/audio_library.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr double kBytesPerSecond = 176400.0;
+constexpr double kBytesPerSecond = kAudioBytesPerSecond;
 
 double now_s() { return std::chrono::duration<double>(Clock::now().time_since_epoch()).count(); }
 
@@ -113,7 +115,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "audio_bench: cannot read %s\n", track);
         return 1;
     }
-    if (!BASS_Init(-1, 44100, 0, 0, nullptr)) {
+    if (!BASS_Init(-1, kAudioRate, 0, 0, nullptr)) {
         std::fprintf(stderr, "audio_bench: no audio device (error %d)\n", BASS_ErrorGetCode());
         return 1;
     }
@@ -142,7 +144,7 @@ int main(int argc, char** argv) {
         double t0 = now_s();
         if (playing) {
             BASS_ChannelPlay(stream, FALSE);
-            BASS_ChannelSetPosition(stream, 4 * 2672798ull);
+            BASS_ChannelSetPosition(stream, kAudioFrameBytes * 2672798ull);
         }
         while (now_s() - t0 < play_seconds) {
             double t = now_s();
@@ -182,13 +184,13 @@ int main(int argc, char** argv) {
             last_change = playing[i].t;
         }
     std::printf("device      longest wait between buffers %.1f ms (one buffer lasts %.1f ms)\n", longest * 1000,
-                audio_device_buffer_frames() * 1000.0 / 44100);
+                audio_device_buffer_frames() * 1000.0 / kAudioRate);
 
     // Seeks while playing: the call, and until the position moves on from
     // the new place (the first buffer from there has reached the device).
     std::vector<double> call_us, heard_ms;
     for (int i = 0; i < (quick ? 5 : 20); ++i) {
-        QWORD target = 4ull * (44100ull * (10 + 7 * i));
+        QWORD target = static_cast<QWORD>(kAudioBytesPerSecond) * (10 + 7 * i);  // 10 s, 17 s, ...
         double t0 = now_s();
         BASS_ChannelSetPosition(stream, target);
         double t1 = now_s();

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "timeline/mp3_stream.h"
+#include "audio/mp3_stream.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Copy into a buffer of exactly that size, so any overread is caught.

@@ -3,6 +3,7 @@
 #include "config/settings.h"
 #include "resources/pack.h"
 #include "shell/diagnostics.h"
+#include "timeline/audio_format.h"
 #include "timeline/time_source.h"
 #include "video/gl_window.h"
 #include "video/scene.h"
@@ -12,7 +13,7 @@ namespace {
 // Where the timeline starts, in sample frames of 1/44100 s (60.608 s into the music).
 constexpr int32_t kStartFrames = 2672798;
 // A quarter of a second of 16-bit stereo 44100 Hz audio, in bytes.
-constexpr int32_t kSeekBytes = 44100;
+constexpr int32_t kSeekBytes = kAudioBytesPerSecond / 4;
 
 const char* const kFarewell = "demo attempt was a complete failure.. \n bye";
 

@@ -2,11 +2,12 @@
 // names and contracts of the BASS 2.3 interface the program was written for.
 //
 // Two implementations exist and the build picks one per executable:
-//   audio_library.cpp          the real one: libmpg123 decodes, SDL2 audio plays
+//   ports/audio/               the real one: libmpg123 decodes, SDL2 audio plays
 //   tests/fakes/audio_fake     a recorder for tests
 //
-// Positions are byte counts of the decoded stream, always 16-bit stereo at
-// 44100 Hz (4 bytes per sample frame, 176400 per second).
+// Positions are byte counts of the decoded stream, always in the output
+// format of timeline/audio_format.h: 16-bit stereo at 44100 Hz (4 bytes per
+// sample frame, 176400 per second).
 //
 // Error codes: every call sets the code BASS_ErrorGetCode returns, BASS_OK
 // when it succeeds. The failures:
@@ -77,9 +78,3 @@ BOOL BASS_StreamFree(HSTREAM handle);
 // played is complete wherever it goes (the disk driver's file is flushed).
 // BASS_Init also arranges for it to run at exit.
 BOOL BASS_Free();
-
-// For measurements: the frames of one device buffer (0 before Init), and
-// the position of the start of the buffer being heard, without the smoothing
-// BASS_ChannelGetPosition applies between device periods.
-int audio_device_buffer_frames();
-QWORD audio_channel_buffer_position(DWORD handle);

@@ -8,6 +8,7 @@
 #include "config/settings.h"
 #include "resources/pack.h"
 #include "shell/diagnostics.h"
+#include "timeline/audio_format.h"
 #include "timeline/audio_library.h"
 
 int32_t clockBase = 0;
@@ -112,7 +113,7 @@ int init_time_source(HWND window) {
     if ((version >> 16) != kExpectedVersion)
         ErrorBox("wrong BASSMOD dll?\n version conflict %x %x", version, 0x302);
 
-    if (!BASS_Init(-1, 44100, 0, window, nullptr)) {
+    if (!BASS_Init(-1, kAudioRate, 0, window, nullptr)) {
         ErrorBox("Bass_Init(-1) oops? %i", BASS_ErrorGetCode());
         return -2;
     }

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "resources/pcx_decoder.h"
+#include "timeline/audio_format.h"
 
 namespace {
 
@@ -131,7 +132,7 @@ EntryReport probe_music(const std::vector<uint8_t>& bytes) {
     r.seconds = double(samples) / double(rate);
     r.summary = format("MP3 %.2f s, %.0f Hz, ", r.seconds, double(rate)) +
                 (channels == 2 ? "stereo" : channels == 1 ? "mono" : std::to_string(channels) + " channels");
-    if (rate != 44100 || channels != 2)
+    if (rate != kAudioRate || channels != kAudioChannels)
         r.warnings.push_back("the presentation plays 44100 Hz stereo; other formats are converted");
     return r;
 }

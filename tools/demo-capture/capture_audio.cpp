@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "timeline/mp3_stream.h"
+#include "audio/mp3_stream.h"
 #include "wav_writer.h"
 
 namespace {

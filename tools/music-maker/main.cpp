@@ -70,7 +70,7 @@ int music(const char* path) {
     render_music(&pcm);
     int64_t frames = static_cast<int64_t>(pcm.size() / 2);
     std::vector<uint8_t> mp3;
-    if (!encode_mp3(pcm.data(), frames, kMusicRate, 2, 192, &mp3)) {
+    if (!encode_mp3(pcm.data(), frames, kAudioRate, 2, 192, &mp3)) {
         std::fprintf(stderr, "music-maker: LAME refused the encoding parameters\n");
         return 1;
     }
@@ -82,7 +82,7 @@ int music(const char* path) {
     measure_levels(shown, &shown_peak, &shown_rms);
     std::printf("%s: %.1f s, %zu bytes at 192 kbps; peak %.1f dBFS, RMS %.1f dBFS "
                 "(from 60.6 s: peak %.1f, RMS %.1f)\n",
-                path, static_cast<double>(frames) / kMusicRate, mp3.size(), peak, rms, shown_peak, shown_rms);
+                path, static_cast<double>(frames) / kAudioRate, mp3.size(), peak, rms, shown_peak, shown_rms);
     return 0;
 }
 

@@ -48,7 +48,7 @@ double poly_blep(double t, double dt) {
 struct Saw {
     double phase = 0;
     double next(double hz) {
-        double dt = hz / kMusicRate;
+        double dt = hz / kAudioRate;
         double v = 2.0 * phase - 1.0 - poly_blep(phase, dt);
         phase += dt;
         if (phase >= 1.0) phase -= 1.0;
@@ -69,7 +69,7 @@ struct Filter {
         if (hz != last_hz || resonance != last_resonance) {
             last_hz = hz;
             last_resonance = resonance;
-            g = std::tan(kPi * hz / kMusicRate);
+            g = std::tan(kPi * hz / kAudioRate);
             k = 2.0 - 2.0 * resonance;
             a1 = 1.0 / (1.0 + g * (g + k));
         }
@@ -133,7 +133,7 @@ constexpr Note kMelodyB[] = {
 };
 
 int64_t bar_step(int bar) { return kFirstBarStep + static_cast<int64_t>(bar) * kStepsPerBar; }
-int64_t seconds_frames(double s) { return static_cast<int64_t>(s * kMusicRate); }
+int64_t seconds_frames(double s) { return static_cast<int64_t>(s * kAudioRate); }
 
 // ---- instruments -------------------------------------------------------
 
@@ -141,9 +141,9 @@ void kick(Mix& m, int64_t at, double gain) {
     double phase = 0;
     int64_t n = seconds_frames(0.45);
     for (int64_t i = 0; i < n; ++i) {
-        double t = static_cast<double>(i) / kMusicRate;
+        double t = static_cast<double>(i) / kAudioRate;
         double hz = 46.0 + 110.0 * std::exp(-t / 0.035);
-        phase += hz / kMusicRate;
+        phase += hz / kAudioRate;
         double env = std::exp(-t / 0.20) * std::min(1.0, t / 0.002);
         double click = std::exp(-t / 0.004) * 0.3;
         double v = gain * (std::sin(2 * kPi * phase) * env + click * std::sin(2 * kPi * 1800 * t));
@@ -155,7 +155,7 @@ void snare(Mix& m, int64_t at, double gain, Noise& noise) {
     Filter f;
     int64_t n = seconds_frames(0.28);
     for (int64_t i = 0; i < n; ++i) {
-        double t = static_cast<double>(i) / kMusicRate;
+        double t = static_cast<double>(i) / kAudioRate;
         f.run(noise.next(), 3200, 0.3);
         double body = std::sin(2 * kPi * 185 * t) * std::exp(-t / 0.05);
         double v = gain * (0.8 * f.band * std::exp(-t / 0.09) + 0.5 * body);
@@ -167,7 +167,7 @@ void hat(Mix& m, int64_t at, double gain, double decay, Noise& noise) {
     Filter f;
     int64_t n = seconds_frames(decay * 6);
     for (int64_t i = 0; i < n; ++i) {
-        double t = static_cast<double>(i) / kMusicRate;
+        double t = static_cast<double>(i) / kAudioRate;
         f.run(noise.next(), 8000, 0.2);
         double v = gain * f.high * std::exp(-t / decay);
         m.add(at + i, v * 0.8, v);
@@ -181,7 +181,7 @@ void bass(Mix& m, int64_t at, int64_t length, int midi, double gain, double cuto
     double hz = midi_hz(midi);
     int64_t n = length + seconds_frames(0.01);
     for (int64_t i = 0; i < n; ++i) {
-        double t = static_cast<double>(i) / kMusicRate;
+        double t = static_cast<double>(i) / kAudioRate;
         double env = std::min(1.0, t / 0.003) * (i < length ? 1.0 : std::exp(-static_cast<double>(i - length) / 80.0));
         double x = 0.6 * a.next(hz) + 0.4 * b.next(hz * 1.005);
         f.run(x, cutoff * (1.0 + 2.5 * std::exp(-t / 0.06)), 0.55);
@@ -200,9 +200,9 @@ void pad(Mix& m, int64_t at, int64_t length, const int (&notes)[3], double gain,
             Filter f;
             double hz = midi_hz(notes[v]) * (side == 0 ? 0.997 : 1.003);
             for (int64_t i = 0; i < length + release; ++i) {
-                double t = static_cast<double>(i) / kMusicRate;
+                double t = static_cast<double>(i) / kAudioRate;
                 double env = std::min(1.0, t / 0.25) *
-                             (i < length ? 1.0 : std::exp(-static_cast<double>(i - length) / (0.1 * kMusicRate)));
+                             (i < length ? 1.0 : std::exp(-static_cast<double>(i - length) / (0.1 * kAudioRate)));
                 f.run(s.next(hz), cutoff, 0.1);
                 double out = gain * env * f.low / 3.0;
                 if (side == 0) m.add(at + i, out * 0.9, out * 0.3);
@@ -219,8 +219,8 @@ void pluck(Mix& m, int64_t at, int midi, double gain, double pan) {
     double phase = 0;
     int64_t n = seconds_frames(0.22);
     for (int64_t i = 0; i < n; ++i) {
-        double t = static_cast<double>(i) / kMusicRate;
-        phase += hz / kMusicRate;
+        double t = static_cast<double>(i) / kAudioRate;
+        phase += hz / kAudioRate;
         phase -= std::floor(phase);
         double square = phase < 0.5 ? 1.0 : -1.0;
         f.run(square, 900 + 5000 * std::exp(-t / 0.04), 0.35);
@@ -237,14 +237,14 @@ void lead(Mix& m, int64_t at, int64_t length, int midi, double gain) {
     int64_t release = seconds_frames(0.18);
     double square_phase = 0;
     for (int64_t i = 0; i < length + release; ++i) {
-        double t = static_cast<double>(i) / kMusicRate;
+        double t = static_cast<double>(i) / kAudioRate;
         double vibrato = 1.0 + 0.004 * std::sin(2 * kPi * 5.5 * t) * std::min(1.0, t / 0.3);
         double f0 = hz * vibrato;
-        square_phase += f0 * 0.5 / kMusicRate;
+        square_phase += f0 * 0.5 / kAudioRate;
         square_phase -= std::floor(square_phase);
         double x = 0.45 * a.next(f0) + 0.45 * b.next(f0 * 1.007) + 0.25 * (square_phase < 0.5 ? 1 : -1);
         double env = std::min(1.0, t / 0.008) * (i < length ? 0.85 + 0.15 * std::exp(-t / 0.1)
-                                                            : std::exp(-static_cast<double>(i - length) / (0.06 * kMusicRate)));
+                                                            : std::exp(-static_cast<double>(i - length) / (0.06 * kAudioRate)));
         f.run(x, 2600 + 2400 * std::exp(-t / 0.15), 0.25);
         double v = gain * env * f.low;
         m.add(at + i, v * 0.85, v);
@@ -302,7 +302,7 @@ void arrange(Mix& drums, Mix& music, std::vector<float>& duck) {
                 for (int64_t i = 0; i < seconds_frames(0.25); ++i) {
                     size_t k = static_cast<size_t>(at + i);
                     if (k < duck.size()) {
-                        double t = static_cast<double>(i) / kMusicRate;
+                        double t = static_cast<double>(i) / kAudioRate;
                         duck[k] = std::min(duck[k], static_cast<float>(1.0 - 0.55 * std::exp(-t / 0.09)));
                     }
                 }

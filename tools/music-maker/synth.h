@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <vector>
 
-constexpr int kMusicRate = 44100;
+#include "timeline/audio_format.h"
 
 // Sample frame where step s begins: s × 4592.0625 exactly, rounded down
 // (4592.0625 = 73473 / 16), so the grid never drifts.

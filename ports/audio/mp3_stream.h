@@ -21,10 +21,9 @@
 #include <cstdint>
 #include <vector>
 
-struct mpg123_handle_struct;
+#include "timeline/audio_format.h"
 
-constexpr int kMp3Rate = 44100;
-constexpr int kMp3FrameBytes = 4;  // one sample frame: two 16-bit samples
+struct mpg123_handle_struct;
 
 struct Mp3Stream {
     mpg123_handle_struct* decoder = nullptr;
@@ -35,7 +34,7 @@ struct Mp3Stream {
     int64_t next_frame = 0;   // the frame the next read delivers
     // The source's own rate and length; for a source at another rate than
     // 44100, a run of decoded source frames starting at window_start.
-    long source_rate = kMp3Rate;
+    long source_rate = kAudioRate;
     int source_channels = 2;
     int64_t source_length = 0;
     int64_t window_start = 0;

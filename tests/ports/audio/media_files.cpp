@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <unistd.h>
 
-std::string media_path(const std::string& name) { return std::string(TIMELINE_MEDIA_DIR) + "/" + name + ".mp3"; }
+std::string media_path(const std::string& name) { return std::string(AUDIO_MEDIA_DIR) + "/" + name + ".mp3"; }
 
 std::vector<uint8_t> read_file(const std::string& path) {
     std::vector<uint8_t> bytes;
@@ -35,7 +35,7 @@ std::vector<int16_t> reference_decode(const std::string& mp3_path) {
 
 std::string scratch_dir(const std::string& test_name) {
     auto dir = std::filesystem::temp_directory_path() /
-               ("timeline-" + std::to_string(getpid()) + "-" + test_name);
+               ("audio-" + std::to_string(getpid()) + "-" + test_name);
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     return dir.string();

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "media_files.h"
-#include "timeline/mp3_stream.h"
+#include "audio/mp3_stream.h"
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "audio/audio_probe.h"
 #include "media_files.h"
 #include "timeline/audio_library.h"
 

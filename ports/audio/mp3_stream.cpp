@@ -1,9 +1,26 @@
 // MP3 decoding from memory on libmpg123 (see mp3_stream.h).
 //
-// The reader is libmpg123's replaceable I/O, pointed at the caller's bytes:
-// unlike feed mode, it lets libmpg123 seek back and forth in the data, which
-// the full scan and the sample-exact seeks need.
-#include "timeline/mp3_stream.h"
+// IMPLEMENTS
+//   mp3_stream.h: mp3_open, mp3_seek, mp3_read, mp3_close; the decoding
+//   behind BASS_StreamCreateFile and every stream the audio library plays,
+//   and the reference demo-capture writes its sound from.
+//
+// HOW
+//   The reader is libmpg123's replaceable I/O, pointed at the caller's bytes:
+//   unlike feed mode, it lets libmpg123 seek back and forth in the data, which
+//   the full scan and the sample-exact seeks need. Sources at the output rate
+//   are read straight through; others go through a window of decoded source
+//   frames and cubic interpolation, computed the same way however a frame is
+//   reached.
+//
+// LIMITATIONS
+//   - 16-bit output only; a stream whose rate or channels change part-way
+//     ends there; damaged data ends decoding early.
+//   - One thread per stream at a time; the stream must not move in memory.
+//
+// DEPENDENCIES
+//   libmpg123 (any version: mpg123_init is called once for those before 1.27).
+#include "audio/mp3_stream.h"
 
 #include <mpg123.h>
 
@@ -83,8 +100,8 @@ int64_t decode(Mp3Stream* stream, int16_t* out, int64_t frames) {
 // Source frame index and fraction for output frame k, in exact integers.
 void source_point(const Mp3Stream* stream, int64_t k, int64_t* index, double* fraction) {
     int64_t scaled = k * stream->source_rate;
-    *index = scaled / kMp3Rate;
-    *fraction = static_cast<double>(scaled % kMp3Rate) / kMp3Rate;
+    *index = scaled / kAudioRate;
+    *fraction = static_cast<double>(scaled % kAudioRate) / kAudioRate;
 }
 
 // Makes the window hold source frames first..last (as far as the source has
@@ -207,13 +224,13 @@ int mp3_open(Mp3Stream* stream, const void* data, size_t size) {
     stream->source_length = length;
     // Output frame k reads source point k × rate / 44100; the last output
     // frame is the last whose point lies inside the source.
-    stream->length = (static_cast<int64_t>(length) * kMp3Rate + rate - 1) / rate;
+    stream->length = (static_cast<int64_t>(length) * kAudioRate + rate - 1) / rate;
     return kMp3Ok;
 }
 
 int mp3_seek(Mp3Stream* stream, int64_t frame) {
     if (!stream->decoder || frame < 0 || frame > stream->length) return kMp3SeekFailed;
-    if (stream->source_rate != kMp3Rate) {
+    if (stream->source_rate != kAudioRate) {
         stream->next_frame = frame;  // the window follows on the next read
         return kMp3Ok;
     }
@@ -234,7 +251,7 @@ int64_t mp3_read(Mp3Stream* stream, int16_t* out, int64_t frames) {
     // inside the stream even if a damaged tail decodes longer.
     frames = std::min(frames, stream->length - stream->next_frame);
     if (frames <= 0) return 0;
-    if (stream->source_rate != kMp3Rate) return read_resampled(stream, out, frames);
+    if (stream->source_rate != kAudioRate) return read_resampled(stream, out, frames);
     int64_t got = decode(stream, out, frames);
     stream->next_frame += got;
     return got;

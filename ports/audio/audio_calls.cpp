@@ -1,0 +1,257 @@
+// The audio library on libmpg123 and SDL2 audio: the calls and the table of
+// streams.
+//
+// IMPLEMENTS
+//   timeline/audio_library.h: the BASS 2.3 calls the time source makes
+//   (version, init, a stream from memory, play, get and set position, stop,
+//   free, error code) and BASS_Free. Written from that call table alone.
+//
+// HOW
+//   Init opens the output (output_sdl.cpp) and leaves it running; the
+//   mixer (audio_mixer.cpp) decodes and mixes the playing streams on the
+//   output's thread. The program's thread only flips state under a mutex
+//   that the audio thread never holds while decoding, so no call of the
+//   program waits for more than a few microseconds (Free and StreamFree
+//   excepted: they wait for the callback to finish before releasing its
+//   decoder). Positions come from the device clock (device_clock.cpp).
+//   Handles carry a serial in the high bits, so a freed handle stays invalid
+//   after its slot is reused.
+//
+// LIMITATIONS
+//   - Streams only from memory, at most 16 at once; one output format
+//     (44100 Hz 16-bit stereo) whatever the MP3 holds (see mp3_stream.h).
+//   - The window handle of Init is not used (BASS used it for DirectSound).
+//   - A thread other than the program's may call in, but calls on one stream
+//     from two threads at once get no ordering beyond the mutex.
+//
+// DEPENDENCIES
+//   mp3_stream (libmpg123) to open streams; the mixer, the output and the
+//   device clock of this folder; the C++ library's mutex.
+#include "timeline/audio_library.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <mutex>
+
+#include "audio/audio_mixer.h"
+#include "audio/audio_output.h"
+#include "audio/audio_streams.h"
+#include "timeline/audio_format.h"
+
+namespace {
+
+constexpr DWORD kVersion = 0x02030000;
+
+BOOL fail(int code) {
+    audio_library().error = code;
+    return FALSE;
+}
+
+BOOL succeed() {
+    audio_library().error = BASS_OK;
+    return TRUE;
+}
+
+// The position being heard at time now. Lock held.
+int64_t heard_frame(ChannelState& c, const DeviceClock& clock, int64_t now) {
+    if (c.playback != Playback::kPlaying) return c.rest_frame;
+    return heard_stream_frame(c.heard, clock, now, c.next_frame, c.length);
+}
+
+// A new place to play from: drop what is queued and start over there.
+void reposition(ChannelState& c, int64_t frame) {
+    c.next_frame = frame;
+    c.rest_frame = frame;
+    c.heard.reported = frame;
+    c.heard.anchored = false;
+    ++c.generation;
+}
+
+// The call after a Play lets it begin (see the header).
+void release_pending(ChannelState& c) {
+    if (c.playback == Playback::kPending) c.playback = Playback::kPlaying;
+}
+
+void free_at_exit() { BASS_Free(); }
+
+}  // namespace
+
+AudioLibrary& audio_library() {
+    static AudioLibrary library;
+    return library;
+}
+
+Channel* find_channel(DWORD handle) {
+    if (handle == 0) return nullptr;
+    Channel& c = audio_library().channels[(handle - 1) % kMaxStreams];
+    return (c.state.used && c.state.handle == handle) ? &c : nullptr;
+}
+
+DWORD BASS_GetVersion() {
+    audio_library().error = BASS_OK;
+    return kVersion;
+}
+
+BOOL BASS_Init(int device, DWORD freq, DWORD, HWND, const void*) {
+    AudioLibrary& l = audio_library();
+    if (l.initialised) return fail(BASS_ERROR_ALREADY);
+    if (device != -1 && device != 1) return fail(BASS_ERROR_DEVICE);
+    if (freq != kAudioRate) return fail(BASS_ERROR_FORMAT);
+    int buffer_frames = 0;
+    if (!open_output(mix_next_buffer, &buffer_frames)) return fail(BASS_ERROR_DRIVER);
+    {
+        std::lock_guard<std::mutex> guard(l.lock);
+        l.clock = DeviceClock{};
+        l.buffer_frames = buffer_frames;
+        prepare_mixer(buffer_frames);
+        l.initialised = true;
+    }
+    // The disk driver writes its file as it goes but the last buffers only
+    // reach it when the device is closed; programs end without asking.
+    if (!l.exit_hook) l.exit_hook = std::atexit(free_at_exit) == 0;
+    start_output();
+    return succeed();
+}
+
+int BASS_ErrorGetCode() { return audio_library().error; }
+
+HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length, DWORD flags) {
+    AudioLibrary& l = audio_library();
+    if (!l.initialised) return fail(BASS_ERROR_INIT);
+    if (!mem || (flags & ~static_cast<DWORD>(BASS_STREAM_PRESCAN)) != 0) return fail(BASS_ERROR_NOTAVAIL);
+    if (!file || length == 0 || length > SIZE_MAX || offset > UINTPTR_MAX - reinterpret_cast<uintptr_t>(file))
+        return fail(BASS_ERROR_ILLPARAM);
+
+    Channel* slot = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(l.lock);
+        for (Channel& c : l.channels)
+            if (!c.state.used && !c.state.reserved) {
+                slot = &c;
+                break;
+            }
+        if (!slot) return fail(BASS_ERROR_MEM);
+        slot->state.reserved = true;
+    }
+    // The scan may take a millisecond or two: done without the lock, in a
+    // slot the callback does not look at yet.
+    const auto* bytes = static_cast<const uint8_t*>(file) + offset;
+    int opened = mp3_open(&slot->decoder, bytes, static_cast<size_t>(length));
+
+    std::lock_guard<std::mutex> guard(l.lock);
+    if (opened != kMp3Ok) {
+        slot->state.reserved = false;
+        return fail(opened == kMp3NoMemory ? BASS_ERROR_MEM
+                    : opened == kMp3BadFormat ? BASS_ERROR_FORMAT
+                                              : BASS_ERROR_FILEFORM);
+    }
+    l.serial = (l.serial + 1) & 0x0FFFFFFF;
+    if (l.serial == 0) l.serial = 1;
+    ChannelState& c = slot->state;
+    c = ChannelState{};
+    c.handle = static_cast<DWORD>(l.serial) * kMaxStreams + static_cast<DWORD>(slot - l.channels) + 1;
+    c.length = slot->decoder.length;
+    c.used = true;
+    l.error = BASS_OK;
+    return c.handle;
+}
+
+BOOL BASS_ChannelPlay(DWORD handle, BOOL restart) {
+    AudioLibrary& l = audio_library();
+    std::lock_guard<std::mutex> guard(l.lock);
+    Channel* channel = find_channel(handle);
+    if (!channel) return fail(BASS_ERROR_HANDLE);
+    ChannelState& c = channel->state;
+    if (c.playback != Playback::kStopped) {
+        if (restart) reposition(c, 0);
+        release_pending(c);
+        return succeed();
+    }
+    if (restart || c.rest_frame >= c.length) c.rest_frame = 0;
+    reposition(c, c.rest_frame);
+    c.playback = Playback::kPending;
+    c.play_requested_ns = now_ns();
+    return succeed();
+}
+
+BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos) {
+    AudioLibrary& l = audio_library();
+    std::lock_guard<std::mutex> guard(l.lock);
+    Channel* channel = find_channel(handle);
+    if (!channel) return fail(BASS_ERROR_HANDLE);
+    ChannelState& c = channel->state;
+    release_pending(c);
+    QWORD frame = pos / kAudioFrameBytes;
+    if (frame >= static_cast<QWORD>(c.length)) return fail(BASS_ERROR_POSITION);
+    reposition(c, static_cast<int64_t>(frame));
+    return succeed();
+}
+
+QWORD BASS_ChannelGetPosition(DWORD handle) {
+    AudioLibrary& l = audio_library();
+    std::lock_guard<std::mutex> guard(l.lock);
+    Channel* channel = find_channel(handle);
+    if (!channel) {
+        l.error = BASS_ERROR_HANDLE;
+        return static_cast<QWORD>(-1);
+    }
+    release_pending(channel->state);
+    l.error = BASS_OK;
+    return static_cast<QWORD>(heard_frame(channel->state, l.clock, now_ns())) * kAudioFrameBytes;
+}
+
+BOOL BASS_ChannelStop(DWORD handle) {
+    AudioLibrary& l = audio_library();
+    std::lock_guard<std::mutex> guard(l.lock);
+    Channel* channel = find_channel(handle);
+    if (!channel) return fail(BASS_ERROR_HANDLE);
+    ChannelState& c = channel->state;
+    if (c.playback == Playback::kStopped) return succeed();
+    // Resume from what was heard, not from what was already queued.
+    int64_t frame = c.playback == Playback::kPlaying ? heard_frame(c, l.clock, now_ns()) : c.next_frame;
+    reposition(c, frame);
+    c.playback = Playback::kStopped;
+    return succeed();
+}
+
+BOOL BASS_StreamFree(HSTREAM handle) {
+    AudioLibrary& l = audio_library();
+    if (!l.initialised) return fail(BASS_ERROR_HANDLE);
+    // Keeps the callback out while its decoder goes away.
+    lock_output();
+    BOOL result;
+    {
+        std::lock_guard<std::mutex> guard(l.lock);
+        Channel* channel = find_channel(handle);
+        if (channel) {
+            channel->state = ChannelState{};
+            mp3_close(&channel->decoder);
+            l.error = BASS_OK;
+            result = TRUE;
+        } else {
+            l.error = BASS_ERROR_HANDLE;
+            result = FALSE;
+        }
+    }
+    unlock_output();
+    return result;
+}
+
+BOOL BASS_Free() {
+    AudioLibrary& l = audio_library();
+    {
+        std::lock_guard<std::mutex> guard(l.lock);
+        if (!l.initialised) return fail(BASS_ERROR_INIT);
+        l.initialised = false;
+        l.buffer_frames = 0;
+    }
+    // Waits for the audio thread to end; the disk driver closes its file.
+    close_output();
+    std::lock_guard<std::mutex> guard(l.lock);
+    for (Channel& c : l.channels) {
+        c.state = ChannelState{};
+        mp3_close(&c.decoder);
+    }
+    l.error = BASS_OK;
+    return TRUE;
+}

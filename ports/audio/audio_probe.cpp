@@ -1,0 +1,38 @@
+// The audio library's measurement hooks (see audio_probe.h).
+//
+// IMPLEMENTS
+//   audio_probe.h: audio_device_buffer_frames and
+//   audio_channel_buffer_position, for the audio benchmark and the library's
+//   tests; no part of timeline/audio_library.h.
+//
+// HOW
+//   Reads the stream table under its lock, as the calls do, and reports the
+//   raw figures behind the position: the buffer size the output got and the
+//   first frame of the buffer being heard.
+//
+// LIMITATIONS
+//   - The buffer position moves in whole buffers: it is the naive figure the
+//     device clock improves on, not a position to play by.
+//
+// DEPENDENCIES
+//   The stream table of this folder (audio_streams.h).
+#include "audio/audio_probe.h"
+
+#include <mutex>
+
+#include "audio/audio_streams.h"
+#include "timeline/audio_format.h"
+
+int audio_device_buffer_frames() {
+    std::lock_guard<std::mutex> guard(audio_library().lock);
+    return audio_library().buffer_frames;
+}
+
+QWORD audio_channel_buffer_position(DWORD handle) {
+    std::lock_guard<std::mutex> guard(audio_library().lock);
+    Channel* channel = find_channel(handle);
+    if (!channel) return static_cast<QWORD>(-1);
+    const ChannelState& c = channel->state;
+    if (c.playback != Playback::kPlaying) return static_cast<QWORD>(c.rest_frame) * kAudioFrameBytes;
+    return static_cast<QWORD>(c.heard.anchored ? c.heard.anchor_frame : c.next_frame) * kAudioFrameBytes;
+}

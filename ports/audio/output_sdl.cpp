@@ -1,0 +1,88 @@
+// The audio library's output on SDL2 audio (see audio_output.h).
+//
+// IMPLEMENTS
+//   audio_output.h: the device BASS_Init opens and leaves running,
+//   BASS_StreamFree locks out, and BASS_Free closes.
+//
+// HOW
+//   SDL's default output device at 44100 Hz, 16-bit stereo; its callback
+//   (SDL's audio thread) asks for each buffer. No changes allowed: SDL
+//   converts if the device wants another format, so the callback always
+//   fills the output format.
+//   BUFFER: 512 frames (11.6 ms) on sound cards. SDL's disk and dummy
+//   drivers pace themselves by sleeping whole milliseconds per buffer;
+//   measured with SDL 2.26 they run about 4 % fast with 512 frames and within
+//   0.5 % with 1024, so those two get 1024 frames (23.2 ms).
+//
+// LIMITATIONS
+//   - Latency inside the sound server or hardware after SDL's buffer is not
+//     visible through SDL 2, so on a real device the reported position leads
+//     what leaves the speakers by that much (typically a few milliseconds).
+//   - One device at a time, always the default one.
+//
+// DEPENDENCIES
+//   SDL 2's audio subsystem, started here and quit on close; SDL_AUDIODRIVER,
+//   when set, is obeyed (the disk driver writes to SDL_DISKAUDIOFILE). SDL's
+//   reason for a failure goes to standard error: the program shows only the
+//   library's error code.
+#include "audio/audio_output.h"
+
+#include <SDL2/SDL.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "timeline/audio_format.h"
+
+namespace {
+
+constexpr int kCardBufferFrames = 512;
+constexpr int kTimerDriverBufferFrames = 1024;
+
+SDL_AudioDeviceID device = 0;
+FillBuffer filler = nullptr;
+
+void SDLCALL fill_device_buffer(void*, Uint8* out, int bytes) { filler(out, bytes); }
+
+}  // namespace
+
+bool open_output(FillBuffer fill, int* buffer_frames) {
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        std::fprintf(stderr, "audio: %s\n", SDL_GetError());
+        return false;
+    }
+
+    const char* driver = SDL_GetCurrentAudioDriver();
+    bool timer_paced = driver && (std::strcmp(driver, "disk") == 0 || std::strcmp(driver, "dummy") == 0);
+    SDL_AudioSpec want = {};
+    want.freq = kAudioRate;
+    want.format = AUDIO_S16SYS;
+    want.channels = kAudioChannels;
+    want.samples = static_cast<Uint16>(timer_paced ? kTimerDriverBufferFrames : kCardBufferFrames);
+    want.callback = fill_device_buffer;
+    SDL_AudioSpec have = {};
+    filler = fill;
+    SDL_AudioDeviceID id = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    if (id == 0) {
+        std::fprintf(stderr, "audio: %s\n", SDL_GetError());
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        return false;
+    }
+    device = id;
+    *buffer_frames = have.samples;
+    return true;
+}
+
+void start_output() { SDL_PauseAudioDevice(device, 0); }
+
+void lock_output() { SDL_LockAudioDevice(device); }
+
+void unlock_output() { SDL_UnlockAudioDevice(device); }
+
+void close_output() {
+    SDL_AudioDeviceID id = device;
+    device = 0;
+    // Waits for the audio thread to end; the disk driver closes its file.
+    SDL_CloseAudioDevice(id);
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+}
