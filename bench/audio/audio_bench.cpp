@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "audio/audio_probe.h"
+#include "support/test_files.h"
 #include "timeline/audio_format.h"
 #include "timeline/audio_library.h"
 
@@ -50,16 +51,6 @@ double median(std::vector<double> v) {
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
-std::vector<uint8_t> read_file(const char* path) {
-    std::vector<uint8_t> bytes;
-    FILE* f = std::fopen(path, "rb");
-    if (!f) return bytes;
-    uint8_t chunk[65536];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
-    std::fclose(f);
-    return bytes;
-}
 
 struct Sample {
     double t;

@@ -148,14 +148,3 @@ void stage_presentation(const ScratchDir& dir, double seconds) {
     write_file(dir.file("config.xml"), Bytes(config.begin(), config.end()));
 }
 
-std::vector<int16_t> decode_with_mpg123(const std::string& mp3_path) {
-    const std::string raw = mp3_path + ".raw";
-    const std::string command = "mpg123 -q -s '" + mp3_path + "' > '" + raw + "'";
-    if (std::system(command.c_str()) != 0) return {};
-    const Bytes bytes = read_file(raw);
-    std::vector<int16_t> samples(bytes.size() / 2);
-    for (size_t i = 0; i < samples.size(); ++i) {
-        samples[i] = static_cast<int16_t>(bytes[i * 2] | (bytes[i * 2 + 1] << 8));
-    }
-    return samples;
-}

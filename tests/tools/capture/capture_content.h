@@ -23,6 +23,3 @@ std::string make_config(int width, int height, int viewport_width, int viewport_
 // right and top from bottom (so a mirrored or flipped frame shows), the music
 // of make_mp3(seconds), a 400 x 300 window with a 16:10 drawing area.
 void stage_presentation(const ScratchDir& dir, double seconds);
-
-// 16-bit stereo samples of `mpg123 -q -s file`, the reference decoder.
-std::vector<int16_t> decode_with_mpg123(const std::string& mp3_path);
