@@ -74,6 +74,16 @@ void release_pending(ChannelState& c) {
 
 void free_at_exit() { BASS_Free(); }
 
+// The calls that change one channel: under the library's lock, on the
+// channel a handle names; a handle that names none fails.
+template <class Change>
+BOOL change_channel(DWORD handle, Change change) {
+    std::lock_guard<std::mutex> guard(audio_library().lock);
+    Channel* channel = find_channel(handle);
+    if (!channel) return fail(BASS_ERROR_HANDLE);
+    return change(channel->state);
+}
+
 }  // namespace
 
 AudioLibrary& audio_library() {
@@ -157,34 +167,28 @@ HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD le
 }
 
 BOOL BASS_ChannelPlay(DWORD handle, BOOL restart) {
-    AudioLibrary& l = audio_library();
-    std::lock_guard<std::mutex> guard(l.lock);
-    Channel* channel = find_channel(handle);
-    if (!channel) return fail(BASS_ERROR_HANDLE);
-    ChannelState& c = channel->state;
-    if (c.playback != Playback::kStopped) {
-        if (restart) reposition(c, 0);
-        release_pending(c);
+    return change_channel(handle, [restart](ChannelState& c) {
+        if (c.playback != Playback::kStopped) {
+            if (restart) reposition(c, 0);
+            release_pending(c);
+            return succeed();
+        }
+        if (restart || c.rest_frame >= c.length) c.rest_frame = 0;
+        reposition(c, c.rest_frame);
+        c.playback = Playback::kPending;
+        c.play_requested_ns = now_ns();
         return succeed();
-    }
-    if (restart || c.rest_frame >= c.length) c.rest_frame = 0;
-    reposition(c, c.rest_frame);
-    c.playback = Playback::kPending;
-    c.play_requested_ns = now_ns();
-    return succeed();
+    });
 }
 
 BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos) {
-    AudioLibrary& l = audio_library();
-    std::lock_guard<std::mutex> guard(l.lock);
-    Channel* channel = find_channel(handle);
-    if (!channel) return fail(BASS_ERROR_HANDLE);
-    ChannelState& c = channel->state;
-    release_pending(c);
-    QWORD frame = pos / kAudioFrameBytes;
-    if (frame >= static_cast<QWORD>(c.length)) return fail(BASS_ERROR_POSITION);
-    reposition(c, static_cast<int64_t>(frame));
-    return succeed();
+    return change_channel(handle, [pos](ChannelState& c) {
+        release_pending(c);
+        QWORD frame = pos / kAudioFrameBytes;
+        if (frame >= static_cast<QWORD>(c.length)) return fail(BASS_ERROR_POSITION);
+        reposition(c, static_cast<int64_t>(frame));
+        return succeed();
+    });
 }
 
 QWORD BASS_ChannelGetPosition(DWORD handle) {
@@ -201,17 +205,16 @@ QWORD BASS_ChannelGetPosition(DWORD handle) {
 }
 
 BOOL BASS_ChannelStop(DWORD handle) {
-    AudioLibrary& l = audio_library();
-    std::lock_guard<std::mutex> guard(l.lock);
-    Channel* channel = find_channel(handle);
-    if (!channel) return fail(BASS_ERROR_HANDLE);
-    ChannelState& c = channel->state;
-    if (c.playback == Playback::kStopped) return succeed();
-    // Resume from what was heard, not from what was already queued.
-    int64_t frame = c.playback == Playback::kPlaying ? heard_frame(c, l.clock, now_ns()) : c.next_frame;
-    reposition(c, frame);
-    c.playback = Playback::kStopped;
-    return succeed();
+    return change_channel(handle, [](ChannelState& c) {
+        if (c.playback == Playback::kStopped) return succeed();
+        // Resume from what was heard, not from what was already queued.
+        int64_t frame = c.playback == Playback::kPlaying
+                            ? heard_frame(c, audio_library().clock, now_ns())
+                            : c.next_frame;
+        reposition(c, frame);
+        c.playback = Playback::kStopped;
+        return succeed();
+    });
 }
 
 BOOL BASS_StreamFree(HSTREAM handle) {
