@@ -150,6 +150,9 @@ static_assert(sizeof(PIXELFORMATDESCRIPTOR) == 40, "PIXELFORMATDESCRIPTOR is 40 
 #define WS_POPUP 0x80000000u
 #define WS_SYSMENU 0x00080000u
 
+// CreateWindowExA: let the system choose the place or size.
+#define CW_USEDEFAULT (static_cast<int>(0x80000000u))
+
 // Messages.
 #define WM_CREATE 0x0001
 #define WM_DESTROY 0x0002
@@ -210,6 +213,7 @@ static_assert(sizeof(PIXELFORMATDESCRIPTOR) == 40, "PIXELFORMATDESCRIPTOR is 40 
 #define SW_HIDE 0
 #define SW_SHOW 5
 
+#define CDS_TEST 0x00000002
 #define CDS_FULLSCREEN 0x00000004
 #define DISP_CHANGE_SUCCESSFUL 0
 #define DISP_CHANGE_FAILED (-1)
@@ -226,6 +230,10 @@ static_assert(sizeof(PIXELFORMATDESCRIPTOR) == 40, "PIXELFORMATDESCRIPTOR is 40 
 #define PFD_MAIN_PLANE 0
 
 #define MB_OK 0x00000000
+#define MB_ICONERROR 0x00000010
+#define MB_ICONWARNING 0x00000030
+#define MB_ICONINFORMATION 0x00000040
+#define MB_ICONMASK 0x000000F0
 #define IDOK 1
 
 #define STD_OUTPUT_HANDLE (static_cast<DWORD>(-11))
@@ -236,7 +244,11 @@ static_assert(sizeof(PIXELFORMATDESCRIPTOR) == 40, "PIXELFORMATDESCRIPTOR is 40 
 #define ERROR_SUCCESS 0
 #define ERROR_INVALID_HANDLE 6
 #define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_WRITE_FAULT 29
+#define ERROR_NOT_SUPPORTED 50
 #define ERROR_INVALID_PARAMETER 87
+#define ERROR_BROKEN_PIPE 109
+#define ERROR_MOD_NOT_FOUND 126
 #define ERROR_CANNOT_FIND_WND_CLASS 1407
 #define ERROR_CLASS_ALREADY_EXISTS 1410
 #define ERROR_CLASS_HAS_WINDOWS 1412
@@ -244,6 +256,17 @@ static_assert(sizeof(PIXELFORMATDESCRIPTOR) == 40, "PIXELFORMATDESCRIPTOR is 40 
 #define ERROR_DC_NOT_FOUND 1425
 #define ERROR_INVALID_PIXEL_FORMAT 2000
 #define ERROR_NO_DISPLAY 1114  // ours: no display could be opened (Win32's DLL init failure)
+
+// The frame this platform models around a window's client area, in pixels:
+// the one Win32 gives a window with a title bar and a fixed border, and none
+// for a WS_POPUP window. The outer size that CreateWindowExA, SetWindowPos and
+// GetClientRect speak of is the client area plus this frame.
+struct WindowFrame {
+    int left, top, right, bottom;
+};
+constexpr WindowFrame window_frame(DWORD style) {
+    return (style & WS_POPUP) ? WindowFrame{0, 0, 0, 0} : WindowFrame{3, 26, 3, 3};
+}
 
 // ---- window class and window
 HINSTANCE GetModuleHandleA(const char* module_name);
@@ -296,3 +319,4 @@ BOOL WriteConsoleA(HANDLE console, const void* buffer, DWORD count, DWORD* writt
 
 // ---- error codes
 DWORD GetLastError();
+void SetLastError(DWORD code);

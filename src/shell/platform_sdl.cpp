@@ -55,7 +55,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -76,24 +75,13 @@ constexpr HINSTANCE kInstance = 0x00400000;
 constexpr HICON kSystemIcon = 0x00010011;
 constexpr HCURSOR kSystemCursor = 0x00010003;
 
-// The frame Win32 gives a window with a title bar and a fixed border.
-constexpr int kTitledFrameLeft = 3, kTitledFrameTop = 26, kTitledFrameRight = 3,
-              kTitledFrameBottom = 3;
 // Larger than any screen: X11 itself stops at 32767, and a GL drawable of
 // that size would take gigabytes.
 constexpr int kLargestClientSide = 16384;
 
 constexpr int kOnlyPixelFormat = 1;
-constexpr DWORD kErrorNotSupported = 50;
-constexpr DWORD kErrorModuleNotFound = 126;
-constexpr DWORD kCdsTest = 0x00000002;
-constexpr int kUseDefault = INT_MIN;  // CW_USEDEFAULT
 // PeekMessageA's window filter for messages that belong to no window.
 constexpr HWND kThreadMessages = 0xFFFFFFFFu;
-
-struct Frame {
-    int left = 0, top = 0, right = 0, bottom = 0;
-};
 
 struct WindowClass {
     WNDCLASSA record{};
@@ -107,7 +95,7 @@ struct WindowEntry {
     std::string class_key;
     WNDPROC proc = nullptr;
     DWORD style = 0;
-    Frame frame;
+    WindowFrame frame{};
     HDC dc = 0;
     int pixel_format = 0;
     bool destroying = false;  // WM_DESTROY is being delivered
@@ -282,7 +270,7 @@ bool video_ready(bool report) {
         if (report)
             report_sdl_failure("SDL_InitSubSystem(SDL_INIT_VIDEO)", ERROR_NO_DISPLAY);
         else
-            set_last_error(ERROR_NO_DISPLAY);
+            SetLastError(ERROR_NO_DISPLAY);
         return false;
     }
     s.video = Video::ready;
@@ -455,11 +443,11 @@ bool find_display_mode(long long width, long long height, const DEVMODEA& reques
 
 bool make_fullscreen(const WindowEntry& w, const SDL_DisplayMode& mode) {
     if (SDL_SetWindowDisplayMode(w.sdl, &mode) != 0) {
-        report_sdl_failure("SDL_SetWindowDisplayMode", kErrorNotSupported);
+        report_sdl_failure("SDL_SetWindowDisplayMode", ERROR_NOT_SUPPORTED);
         return false;
     }
     if (SDL_SetWindowFullscreen(w.sdl, SDL_WINDOW_FULLSCREEN) != 0) {
-        report_sdl_failure("SDL_SetWindowFullscreen", kErrorNotSupported);
+        report_sdl_failure("SDL_SetWindowFullscreen", ERROR_NOT_SUPPORTED);
         return false;
     }
     return true;
@@ -491,7 +479,7 @@ SDL_Window* newest_visible_sdl_window() {
 
 HINSTANCE GetModuleHandleA(const char* module_name) {
     if (module_name) {  // no other module is loaded by name here
-        set_last_error(kErrorModuleNotFound);
+        SetLastError(ERROR_MOD_NOT_FOUND);
         return 0;
     }
     return kInstance;
@@ -505,12 +493,12 @@ ATOM RegisterClassA(const WNDCLASSA* window_class) {
     auto& s = state();
     if (!window_class || !window_class->lpszClassName || is_atom(window_class->lpszClassName) ||
         !window_class->lpfnWndProc) {
-        set_last_error(ERROR_INVALID_PARAMETER);
+        SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
     std::string key = class_key(window_class->lpszClassName);
     if (s.classes.count(key)) {
-        set_last_error(ERROR_CLASS_ALREADY_EXISTS);
+        SetLastError(ERROR_CLASS_ALREADY_EXISTS);
         return 0;
     }
     WindowClass& cls = s.classes[key];
@@ -527,13 +515,13 @@ BOOL UnregisterClassA(const char* class_name, HINSTANCE) {
     auto& s = state();
     WindowClass* cls = find_class(class_name);
     if (!cls) {
-        set_last_error(ERROR_CANNOT_FIND_WND_CLASS);
+        SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
         return FALSE;
     }
     std::string key = class_key(cls->name.c_str());
     for (const auto& [handle, w] : s.windows)
         if (w.class_key == key) {
-            set_last_error(ERROR_CLASS_HAS_WINDOWS);
+            SetLastError(ERROR_CLASS_HAS_WINDOWS);
             return FALSE;
         }
     s.classes.erase(key);
@@ -545,7 +533,7 @@ HWND CreateWindowExA(DWORD, const char* class_name, const char* window_name, DWO
     auto& s = state();
     WindowClass* cls = find_class(class_name);
     if (!cls) {
-        set_last_error(ERROR_CANNOT_FIND_WND_CLASS);
+        SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
         return 0;
     }
     std::string key = class_key(cls->name.c_str());
@@ -553,14 +541,12 @@ HWND CreateWindowExA(DWORD, const char* class_name, const char* window_name, DWO
     if (!video_ready(true)) return 0;
 
     const bool popup = (style & WS_POPUP) != 0;
-    Frame frame;
-    if (!popup)
-        frame = Frame{kTitledFrameLeft, kTitledFrameTop, kTitledFrameRight, kTitledFrameBottom};
-    const int client_w = client_side(width == kUseDefault ? 640 : width, frame.left + frame.right);
+    const WindowFrame frame = window_frame(style);
+    const int client_w = client_side(width == CW_USEDEFAULT ? 640 : width, frame.left + frame.right);
     const int client_h =
-        client_side(height == kUseDefault ? 480 : height, frame.top + frame.bottom);
-    const int sdl_x = x == kUseDefault ? SDL_WINDOWPOS_UNDEFINED : screen_position(x, frame.left);
-    const int sdl_y = y == kUseDefault ? SDL_WINDOWPOS_UNDEFINED : screen_position(y, frame.top);
+        client_side(height == CW_USEDEFAULT ? 480 : height, frame.top + frame.bottom);
+    const int sdl_x = x == CW_USEDEFAULT ? SDL_WINDOWPOS_UNDEFINED : screen_position(x, frame.left);
+    const int sdl_y = y == CW_USEDEFAULT ? SDL_WINDOWPOS_UNDEFINED : screen_position(y, frame.top);
     Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN;
     if (popup) flags |= SDL_WINDOW_BORDERLESS;
     SDL_Window* sdl = create_gl_capable_window(window_name ? window_name : "", sdl_x, sdl_y,
@@ -581,7 +567,7 @@ HWND CreateWindowExA(DWORD, const char* class_name, const char* window_name, DWO
 
     deliver(handle, WM_CREATE, 0, 0);
     if (!find_window(handle)) {  // the procedure destroyed it while it was being made
-        set_last_error(ERROR_INVALID_WINDOW_HANDLE);
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
     return handle;
@@ -591,7 +577,7 @@ BOOL DestroyWindow(HWND handle) {
     auto& s = state();
     WindowEntry* w = find_window(handle);
     if (!w || w->destroying) {
-        set_last_error(ERROR_INVALID_WINDOW_HANDLE);
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
     w->destroying = true;
@@ -610,7 +596,7 @@ BOOL DestroyWindow(HWND handle) {
 BOOL CloseWindow(HWND handle) {
     WindowEntry* w = find_window(handle);
     if (!w) {
-        set_last_error(ERROR_INVALID_WINDOW_HANDLE);
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
     SDL_MinimizeWindow(w->sdl);
@@ -647,11 +633,11 @@ int GetSystemMetrics(int index) {
 BOOL GetClientRect(HWND handle, RECT* rect) {
     WindowEntry* w = find_window(handle);
     if (!w) {
-        set_last_error(ERROR_INVALID_WINDOW_HANDLE);
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
     if (!rect) {
-        set_last_error(ERROR_INVALID_PARAMETER);
+        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     int width = 0, height = 0;
@@ -663,7 +649,7 @@ BOOL GetClientRect(HWND handle, RECT* rect) {
 BOOL SetWindowPos(HWND handle, HWND insert_after, int x, int y, int cx, int cy, UINT flags) {
     WindowEntry* w = find_window(handle);
     if (!w) {
-        set_last_error(ERROR_INVALID_WINDOW_HANDLE);
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
     if (!(flags & SWP_NOSIZE))
@@ -681,7 +667,7 @@ BOOL SetWindowPos(HWND handle, HWND insert_after, int x, int y, int cx, int cy, 
 BOOL SetWindowTextA(HWND handle, const char* text) {
     WindowEntry* w = find_window(handle);
     if (!w) {
-        set_last_error(ERROR_INVALID_WINDOW_HANDLE);
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
     SDL_SetWindowTitle(w->sdl, text ? text : "");
@@ -691,7 +677,7 @@ BOOL SetWindowTextA(HWND handle, const char* text) {
 BOOL ShowWindow(HWND handle, int command) {
     WindowEntry* w = find_window(handle);
     if (!w) {
-        set_last_error(ERROR_INVALID_WINDOW_HANDLE);
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
     const bool was_visible = (SDL_GetWindowFlags(w->sdl) & SDL_WINDOW_SHOWN) != 0;
@@ -706,14 +692,14 @@ BOOL ShowWindow(HWND handle, int command) {
     if (!(w->style & WS_POPUP) &&
         SDL_GetWindowBordersSize(w->sdl, &top, &left, &bottom, &right) == 0 &&
         top + left + bottom + right > 0)
-        w->frame = Frame{left, top, right, bottom};
+        w->frame = WindowFrame{left, top, right, bottom};
     return was_visible;
 }
 
 BOOL SetForegroundWindow(HWND handle) {
     WindowEntry* w = find_window(handle);
     if (!w) {
-        set_last_error(ERROR_INVALID_WINDOW_HANDLE);
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
     if (SDL_GetWindowFlags(w->sdl) & SDL_WINDOW_SHOWN) SDL_RaiseWindow(w->sdl);
@@ -729,7 +715,7 @@ HWND SetFocus(HWND handle) {
     }
     WindowEntry* w = find_window(handle);
     if (!w) {
-        set_last_error(ERROR_INVALID_WINDOW_HANDLE);
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
     // X11 refuses the focus for a window that is not mapped.
@@ -749,7 +735,7 @@ LONG ChangeDisplaySettingsA(DEVMODEA* mode, DWORD flags) {
         for (auto& [handle, w] : s.windows)
             if ((SDL_GetWindowFlags(w.sdl) & SDL_WINDOW_FULLSCREEN) &&
                 SDL_SetWindowFullscreen(w.sdl, 0) != 0) {
-                report_sdl_failure("SDL_SetWindowFullscreen", kErrorNotSupported);
+                report_sdl_failure("SDL_SetWindowFullscreen", ERROR_NOT_SUPPORTED);
                 result = DISP_CHANGE_FAILED;
             }
         return result;
@@ -765,7 +751,7 @@ LONG ChangeDisplaySettingsA(DEVMODEA* mode, DWORD flags) {
     const long long height = (mode->dmFields & DM_PELSHEIGHT) ? mode->dmPelsHeight : current.h;
     SDL_DisplayMode chosen{};
     if (!find_display_mode(width, height, *mode, &chosen)) return DISP_CHANGE_BADMODE;
-    if (flags & kCdsTest) return DISP_CHANGE_SUCCESSFUL;
+    if (flags & CDS_TEST) return DISP_CHANGE_SUCCESSFUL;
 
     s.display_mode_set = true;
     s.display_mode = chosen;
@@ -781,7 +767,7 @@ LONG ChangeDisplaySettingsA(DEVMODEA* mode, DWORD flags) {
 BOOL PeekMessageA(MSG* msg, HWND window, UINT filter_min, UINT filter_max, UINT remove) {
     auto& s = state();
     if (!msg) {
-        set_last_error(ERROR_INVALID_PARAMETER);
+        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     if (s.video == Video::untried) video_ready(false);
@@ -836,7 +822,7 @@ HDC GetDC(HWND handle) {
     auto& s = state();
     WindowEntry* w = find_window(handle);
     if (!w) {
-        set_last_error(ERROR_INVALID_WINDOW_HANDLE);
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
     // Like CS_OWNDC: one device context for the whole life of the window.
@@ -854,16 +840,16 @@ int ReleaseDC(HWND handle, HDC dc) {
 
 int ChoosePixelFormat(HDC dc, const PIXELFORMATDESCRIPTOR* descriptor) {
     if (!window_of_dc(dc)) {
-        set_last_error(ERROR_DC_NOT_FOUND);
+        SetLastError(ERROR_DC_NOT_FOUND);
         return 0;
     }
     if (!descriptor) {
-        set_last_error(ERROR_INVALID_PARAMETER);
+        SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
     const DWORD needed = PFD_SUPPORT_OPENGL | PFD_DRAW_TO_WINDOW;
     if ((descriptor->dwFlags & needed) != needed || descriptor->iPixelType != PFD_TYPE_RGBA) {
-        set_last_error(ERROR_INVALID_PIXEL_FORMAT);  // no colour-index or bitmap formats here
+        SetLastError(ERROR_INVALID_PIXEL_FORMAT);  // no colour-index or bitmap formats here
         return 0;
     }
     return kOnlyPixelFormat;
@@ -872,11 +858,11 @@ int ChoosePixelFormat(HDC dc, const PIXELFORMATDESCRIPTOR* descriptor) {
 BOOL SetPixelFormat(HDC dc, int format, const PIXELFORMATDESCRIPTOR*) {
     WindowEntry* w = window_of_dc(dc);
     if (!w) {
-        set_last_error(ERROR_DC_NOT_FOUND);
+        SetLastError(ERROR_DC_NOT_FOUND);
         return FALSE;
     }
     if (format != kOnlyPixelFormat) {
-        set_last_error(ERROR_INVALID_PIXEL_FORMAT);
+        SetLastError(ERROR_INVALID_PIXEL_FORMAT);
         return FALSE;
     }
     w->pixel_format = format;
@@ -886,11 +872,11 @@ BOOL SetPixelFormat(HDC dc, int format, const PIXELFORMATDESCRIPTOR*) {
 HGLRC wglCreateContext(HDC dc) {
     WindowEntry* w = window_of_dc(dc);
     if (!w) {
-        set_last_error(ERROR_DC_NOT_FOUND);
+        SetLastError(ERROR_DC_NOT_FOUND);
         return 0;
     }
     if (w->pixel_format == 0) {  // Win32 needs SetPixelFormat first, too
-        set_last_error(ERROR_INVALID_PIXEL_FORMAT);
+        SetLastError(ERROR_INVALID_PIXEL_FORMAT);
         return 0;
     }
     // SDL makes a new context current; WGL does not. Put back what was.
@@ -906,7 +892,7 @@ HGLRC wglCreateContext(HDC dc) {
     SDL_GL_MakeCurrent(previous ? previous_window : nullptr, previous);
     if (!usable) {
         SDL_GL_DeleteContext(gl);
-        set_last_error(kErrorNotSupported);
+        SetLastError(ERROR_NOT_SUPPORTED);
         std::fputs("platform: the GL context offers no OpenGL 1.1\n", stderr);
         return 0;
     }
@@ -923,16 +909,16 @@ BOOL wglMakeCurrent(HDC dc, HGLRC context) {
     }
     auto c = s.contexts.find(context);
     if (c == s.contexts.end()) {
-        set_last_error(ERROR_INVALID_HANDLE);
+        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     WindowEntry* w = window_of_dc(dc);
     if (!w) {
-        set_last_error(ERROR_DC_NOT_FOUND);
+        SetLastError(ERROR_DC_NOT_FOUND);
         return FALSE;
     }
     if (w->pixel_format != kOnlyPixelFormat) {
-        set_last_error(ERROR_INVALID_PIXEL_FORMAT);
+        SetLastError(ERROR_INVALID_PIXEL_FORMAT);
         return FALSE;
     }
     if (SDL_GL_MakeCurrent(w->sdl, c->second.gl) != 0) {
@@ -952,7 +938,7 @@ BOOL wglDeleteContext(HGLRC context) {
     auto& s = state();
     auto c = s.contexts.find(context);
     if (c == s.contexts.end()) {
-        set_last_error(ERROR_INVALID_HANDLE);
+        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     SDL_GL_DeleteContext(c->second.gl);  // releases it first if it is current
@@ -965,11 +951,11 @@ BOOL wglDeleteContext(HGLRC context) {
 BOOL SwapBuffers(HDC dc) {
     const WindowEntry* w = window_of_dc(dc);
     if (!w) {
-        set_last_error(ERROR_DC_NOT_FOUND);
+        SetLastError(ERROR_DC_NOT_FOUND);
         return FALSE;
     }
     if (SDL_GL_GetCurrentWindow() != w->sdl || !SDL_GL_GetCurrentContext()) {
-        set_last_error(ERROR_INVALID_HANDLE);
+        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     SDL_GL_SwapWindow(w->sdl);

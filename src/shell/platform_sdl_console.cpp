@@ -34,24 +34,16 @@ thread_local DWORD last_error = ERROR_SUCCESS;
 constexpr HANDLE kStdOutHandle = 0x7;
 constexpr HANDLE kStdErrHandle = 0xB;
 
-constexpr DWORD kErrorWriteFault = 29;
-constexpr DWORD kErrorBrokenPipe = 109;
-
-constexpr UINT kIconMask = 0xF0;
-constexpr UINT kIconError = 0x10;
-constexpr UINT kIconWarning = 0x30;
-constexpr UINT kIconInformation = 0x40;
-
 bool descriptor_open(int fd) { return fcntl(fd, F_GETFD) != -1; }
 
 }  // namespace
 
-void set_last_error(DWORD code) { last_error = code; }
+void SetLastError(DWORD code) { last_error = code; }
 
 DWORD GetLastError() { return last_error; }
 
 void report_sdl_failure(const char* sdl_call, DWORD code) {
-    set_last_error(code);
+    SetLastError(code);
     std::string line = std::string("platform: ") + sdl_call + " failed: " + SDL_GetError() + "\n";
     write_fully(STDERR_FILENO, line.data(), line.size(), nullptr);
 }
@@ -102,7 +94,7 @@ HANDLE GetStdHandle(DWORD which) {
         fd = STDERR_FILENO;
         handle = kStdErrHandle;
     } else {
-        set_last_error(ERROR_INVALID_HANDLE);
+        SetLastError(ERROR_INVALID_HANDLE);
         return INVALID_HANDLE_VALUE;
     }
     // Win32 gives a null handle to a process that has no such stream.
@@ -116,20 +108,20 @@ BOOL WriteConsoleA(HANDLE console, const void* buffer, DWORD count, DWORD* writt
              : console == kStdErrHandle ? STDERR_FILENO
                                         : -1;
     if (fd < 0) {
-        set_last_error(ERROR_INVALID_HANDLE);
+        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     if (!buffer && count > 0) {
-        set_last_error(ERROR_INVALID_PARAMETER);
+        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     size_t done = 0;
     bool ok = write_fully(fd, buffer, count, &done);
     if (written) *written = static_cast<DWORD>(done);
     if (!ok) {
-        set_last_error(errno == EBADF   ? ERROR_INVALID_HANDLE
-                       : errno == EPIPE ? kErrorBrokenPipe
-                                        : kErrorWriteFault);
+        SetLastError(errno == EBADF   ? ERROR_INVALID_HANDLE
+                       : errno == EPIPE ? ERROR_BROKEN_PIPE
+                                        : ERROR_WRITE_FAULT);
         return FALSE;
     }
     return TRUE;
@@ -150,15 +142,15 @@ int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
     if (owner != 0) {
         parent = sdl_window_of(owner);
         if (!parent) {
-            set_last_error(ERROR_INVALID_WINDOW_HANDLE);
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
             return 0;
         }
     }
     Uint32 flags = 0;
-    switch (type & kIconMask) {
-        case kIconError: flags = SDL_MESSAGEBOX_ERROR; break;
-        case kIconWarning: flags = SDL_MESSAGEBOX_WARNING; break;
-        case kIconInformation: flags = SDL_MESSAGEBOX_INFORMATION; break;
+    switch (type & MB_ICONMASK) {
+        case MB_ICONERROR: flags = SDL_MESSAGEBOX_ERROR; break;
+        case MB_ICONWARNING: flags = SDL_MESSAGEBOX_WARNING; break;
+        case MB_ICONINFORMATION: flags = SDL_MESSAGEBOX_INFORMATION; break;
         default: break;
     }
     if (SDL_ShowSimpleMessageBox(flags, shown_caption, shown_text, parent) != 0) {

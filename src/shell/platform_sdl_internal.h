@@ -6,8 +6,6 @@
 
 #include "shell/platform.h"
 
-// Sets the code that GetLastError reports for the calling thread.
-void set_last_error(DWORD code);
 // A platform call failed because an SDL call did: sets the code and prints
 // SDL's own reason on standard error, where no reason is ever lost.
 void report_sdl_failure(const char* sdl_call, DWORD code);

@@ -25,9 +25,6 @@ constexpr HWND kFirstWindow = 0x100;  // then 0x101, ...
 constexpr HDC kFirstDC = 0x200;
 constexpr HGLRC kFirstContext = 0x300;
 
-// The frame a WS_SYSMENU window gets around its client area; popups have none.
-constexpr int kFrameLeft = 3, kFrameTop = 26, kFrameRight = 3, kFrameBottom = 3;
-
 struct Window {
     HWND handle = 0;
     bool alive = false;

@@ -623,7 +623,7 @@ TEST_F(PlatformSdl, ConsoleWritesReachStandardOutputWhateverItIs) {
     close(fds[1]);
     EXPECT_FALSE(WriteConsoleA(out, "lost", 4, &written, nullptr));
     EXPECT_EQ(written, 0u);
-    EXPECT_EQ(GetLastError(), 109u);  // ERROR_BROKEN_PIPE
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BROKEN_PIPE));
     sigset_t pending;
     sigpending(&pending);
     EXPECT_FALSE(sigismember(&pending, SIGPIPE));
