@@ -3,7 +3,7 @@
 // their Win32 names, arguments, constants and result conventions.
 //
 // Two implementations exist and the build picks one per executable:
-//   platform_sdl.cpp          the real one, on SDL2 (X11, OpenGL, message boxes)
+//   ports/sdl2                the real one, on SDL2 (X11, OpenGL, message boxes)
 //   tests/fakes/platform_fake  a recorder for tests; it logs every call and can
 //                             be told to fail any of them
 //

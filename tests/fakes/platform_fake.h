@@ -1,7 +1,7 @@
 // The recording windowing platform: implements every operation of
 // shell/platform.h without a display, logs each call with its arguments in
 // order, and can be told to fail any call with an error code. Link it instead
-// of platform_sdl.
+// of a port.
 //
 // Calls are recorded as "Name(arg,arg,...)": integers and handles in decimal,
 // strings as they are, a null pointer as NULL and any other pointer as &.

@@ -21,10 +21,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform_sdl_xhelper.h"
+#include "platform_sdl2_xhelper.h"
 #include "shell/platform.h"
-#include "shell/platform_sdl_internal.h"
-#include "shell/platform_sdl_keys.h"
+#include "sdl2/sdl2_internal.h"
+#include "sdl2/sdl2_keys.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "shell/platform_sdl_keystate.h"
+#include "sdl2_keystate.h"
 
 #include <X11/Xlib.h>
 

@@ -22,7 +22,7 @@
 #include <string>
 
 #include "shell/platform.h"
-#include "shell/platform_sdl_internal.h"
+#include "sdl2_internal.h"
 
 namespace {
 

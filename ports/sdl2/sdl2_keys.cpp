@@ -1,4 +1,4 @@
-#include "shell/platform_sdl_keys.h"
+#include "sdl2_keys.h"
 
 namespace {
 

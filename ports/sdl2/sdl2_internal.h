@@ -1,5 +1,5 @@
 // What the files of the SDL platform share with each other; nothing outside
-// src/shell/platform_sdl*.cpp includes this.
+// ports/sdl2 includes this but the platform's own test.
 #pragma once
 
 #include <SDL2/SDL_video.h>

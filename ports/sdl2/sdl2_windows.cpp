@@ -63,9 +63,9 @@
 #include <string>
 
 #include "shell/platform.h"
-#include "shell/platform_sdl_internal.h"
-#include "shell/platform_sdl_keys.h"
-#include "shell/platform_sdl_keystate.h"
+#include "sdl2_internal.h"
+#include "sdl2_keys.h"
+#include "sdl2_keystate.h"
 
 namespace {
 
