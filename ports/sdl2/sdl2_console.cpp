@@ -1,6 +1,14 @@
-// The reporting half of the SDL platform: standard-output writes standing in
-// for the Win32 console (KERNEL32), modal message boxes (USER32), and the
-// per-thread error code.
+// SDL2 PLATFORM: console writes, message boxes, the error code, SDL's reasons.
+//
+// IMPLEMENTS
+//   shell/platform.h: GetStdHandle, WriteConsoleA (KERNEL32's console),
+//   MessageBoxA (USER32), GetLastError, SetLastError.
+//
+// HOW
+//   Console writes go to standard output or standard error, whole, retried
+//   after signals and short writes. A message box is SDL's simple message
+//   box, stacked above the program's newest visible window. The error code
+//   is kept per thread, as Win32 does.
 //
 // LIMITATIONS
 //   - WriteConsoleA writes to whatever standard output is: a terminal, a pipe
@@ -10,6 +18,11 @@
 //   - MessageBoxA always shows a single OK button and returns IDOK; of the
 //     style bits only the icon (MB_ICONERROR, ...) is used. Its text is also
 //     written to standard error first, so that it is never lost.
+//   - No message reaches the window procedure while a message box is open:
+//     SDL's box runs its own event loop on its own X connection.
+//
+// DEPENDENCIES
+//   SDL 2 message boxes (drawn with the X server's core fonts); POSIX write.
 #include <SDL2/SDL_error.h>
 #include <SDL2/SDL_messagebox.h>
 
@@ -24,6 +37,8 @@
 #include "shell/platform.h"
 #include "sdl2_internal.h"
 
+using namespace sdl2;
+
 namespace {
 
 // Win32 keeps the last error per thread; a test thread that dismisses a box
@@ -36,18 +51,8 @@ constexpr HANDLE kStdErrHandle = 0xB;
 
 bool descriptor_open(int fd) { return fcntl(fd, F_GETFD) != -1; }
 
-}  // namespace
-
-void SetLastError(DWORD code) { last_error = code; }
-
-DWORD GetLastError() { return last_error; }
-
-void report_sdl_failure(const char* sdl_call, DWORD code) {
-    SetLastError(code);
-    std::string line = std::string("platform: ") + sdl_call + " failed: " + SDL_GetError() + "\n";
-    write_fully(STDERR_FILENO, line.data(), line.size(), nullptr);
-}
-
+// Writes all of text to a file descriptor, retrying after signals and short
+// writes. False when the descriptor refused (closed, broken pipe, full disk).
 bool write_fully(int fd, const void* text, size_t size, size_t* written) {
     // A reader that went away must make the write fail, as it does on Win32,
     // not end the process: SIGPIPE is held back for this thread during the
@@ -82,6 +87,18 @@ bool write_fully(int fd, const void* text, size_t size, size_t* written) {
     if (written) *written = done;
     errno = error;
     return error == 0;
+}
+
+}  // namespace
+
+void SetLastError(DWORD code) { last_error = code; }
+
+DWORD GetLastError() { return last_error; }
+
+void sdl2::report_sdl_failure(const char* sdl_call, DWORD code) {
+    SetLastError(code);
+    std::string line = std::string("platform: ") + sdl_call + " failed: " + SDL_GetError() + "\n";
+    write_fully(STDERR_FILENO, line.data(), line.size(), nullptr);
 }
 
 HANDLE GetStdHandle(DWORD which) {

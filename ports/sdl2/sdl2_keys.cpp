@@ -1,3 +1,17 @@
+// SDL2 PLATFORM: SDL keyboard events turned into Win32 key messages.
+//
+// IMPLEMENTS
+//   shell/platform.h: no call of its own; see sdl2_keys.h.
+//
+// HOW
+//   Letters, digits and function keys by their ranges, every other key by
+//   the table below; Alt (without Ctrl) and F10 make "system" key messages.
+//
+// LIMITATIONS
+//   See sdl2_keys.h.
+//
+// DEPENDENCIES
+//   SDL 2 keyboard.
 #include "sdl2_keys.h"
 
 namespace {

@@ -28,6 +28,7 @@
 
 namespace {
 
+using sdl2::sdl_window_of;
 using Clock = std::chrono::steady_clock;
 constexpr const char* kClass = "PlatformSdlTest";
 
