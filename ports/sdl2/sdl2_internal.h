@@ -23,7 +23,7 @@ namespace sdl2 {
 
 struct WindowEntry;
 
-// sdl2_console.cpp
+// sdl2_reporting.cpp
 // A platform call failed because an SDL call did: sets the code and prints
 // SDL's own reason on standard error, where no reason is ever lost.
 void report_sdl_failure(const char* sdl_call, DWORD code);

@@ -2,8 +2,10 @@
 // and two KERNEL32 console calls) that the program is written against, with
 // their Win32 names, arguments, constants and result conventions.
 //
-// Two implementations exist and the build picks one per executable:
+// The build picks one implementation per executable:
 //   ports/sdl2                the real one, on SDL2 (X11, OpenGL, message boxes)
+//   ports/stdio               the reporting calls only, on the standard streams,
+//                             for programs without windows (benchmarks, fuzzers)
 //   tests/fakes/platform_fake  a recorder for tests; it logs every call and can
 //                             be told to fail any of them
 //

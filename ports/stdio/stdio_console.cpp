@@ -1,30 +1,28 @@
-// SDL2 PLATFORM: console writes, message boxes, the error code, SDL's reasons.
+// STANDARD-STREAMS PLATFORM: console writes and the error code.
 //
 // IMPLEMENTS
-//   shell/platform.h: GetStdHandle, WriteConsoleA (KERNEL32's console),
-//   MessageBoxA (USER32), GetLastError, SetLastError.
+//   shell/platform.h, KERNEL32's console and error code: GetStdHandle,
+//   WriteConsoleA, GetLastError, SetLastError. The SDL2 port reports through
+//   these too, so a console note or a box's echo is the same bytes in every
+//   program.
 //
 // HOW
-//   Console writes go to standard output or standard error, whole, retried
-//   after signals and short writes. A message box is SDL's simple message
-//   box, stacked above the program's newest visible window. The error code
-//   is kept per thread, as Win32 does.
+//   The two console handles stand for file descriptors 1 and 2. A write goes
+//   out whole, retried after signals and short writes, with SIGPIPE held
+//   back so that a reader that went away fails the call instead of ending
+//   the process. The error code is kept per thread, as Win32 does.
 //
 // LIMITATIONS
 //   - WriteConsoleA writes to whatever standard output is: a terminal, a pipe
 //     or a file. Win32's WriteConsoleA fails for pipes and files; here the
 //     notes are kept, because on Linux a redirected output is the usual way
 //     to keep them. Only a closed or broken output makes the write fail.
-//   - MessageBoxA always shows a single OK button and returns IDOK; of the
-//     style bits only the icon (MB_ICONERROR, ...) is used. Its text is also
-//     written to standard error first, so that it is never lost.
-//   - No message reaches the window procedure while a message box is open:
-//     SDL's box runs its own event loop on its own X connection.
+//   - Only standard output and standard error have handles; any other
+//     stream GetStdHandle is asked for is refused.
 //
 // DEPENDENCIES
-//   SDL 2 message boxes (drawn with the X server's core fonts); POSIX write.
-#include <SDL2/SDL_error.h>
-#include <SDL2/SDL_messagebox.h>
+//   POSIX (write, fcntl, the thread's signal mask).
+#include "stdio_console.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -35,9 +33,6 @@
 #include <string>
 
 #include "shell/platform.h"
-#include "sdl2_internal.h"
-
-using namespace sdl2;
 
 namespace {
 
@@ -51,9 +46,9 @@ constexpr HANDLE kStdErrHandle = 0xB;
 
 bool descriptor_open(int fd) { return fcntl(fd, F_GETFD) != -1; }
 
-// Writes all of text to a file descriptor, retrying after signals and short
-// writes. False when the descriptor refused (closed, broken pipe, full disk).
-bool write_fully(int fd, const void* text, size_t size, size_t* written) {
+}  // namespace
+
+bool stdio_streams::write_fully(int fd, const void* text, size_t size, size_t* written) {
     // A reader that went away must make the write fail, as it does on Win32,
     // not end the process: SIGPIPE is held back for this thread during the
     // write and a SIGPIPE the write raised is taken off again.
@@ -89,17 +84,18 @@ bool write_fully(int fd, const void* text, size_t size, size_t* written) {
     return error == 0;
 }
 
-}  // namespace
+stdio_streams::BoxText stdio_streams::echo_message_box(const char* text, const char* caption) {
+    const BoxText shown{caption ? caption : "Error", text ? text : ""};  // Win32's default caption
+    // Standard error first: with no display, a failed box, or nobody at the
+    // screen, the message still reaches a log.
+    std::string echo = std::string(shown.caption) + ": " + shown.text + "\n";
+    write_fully(STDERR_FILENO, echo.data(), echo.size(), nullptr);
+    return shown;
+}
 
 void SetLastError(DWORD code) { last_error = code; }
 
 DWORD GetLastError() { return last_error; }
-
-void sdl2::report_sdl_failure(const char* sdl_call, DWORD code) {
-    SetLastError(code);
-    std::string line = std::string("platform: ") + sdl_call + " failed: " + SDL_GetError() + "\n";
-    write_fully(STDERR_FILENO, line.data(), line.size(), nullptr);
-}
 
 HANDLE GetStdHandle(DWORD which) {
     int fd = -1;
@@ -133,7 +129,7 @@ BOOL WriteConsoleA(HANDLE console, const void* buffer, DWORD count, DWORD* writt
         return FALSE;
     }
     size_t done = 0;
-    bool ok = write_fully(fd, buffer, count, &done);
+    bool ok = stdio_streams::write_fully(fd, buffer, count, &done);
     if (written) *written = static_cast<DWORD>(done);
     if (!ok) {
         SetLastError(errno == EBADF   ? ERROR_INVALID_HANDLE
@@ -142,37 +138,4 @@ BOOL WriteConsoleA(HANDLE console, const void* buffer, DWORD count, DWORD* writt
         return FALSE;
     }
     return TRUE;
-}
-
-int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
-    const char* shown_caption = caption ? caption : "Error";  // Win32's default caption
-    const char* shown_text = text ? text : "";
-    // Standard error first: with no display, a failed box, or nobody at the
-    // screen, the message still reaches a log.
-    std::string echo = std::string(shown_caption) + ": " + shown_text + "\n";
-    write_fully(STDERR_FILENO, echo.data(), echo.size(), nullptr);
-
-    // Without an owner the box still goes above the program's window: a
-    // window manager keeps a full-screen window above every other one unless
-    // the box is declared as belonging to it. Nothing is disabled either way.
-    SDL_Window* parent = newest_visible_sdl_window();
-    if (owner != 0) {
-        parent = sdl_window_of(owner);
-        if (!parent) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-            return 0;
-        }
-    }
-    Uint32 flags = 0;
-    switch (type & MB_ICONMASK) {
-        case MB_ICONERROR: flags = SDL_MESSAGEBOX_ERROR; break;
-        case MB_ICONWARNING: flags = SDL_MESSAGEBOX_WARNING; break;
-        case MB_ICONINFORMATION: flags = SDL_MESSAGEBOX_INFORMATION; break;
-        default: break;
-    }
-    if (SDL_ShowSimpleMessageBox(flags, shown_caption, shown_text, parent) != 0) {
-        report_sdl_failure("SDL_ShowSimpleMessageBox", ERROR_NO_DISPLAY);
-        return 0;
-    }
-    return IDOK;
 }
