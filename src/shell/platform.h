@@ -2,8 +2,10 @@
 // and two KERNEL32 console calls) that the program is written against, with
 // their Win32 names, arguments, constants and result conventions.
 //
-// Two implementations exist and the build picks one per executable:
-//   platform_sdl.cpp          the real one, on SDL2 (X11, OpenGL, message boxes)
+// The build picks one implementation per executable:
+//   ports/sdl2                the real one, on SDL2 (X11, OpenGL, message boxes)
+//   ports/stdio               the reporting calls only, on the standard streams,
+//                             for programs without windows (benchmarks, fuzzers)
 //   tests/fakes/platform_fake  a recorder for tests; it logs every call and can
 //                             be told to fail any of them
 //
@@ -150,6 +152,9 @@ static_assert(sizeof(PIXELFORMATDESCRIPTOR) == 40, "PIXELFORMATDESCRIPTOR is 40 
 #define WS_POPUP 0x80000000u
 #define WS_SYSMENU 0x00080000u
 
+// CreateWindowExA: let the system choose the place or size.
+#define CW_USEDEFAULT (static_cast<int>(0x80000000u))
+
 // Messages.
 #define WM_CREATE 0x0001
 #define WM_DESTROY 0x0002
@@ -184,11 +189,39 @@ static_assert(sizeof(PIXELFORMATDESCRIPTOR) == 40, "PIXELFORMATDESCRIPTOR is 40 
 #define VK_DOWN 0x28
 #define VK_INSERT 0x2D
 #define VK_DELETE 0x2E
+#define VK_CAPITAL 0x14
+#define VK_SNAPSHOT 0x2C
+#define VK_LWIN 0x5B
+#define VK_RWIN 0x5C
+#define VK_APPS 0x5D
+#define VK_NUMPAD0 0x60  // VK_NUMPAD1 ... VK_NUMPAD9 follow
+#define VK_MULTIPLY 0x6A
+#define VK_ADD 0x6B
+#define VK_SUBTRACT 0x6D
+#define VK_DECIMAL 0x6E
+#define VK_DIVIDE 0x6F
 #define VK_F1 0x70
 #define VK_F4 0x73
+#define VK_F10 0x79
 #define VK_F12 0x7B
+#define VK_F13 0x7C  // VK_F14 ... VK_F24 follow
+#define VK_NUMLOCK 0x90
+#define VK_SCROLL 0x91
+// The punctuation keys, named by their place on a US board.
+#define VK_OEM_1 0xBA       // ;:
+#define VK_OEM_PLUS 0xBB    // =+
+#define VK_OEM_COMMA 0xBC   // ,<
+#define VK_OEM_MINUS 0xBD   // -_
+#define VK_OEM_PERIOD 0xBE  // .>
+#define VK_OEM_2 0xBF       // /?
+#define VK_OEM_3 0xC0       // `~
+#define VK_OEM_4 0xDB       // [{
+#define VK_OEM_5 0xDC       // \|
+#define VK_OEM_6 0xDD       // ]}
+#define VK_OEM_7 0xDE       // '"
 
 // lParam bits of key messages.
+#define KF_EXTENDED_BIT (1L << 24)  // an extended key of the 101-key board
 #define KF_REPEAT_BIT (1L << 30)   // the key was already down: an auto-repeat
 #define KF_UP_BIT (1L << 31)       // set for key-up messages
 #define KF_ALTDOWN_BIT (1L << 29)  // Alt was held
@@ -210,6 +243,7 @@ static_assert(sizeof(PIXELFORMATDESCRIPTOR) == 40, "PIXELFORMATDESCRIPTOR is 40 
 #define SW_HIDE 0
 #define SW_SHOW 5
 
+#define CDS_TEST 0x00000002
 #define CDS_FULLSCREEN 0x00000004
 #define DISP_CHANGE_SUCCESSFUL 0
 #define DISP_CHANGE_FAILED (-1)
@@ -226,6 +260,10 @@ static_assert(sizeof(PIXELFORMATDESCRIPTOR) == 40, "PIXELFORMATDESCRIPTOR is 40 
 #define PFD_MAIN_PLANE 0
 
 #define MB_OK 0x00000000
+#define MB_ICONERROR 0x00000010
+#define MB_ICONWARNING 0x00000030
+#define MB_ICONINFORMATION 0x00000040
+#define MB_ICONMASK 0x000000F0
 #define IDOK 1
 
 #define STD_OUTPUT_HANDLE (static_cast<DWORD>(-11))
@@ -236,7 +274,11 @@ static_assert(sizeof(PIXELFORMATDESCRIPTOR) == 40, "PIXELFORMATDESCRIPTOR is 40 
 #define ERROR_SUCCESS 0
 #define ERROR_INVALID_HANDLE 6
 #define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_WRITE_FAULT 29
+#define ERROR_NOT_SUPPORTED 50
 #define ERROR_INVALID_PARAMETER 87
+#define ERROR_BROKEN_PIPE 109
+#define ERROR_MOD_NOT_FOUND 126
 #define ERROR_CANNOT_FIND_WND_CLASS 1407
 #define ERROR_CLASS_ALREADY_EXISTS 1410
 #define ERROR_CLASS_HAS_WINDOWS 1412
@@ -244,6 +286,17 @@ static_assert(sizeof(PIXELFORMATDESCRIPTOR) == 40, "PIXELFORMATDESCRIPTOR is 40 
 #define ERROR_DC_NOT_FOUND 1425
 #define ERROR_INVALID_PIXEL_FORMAT 2000
 #define ERROR_NO_DISPLAY 1114  // ours: no display could be opened (Win32's DLL init failure)
+
+// The frame this platform models around a window's client area, in pixels:
+// the one Win32 gives a window with a title bar and a fixed border, and none
+// for a WS_POPUP window. The outer size that CreateWindowExA, SetWindowPos and
+// GetClientRect speak of is the client area plus this frame.
+struct WindowFrame {
+    int left, top, right, bottom;
+};
+constexpr WindowFrame window_frame(DWORD style) {
+    return (style & WS_POPUP) ? WindowFrame{0, 0, 0, 0} : WindowFrame{3, 26, 3, 3};
+}
 
 // ---- window class and window
 HINSTANCE GetModuleHandleA(const char* module_name);
@@ -296,3 +349,4 @@ BOOL WriteConsoleA(HANDLE console, const void* buffer, DWORD count, DWORD* writt
 
 // ---- error codes
 DWORD GetLastError();
+void SetLastError(DWORD code);

@@ -288,11 +288,11 @@ BOOL GetClientRect(HWND handle, RECT* rect) {
         state().last_error = ERROR_INVALID_WINDOW_HANDLE;
         return FALSE;
     }
-    bool framed = !(w->style & WS_POPUP);
+    const WindowFrame frame = window_frame(w->style);
     rect->left = 0;
     rect->top = 0;
-    rect->right = w->width - (framed ? kFrameLeft + kFrameRight : 0);
-    rect->bottom = w->height - (framed ? kFrameTop + kFrameBottom : 0);
+    rect->right = w->width - (frame.left + frame.right);
+    rect->bottom = w->height - (frame.top + frame.bottom);
     return TRUE;
 }
 
@@ -521,4 +521,9 @@ BOOL WriteConsoleA(HANDLE console, const void* buffer, DWORD count, DWORD* writt
 DWORD GetLastError() {
     record("GetLastError");
     return state().last_error;
+}
+
+void SetLastError(DWORD code) {
+    record("SetLastError", code);
+    state().last_error = code;
 }

@@ -1,7 +1,7 @@
 // The recording windowing platform: implements every operation of
 // shell/platform.h without a display, logs each call with its arguments in
 // order, and can be told to fail any call with an error code. Link it instead
-// of platform_sdl.
+// of a port.
 //
 // Calls are recorded as "Name(arg,arg,...)": integers and handles in decimal,
 // strings as they are, a null pointer as NULL and any other pointer as &.
@@ -24,9 +24,6 @@ constexpr HANDLE kStdOut = 0x30;
 constexpr HWND kFirstWindow = 0x100;  // then 0x101, ...
 constexpr HDC kFirstDC = 0x200;
 constexpr HGLRC kFirstContext = 0x300;
-
-// The frame a WS_SYSMENU window gets around its client area; popups have none.
-constexpr int kFrameLeft = 3, kFrameTop = 26, kFrameRight = 3, kFrameBottom = 3;
 
 struct Window {
     HWND handle = 0;

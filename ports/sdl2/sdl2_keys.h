@@ -1,6 +1,20 @@
-// Turning SDL keyboard events into Win32 key messages: the virtual-key code
-// for wParam and the flag bits of lParam. Kept apart from the rest of the SDL
-// platform so that it can be checked without a display.
+// SDL2 PLATFORM: SDL keyboard events turned into Win32 key messages.
+//
+// IMPLEMENTS
+//   shell/platform.h: no call of its own. The key messages PeekMessageA
+//   hands out: the virtual-key code for wParam and the flag bits of lParam.
+//
+// HOW
+//   A table from SDL keycodes to Win32 virtual-key codes, with the keys of
+//   the 101-key board that Win32 calls "extended". Kept apart from the rest
+//   of the platform so that it can be checked without a display.
+//
+// LIMITATIONS
+//   - Keys Win32 has no code for (SDLK_MODE, media keys ...) are dropped.
+//   - The scan code (lParam bits 16-23) is always 0.
+//
+// DEPENDENCIES
+//   SDL 2 keyboard (keycodes, scancodes, modifiers).
 #pragma once
 
 #include <SDL2/SDL_keyboard.h>

@@ -1,4 +1,4 @@
-#include "platform_sdl_xhelper.h"
+#include "platform_sdl2_xhelper.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>

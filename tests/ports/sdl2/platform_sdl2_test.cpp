@@ -21,13 +21,14 @@
 #include <thread>
 #include <vector>
 
-#include "platform_sdl_xhelper.h"
+#include "platform_sdl2_xhelper.h"
 #include "shell/platform.h"
-#include "shell/platform_sdl_internal.h"
-#include "shell/platform_sdl_keys.h"
+#include "sdl2/sdl2_internal.h"
+#include "sdl2/sdl2_keys.h"
 
 namespace {
 
+using sdl2::sdl_window_of;
 using Clock = std::chrono::steady_clock;
 constexpr const char* kClass = "PlatformSdlTest";
 
@@ -623,7 +624,7 @@ TEST_F(PlatformSdl, ConsoleWritesReachStandardOutputWhateverItIs) {
     close(fds[1]);
     EXPECT_FALSE(WriteConsoleA(out, "lost", 4, &written, nullptr));
     EXPECT_EQ(written, 0u);
-    EXPECT_EQ(GetLastError(), 109u);  // ERROR_BROKEN_PIPE
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BROKEN_PIPE));
     sigset_t pending;
     sigpending(&pending);
     EXPECT_FALSE(sigismember(&pending, SIGPIPE));

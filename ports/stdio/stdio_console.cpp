@@ -1,17 +1,28 @@
-// The reporting half of the SDL platform: standard-output writes standing in
-// for the Win32 console (KERNEL32), modal message boxes (USER32), and the
-// per-thread error code.
+// STANDARD-STREAMS PLATFORM: console writes and the error code.
+//
+// IMPLEMENTS
+//   shell/platform.h, KERNEL32's console and error code: GetStdHandle,
+//   WriteConsoleA, GetLastError, SetLastError. The SDL2 port reports through
+//   these too, so a console note or a box's echo is the same bytes in every
+//   program.
+//
+// HOW
+//   The two console handles stand for file descriptors 1 and 2. A write goes
+//   out whole, retried after signals and short writes, with SIGPIPE held
+//   back so that a reader that went away fails the call instead of ending
+//   the process. The error code is kept per thread, as Win32 does.
 //
 // LIMITATIONS
 //   - WriteConsoleA writes to whatever standard output is: a terminal, a pipe
 //     or a file. Win32's WriteConsoleA fails for pipes and files; here the
 //     notes are kept, because on Linux a redirected output is the usual way
 //     to keep them. Only a closed or broken output makes the write fail.
-//   - MessageBoxA always shows a single OK button and returns IDOK; of the
-//     style bits only the icon (MB_ICONERROR, ...) is used. Its text is also
-//     written to standard error first, so that it is never lost.
-#include <SDL2/SDL_error.h>
-#include <SDL2/SDL_messagebox.h>
+//   - Only standard output and standard error have handles; any other
+//     stream GetStdHandle is asked for is refused.
+//
+// DEPENDENCIES
+//   POSIX (write, fcntl, the thread's signal mask).
+#include "stdio_console.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -22,7 +33,6 @@
 #include <string>
 
 #include "shell/platform.h"
-#include "shell/platform_sdl_internal.h"
 
 namespace {
 
@@ -34,29 +44,11 @@ thread_local DWORD last_error = ERROR_SUCCESS;
 constexpr HANDLE kStdOutHandle = 0x7;
 constexpr HANDLE kStdErrHandle = 0xB;
 
-constexpr DWORD kErrorWriteFault = 29;
-constexpr DWORD kErrorBrokenPipe = 109;
-
-constexpr UINT kIconMask = 0xF0;
-constexpr UINT kIconError = 0x10;
-constexpr UINT kIconWarning = 0x30;
-constexpr UINT kIconInformation = 0x40;
-
 bool descriptor_open(int fd) { return fcntl(fd, F_GETFD) != -1; }
 
 }  // namespace
 
-void set_last_error(DWORD code) { last_error = code; }
-
-DWORD GetLastError() { return last_error; }
-
-void report_sdl_failure(const char* sdl_call, DWORD code) {
-    set_last_error(code);
-    std::string line = std::string("platform: ") + sdl_call + " failed: " + SDL_GetError() + "\n";
-    write_fully(STDERR_FILENO, line.data(), line.size(), nullptr);
-}
-
-bool write_fully(int fd, const void* text, size_t size, size_t* written) {
+bool stdio_streams::write_fully(int fd, const void* text, size_t size, size_t* written) {
     // A reader that went away must make the write fail, as it does on Win32,
     // not end the process: SIGPIPE is held back for this thread during the
     // write and a SIGPIPE the write raised is taken off again.
@@ -92,6 +84,19 @@ bool write_fully(int fd, const void* text, size_t size, size_t* written) {
     return error == 0;
 }
 
+stdio_streams::BoxText stdio_streams::echo_message_box(const char* text, const char* caption) {
+    const BoxText shown{caption ? caption : "Error", text ? text : ""};  // Win32's default caption
+    // Standard error first: with no display, a failed box, or nobody at the
+    // screen, the message still reaches a log.
+    std::string echo = std::string(shown.caption) + ": " + shown.text + "\n";
+    write_fully(STDERR_FILENO, echo.data(), echo.size(), nullptr);
+    return shown;
+}
+
+void SetLastError(DWORD code) { last_error = code; }
+
+DWORD GetLastError() { return last_error; }
+
 HANDLE GetStdHandle(DWORD which) {
     int fd = -1;
     HANDLE handle = 0;
@@ -102,7 +107,7 @@ HANDLE GetStdHandle(DWORD which) {
         fd = STDERR_FILENO;
         handle = kStdErrHandle;
     } else {
-        set_last_error(ERROR_INVALID_HANDLE);
+        SetLastError(ERROR_INVALID_HANDLE);
         return INVALID_HANDLE_VALUE;
     }
     // Win32 gives a null handle to a process that has no such stream.
@@ -116,54 +121,21 @@ BOOL WriteConsoleA(HANDLE console, const void* buffer, DWORD count, DWORD* writt
              : console == kStdErrHandle ? STDERR_FILENO
                                         : -1;
     if (fd < 0) {
-        set_last_error(ERROR_INVALID_HANDLE);
+        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     if (!buffer && count > 0) {
-        set_last_error(ERROR_INVALID_PARAMETER);
+        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     size_t done = 0;
-    bool ok = write_fully(fd, buffer, count, &done);
+    bool ok = stdio_streams::write_fully(fd, buffer, count, &done);
     if (written) *written = static_cast<DWORD>(done);
     if (!ok) {
-        set_last_error(errno == EBADF   ? ERROR_INVALID_HANDLE
-                       : errno == EPIPE ? kErrorBrokenPipe
-                                        : kErrorWriteFault);
+        SetLastError(errno == EBADF   ? ERROR_INVALID_HANDLE
+                       : errno == EPIPE ? ERROR_BROKEN_PIPE
+                                        : ERROR_WRITE_FAULT);
         return FALSE;
     }
     return TRUE;
-}
-
-int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
-    const char* shown_caption = caption ? caption : "Error";  // Win32's default caption
-    const char* shown_text = text ? text : "";
-    // Standard error first: with no display, a failed box, or nobody at the
-    // screen, the message still reaches a log.
-    std::string echo = std::string(shown_caption) + ": " + shown_text + "\n";
-    write_fully(STDERR_FILENO, echo.data(), echo.size(), nullptr);
-
-    // Without an owner the box still goes above the program's window: a
-    // window manager keeps a full-screen window above every other one unless
-    // the box is declared as belonging to it. Nothing is disabled either way.
-    SDL_Window* parent = newest_visible_sdl_window();
-    if (owner != 0) {
-        parent = sdl_window_of(owner);
-        if (!parent) {
-            set_last_error(ERROR_INVALID_WINDOW_HANDLE);
-            return 0;
-        }
-    }
-    Uint32 flags = 0;
-    switch (type & kIconMask) {
-        case kIconError: flags = SDL_MESSAGEBOX_ERROR; break;
-        case kIconWarning: flags = SDL_MESSAGEBOX_WARNING; break;
-        case kIconInformation: flags = SDL_MESSAGEBOX_INFORMATION; break;
-        default: break;
-    }
-    if (SDL_ShowSimpleMessageBox(flags, shown_caption, shown_text, parent) != 0) {
-        report_sdl_failure("SDL_ShowSimpleMessageBox", ERROR_NO_DISPLAY);
-        return 0;
-    }
-    return IDOK;
 }

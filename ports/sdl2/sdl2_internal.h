@@ -1,0 +1,56 @@
+// SDL2 PLATFORM: what its subsystems call in each other.
+//
+// IMPLEMENTS
+//   shell/platform.h: no call of its own. The few functions one file of the
+//   port offers the others; nothing outside ports/sdl2 includes this but the
+//   port's own test.
+//
+// HOW
+//   Each function is defined in the file named above it.
+//
+// LIMITATIONS
+//   None.
+//
+// DEPENDENCIES
+//   SDL 2 video (the window and display-mode types).
+#pragma once
+
+#include <SDL2/SDL_video.h>
+
+#include "shell/platform.h"
+
+namespace sdl2 {
+
+struct WindowEntry;
+
+// sdl2_reporting.cpp
+// A platform call failed because an SDL call did: sets the code and prints
+// SDL's own reason on standard error, where no reason is ever lost.
+void report_sdl_failure(const char* sdl_call, DWORD code);
+
+// sdl2_windows.cpp
+// The SDL window of a live window handle, or null.
+SDL_Window* sdl_window_of(HWND window);
+// The newest visible window, or null: an ownerless message box is stacked
+// above it, so that it is not hidden behind a full-screen window.
+SDL_Window* newest_visible_sdl_window();
+
+// sdl2_display_modes.cpp
+// Puts the window into the full-screen mode; false, with SDL's reason on
+// standard error, when SDL refuses.
+bool make_fullscreen(const WindowEntry& w, const SDL_DisplayMode& mode);
+
+// sdl2_events.cpp
+// Calls the window's procedure, as SendMessage does; a window that is gone
+// receives nothing.
+LRESULT deliver(HWND handle, UINT message, WPARAM wparam, LPARAM lparam);
+// From now on SIGINT and SIGTERM ask the newest window to close.
+void catch_termination_signals();
+
+// sdl2_gl.cpp
+// An SDL window whose visual suits the program's one pixel format.
+SDL_Window* create_gl_capable_window(const char* title, int x, int y, int w, int h, Uint32 flags);
+// Shows or hides the mouse pointer as ShowCursor's display count says.
+void apply_cursor();
+
+}  // namespace sdl2

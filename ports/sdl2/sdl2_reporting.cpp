@@ -1,0 +1,67 @@
+// SDL2 PLATFORM: message boxes, and SDL's reasons for a failed call.
+//
+// IMPLEMENTS
+//   shell/platform.h, from USER32: MessageBoxA. The console writes and the
+//   error code are the standard-streams port's (ports/stdio), so that both
+//   report the same bytes.
+//
+// HOW
+//   A message box is SDL's simple message box, stacked above the program's
+//   newest visible window; its text goes to standard error first. A platform
+//   call that fails because SDL did prints SDL's reason on standard error.
+//
+// LIMITATIONS
+//   - MessageBoxA always shows a single OK button and returns IDOK; of the
+//     style bits only the icon (MB_ICONERROR, ...) is used. Its text is also
+//     written to standard error first, so that it is never lost.
+//   - No message reaches the window procedure while a message box is open:
+//     SDL's box runs its own event loop on its own X connection.
+//
+// DEPENDENCIES
+//   SDL 2 message boxes (drawn with the X server's core fonts); the
+//   standard-streams port's console (stdio/stdio_console.h).
+#include <SDL2/SDL_error.h>
+#include <SDL2/SDL_messagebox.h>
+
+#include <unistd.h>
+#include <string>
+
+#include "shell/platform.h"
+#include "sdl2_internal.h"
+#include "stdio/stdio_console.h"
+
+using namespace sdl2;
+
+void sdl2::report_sdl_failure(const char* sdl_call, DWORD code) {
+    SetLastError(code);
+    std::string line = std::string("platform: ") + sdl_call + " failed: " + SDL_GetError() + "\n";
+    stdio_streams::write_fully(STDERR_FILENO, line.data(), line.size(), nullptr);
+}
+
+int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
+    const stdio_streams::BoxText shown = stdio_streams::echo_message_box(text, caption);
+
+    // Without an owner the box still goes above the program's window: a
+    // window manager keeps a full-screen window above every other one unless
+    // the box is declared as belonging to it. Nothing is disabled either way.
+    SDL_Window* parent = newest_visible_sdl_window();
+    if (owner != 0) {
+        parent = sdl_window_of(owner);
+        if (!parent) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return 0;
+        }
+    }
+    Uint32 flags = 0;
+    switch (type & MB_ICONMASK) {
+        case MB_ICONERROR: flags = SDL_MESSAGEBOX_ERROR; break;
+        case MB_ICONWARNING: flags = SDL_MESSAGEBOX_WARNING; break;
+        case MB_ICONINFORMATION: flags = SDL_MESSAGEBOX_INFORMATION; break;
+        default: break;
+    }
+    if (SDL_ShowSimpleMessageBox(flags, shown.caption, shown.text, parent) != 0) {
+        report_sdl_failure("SDL_ShowSimpleMessageBox", ERROR_NO_DISPLAY);
+        return 0;
+    }
+    return IDOK;
+}

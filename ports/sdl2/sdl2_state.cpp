@@ -1,0 +1,81 @@
+// SDL2 PLATFORM: the state record, and starting and stopping SDL.
+//
+// IMPLEMENTS
+//   shell/platform.h: no call of its own. The record of sdl2_state.h, and
+//   the start of SDL that every call needing the display goes through.
+//
+// HOW
+//   SDL starts on the first call that needs the display (a window, the
+//   metrics, the queue), with the X11, Wayland or KMSDRM driver only; once it
+//   runs, the termination signals are caught (sdl2_events.cpp), text input is
+//   off and the cursor follows its display count. SDL_Quit runs at exit.
+//
+// LIMITATIONS
+//   - With no display, window creation fails with ERROR_NO_DISPLAY and SDL's
+//     reason on standard error, and the message queue keeps working.
+//
+// DEPENDENCIES
+//   SDL 2 (video and events). SDL_VIDEODRIVER, when set, is obeyed.
+#include "sdl2_state.h"
+
+#include <SDL2/SDL.h>
+
+#include <cstdlib>
+
+#include "sdl2_internal.h"
+
+namespace {
+
+void shut_down_sdl() {
+    // Leaves full screen and gives the display back its desktop mode, which
+    // Win32 does for a program that ends after a CDS_FULLSCREEN change.
+    SDL_Quit();
+}
+
+}  // namespace
+
+namespace sdl2 {
+
+PlatformState& state() {
+    static PlatformState s;
+    return s;
+}
+
+uint32_t new_handle() { return state().next_handle++; }
+
+WindowEntry* find_window(HWND handle) {
+    auto& s = state();
+    auto it = s.windows.find(handle);
+    return it == s.windows.end() ? nullptr : &it->second;
+}
+
+bool video_ready(bool report) {
+    auto& s = state();
+    if (s.video == Video::ready) return true;
+    // A close request for the last window must become WM_CLOSE only, not a
+    // second one from SDL's quit event as well.
+    SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");  // ours (sdl2_events.cpp) keep a way out
+    // Only drivers that put a window on a screen: without a display SDL
+    // would fall back to its invisible "offscreen" driver and every window
+    // would be made without anyone seeing it. SDL_VIDEODRIVER, when set,
+    // still takes precedence over this list.
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11,wayland,KMSDRM");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+        s.video = Video::failed;
+        if (report)
+            report_sdl_failure("SDL_InitSubSystem(SDL_INIT_VIDEO)", ERROR_NO_DISPLAY);
+        else
+            SetLastError(ERROR_NO_DISPLAY);
+        return false;
+    }
+    s.video = Video::ready;
+    std::atexit(shut_down_sdl);
+    catch_termination_signals();
+    // Nothing reads text input; without it SDL does no input-method work.
+    SDL_StopTextInput();
+    apply_cursor();
+    return true;
+}
+
+}  // namespace sdl2

@@ -1,0 +1,83 @@
+// SDL2 PLATFORM: the record of everything the platform holds.
+//
+// IMPLEMENTS
+//   shell/platform.h: no call of its own. The state the subsystems of the
+//   port share: window classes, windows, device and GL contexts, the message
+//   queue, the focus, the cursor's display count and the display mode.
+//
+// HOW
+//   One record for the process, made on first use. Windows, device contexts
+//   and GL contexts take their handles from one counter, so no two things
+//   ever have the same handle.
+//
+// LIMITATIONS
+//   - Window, device-context and GL-context handles are small numbers that
+//     are never reused, so a stale handle is always refused.
+//
+// DEPENDENCIES
+//   SDL 2 video (the SDL window, GL context and display mode kept here).
+#pragma once
+
+#include <SDL2/SDL_video.h>
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <string>
+
+#include "shell/platform.h"
+
+namespace sdl2 {
+
+struct WindowClass {
+    WNDCLASSA record{};
+    std::string name;  // as registered; the table's key is its lower-case form
+    ATOM atom = 0;
+};
+
+struct WindowEntry {
+    SDL_Window* sdl = nullptr;
+    Uint32 sdl_id = 0;
+    std::string class_key;
+    WNDPROC proc = nullptr;
+    DWORD style = 0;
+    WindowFrame frame{};
+    HDC dc = 0;
+    int pixel_format = 0;
+    bool destroying = false;  // WM_DESTROY is being delivered
+};
+
+struct ContextEntry {
+    SDL_GLContext gl = nullptr;
+    bool swap_interval_set = false;
+};
+
+enum class Video { untried, ready, failed };
+
+struct PlatformState {
+    Video video = Video::untried;
+    std::map<std::string, WindowClass> classes;
+    std::map<HWND, WindowEntry> windows;  // handles grow, so the last is the newest
+    std::map<HDC, HWND> device_contexts;
+    std::map<HGLRC, ContextEntry> contexts;
+    std::deque<MSG> queue;
+    bool quit_posted = false;
+    int quit_code = 0;
+    uint32_t next_handle = 0x100;
+    unsigned atoms_given = 0;
+    int cursor_count = 0;
+    HWND focus = 0;
+    bool display_mode_set = false;  // a full-screen mode is in force until reset
+    SDL_DisplayMode display_mode{};
+};
+
+PlatformState& state();
+// The next handle; never one given before.
+uint32_t new_handle();
+// The entry of a live window handle, or null.
+WindowEntry* find_window(HWND handle);
+// Starts SDL video and events once. report: say why on failure (window
+// creation does; the message queue works on without a display and stays quiet).
+bool video_ready(bool report);
+
+}  // namespace sdl2
