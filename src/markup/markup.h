@@ -61,11 +61,14 @@ void markup_reset();
 // Appends the markup to the document, inside whatever element is open.
 // 0 parsed; 1 an unmatched closing tag, or an element still open at the end;
 // 2 a token longer than 254 characters, or the node table or pool is full.
+// An unmatched closer and each of the limits push a message naming what was
+// wrong and its line.
 int markup_parse_text(uint32_t size, const char* bytes);
 
 // Reads the whole file and parses it. 0 parsed; -1 the file cannot be opened;
-// 1 the file could not be read whole; otherwise the result of
-// markup_parse_text, after pushing "parsing `path` failed".
+// 1 the file could not be read whole (the message says why: a folder, say);
+// otherwise the result of markup_parse_text, after pushing "parsing `path`
+// failed".
 int markup_parse_file(const char* path);
 
 // The pooled copy of s (the existing one if s is already pooled), or null when
