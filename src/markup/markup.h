@@ -15,8 +15,9 @@
 //
 // Capacity: the table holds 512 records, but 8-bit ids only reach 253 usable
 // element ids, so a document needing a 254th node fails the parse with result
-// 2, as does one needing more than 2048 pool bytes. Nothing is ever written
-// beyond the fixed storage.
+// 2, as does one needing more than 2048 pool bytes or holding a run of more
+// than 254 characters; the ErrorList then says which limit was hit and on
+// which line. Nothing is ever written beyond the fixed storage.
 #pragma once
 
 #include <cstdint>

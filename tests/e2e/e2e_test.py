@@ -482,21 +482,11 @@ class HostileFiles(unittest.TestCase):
     """Damaged and unusual blob.dat files: refused without being touched, or
     written back the way the user keeps them."""
 
-    @classmethod
-    def setUpClass(cls):
-        cls.xvfb = Xvfb(800, 600)
-        with open(os.path.join(STAGE, "blob.dat"), "rb") as f:
-            cls.pack = f.read()
-        cls.entries = read_pack(cls.pack)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.xvfb.stop()
-
-    def setUp(self):
-        self.boxes = BoxDismisser(self.xvfb)
-        self.boxes.start()
-        self.addCleanup(self.boxes.stop)
+    # The private X server, the default pack and a box dismisser per test, as
+    # the presentation's own tests have them.
+    setUpClass = Presentation.__dict__["setUpClass"]
+    tearDownClass = Presentation.__dict__["tearDownClass"]
+    setUp = Presentation.setUp
 
     def run_and_quit(self, run):
         """Starts the presentation, lets it play a moment and quits with Escape."""
