@@ -341,7 +341,7 @@ TEST_F(Pcx, BoxesOfPackPicturesNameTheEntry) {
     write_pack();
     set_pack_path(nullptr);
 
-    // A name without a folder, none at all, and one too long for the label.
+    // No name at all, and one too long for the label.
     char label[64];
     EXPECT_STREQ(entry_label(nullptr, label), "");
     EXPECT_EQ(std::string(entry_label(std::string(100, 'x').c_str(), label)), std::string(63, 'x'));
