@@ -1,5 +1,6 @@
 #include "config/settings.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "markup/markup.h"
@@ -84,11 +85,14 @@ double clamp_real(double lower, double upper, double value) {
 DisplayAreaRecord letterbox_area(int32_t window_width, int32_t window_height,
                                  double viewport_width, double viewport_height) {
     // Multiplied before dividing, in double precision; an exact fit (800 x 600
-    // at 4:3 gives f == 600) takes the height branch.
+    // at 4:3 gives f == 600) takes the height branch. The short side is at
+    // least one pixel: an extreme aspect (65536:1/16) would truncate it to 0,
+    // and a drawing area without pixels leaves nothing to draw into.
     double f = window_width * viewport_height / viewport_width;
-    if (f < window_height) return {window_width, static_cast<int32_t>(f)};
+    if (f < window_height) return {window_width, std::max(1, static_cast<int32_t>(f))};
     // Here f >= height, so this side is at most window_width: the cast fits.
-    return {static_cast<int32_t>(window_height * viewport_width / viewport_height), window_height};
+    return {std::max(1, static_cast<int32_t>(window_height * viewport_width / viewport_height)),
+            window_height};
 }
 
 int load_settings(const char* path) {

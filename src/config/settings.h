@@ -34,7 +34,8 @@ int32_t clamp_int(int32_t lower, int32_t upper, int32_t value);
 double clamp_real(double lower, double upper, double value);
 
 // The largest rectangle of aspect viewport_width : viewport_height that fits a
-// window_width x window_height window, each side truncated to whole pixels.
-// The viewport values must already be clamped (positive, finite).
+// window_width x window_height window, each side truncated to whole pixels
+// but never below one. The viewport values must already be clamped
+// (positive, finite), and the window sides positive.
 DisplayAreaRecord letterbox_area(int32_t window_width, int32_t window_height,
                                  double viewport_width, double viewport_height);

@@ -1,5 +1,8 @@
 #include "markup/markup.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +42,26 @@ void append_node(uint8_t id, const char* text) {
 }
 
 bool table_full() { return MarkupDocument.node_count >= MARKUP_NODE_LIMIT; }
+
+// Says which limit a parse ran into and on which line. A token is checked
+// as it grows; the table is checked before the pool, so a full table is
+// what stopped the parse whenever it is full.
+void push_limit(bool token_too_long, uint32_t line) {
+    if (token_too_long)
+        error_push("a run of over %i characters on line %u\n", MARKUP_TOKEN_LIMIT, line);
+    else if (table_full())
+        error_push("more than %u elements and texts on line %u\n", MARKUP_NODE_LIMIT, line);
+    else
+        error_push("names and texts over %u bytes on line %u\n", MARKUP_POOL_SIZE, line);
+}
+
+// Why a file that opened could not be read whole, for the message.
+void push_read_failure(const char* path, int error) {
+    if (error == EISDIR)
+        error_push("fread(..) failure?? `%s` is a folder", path);
+    else
+        error_push("fread(..) failure?? `%s`: %s", path, std::strerror(error));
+}
 
 }  // namespace
 
@@ -153,12 +176,16 @@ int markup_parse_text(uint32_t size, const char* bytes) {
             if (markup_trim(token) == 0) continue;
             int result = (c == '<') ? markup_add_text(token, ID_TEXT)
                                     : markup_handle_tag(token, static_cast<int>(line));
+            if (result == kResultNoRoom) push_limit(false, line);
             if (result != 0) return result;
             continue;
         }
 
         token[length++] = c;
-        if (length > MARKUP_TOKEN_LIMIT) return kResultNoRoom;
+        if (length > MARKUP_TOKEN_LIMIT) {
+            push_limit(true, line);
+            return kResultNoRoom;
+        }
     }
     // Text after the last bracket is dropped: it never became a node.
     return MarkupDocument.current != 0 ? kResultStructure : 0;
@@ -173,17 +200,27 @@ int markup_parse_file(const char* path) {
     }
     // A directory opens but reports an absurd size, and nothing this reader
     // could parse is larger than 4 GiB: both count as a failed read.
+    struct stat info;
+    int failure = 0;
+    if (fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) failure = EISDIR;
     long size = -1;
-    if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
+    if (failure == 0 && std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
     std::fseek(file, 0, SEEK_SET);
     char* buffer = nullptr;
-    if (size >= 0 && static_cast<unsigned long>(size) <= UINT32_MAX)
+    if (failure == 0 && (size < 0 || static_cast<unsigned long>(size) > UINT32_MAX))
+        failure = size < 0 ? (errno ? errno : EIO) : EFBIG;
+    if (failure == 0) {
         buffer = static_cast<char*>(std::malloc(size > 0 ? static_cast<size_t>(size) : 1));
-    if (buffer == nullptr ||
-        std::fread(buffer, 1, static_cast<size_t>(size), file) != static_cast<size_t>(size)) {
+        errno = 0;
+        if (buffer == nullptr)
+            failure = ENOMEM;
+        else if (std::fread(buffer, 1, static_cast<size_t>(size), file) != static_cast<size_t>(size))
+            failure = errno ? errno : EIO;
+    }
+    if (failure != 0) {
         std::fclose(file);
         std::free(buffer);
-        error_push("fread(..) failure??");
+        push_read_failure(path, failure);
         return 1;
     }
     std::fclose(file);

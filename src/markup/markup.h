@@ -15,8 +15,9 @@
 //
 // Capacity: the table holds 512 records, but 8-bit ids only reach 253 usable
 // element ids, so a document needing a 254th node fails the parse with result
-// 2, as does one needing more than 2048 pool bytes. Nothing is ever written
-// beyond the fixed storage.
+// 2, as does one needing more than 2048 pool bytes or holding a run of more
+// than 254 characters; the ErrorList then says which limit was hit and on
+// which line. Nothing is ever written beyond the fixed storage.
 #pragma once
 
 #include <cstdint>
@@ -61,11 +62,14 @@ void markup_reset();
 // Appends the markup to the document, inside whatever element is open.
 // 0 parsed; 1 an unmatched closing tag, or an element still open at the end;
 // 2 a token longer than 254 characters, or the node table or pool is full.
+// An unmatched closer and each of the limits push a message naming what was
+// wrong and its line.
 int markup_parse_text(uint32_t size, const char* bytes);
 
 // Reads the whole file and parses it. 0 parsed; -1 the file cannot be opened;
-// 1 the file could not be read whole; otherwise the result of
-// markup_parse_text, after pushing "parsing `path` failed".
+// 1 the file could not be read whole (the message says why: a folder, say);
+// otherwise the result of markup_parse_text, after pushing "parsing `path`
+// failed".
 int markup_parse_file(const char* path);
 
 // The pooled copy of s (the existing one if s is already pooled), or null when

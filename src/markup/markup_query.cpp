@@ -12,6 +12,7 @@ const char* markup_query(const char* path) {
     int length = markup_length(path);
     int i = 0;
     int parent = 0;
+    int last_index = 0;
 
     while (i < length) {
         int name_length = 0;
@@ -41,6 +42,7 @@ const char* markup_query(const char* path) {
             return nullptr;
         }
         parent = MarkupDocument.nodes[k].id;
+        last_index = n;
     }
 
     uint32_t count = MarkupDocument.node_count;
@@ -49,17 +51,32 @@ const char* markup_query(const char* path) {
         const MarkupNode& node = MarkupDocument.nodes[k];
         if (node.parent == parent && node.id == ID_TEXT) return node.text;
     }
-    error_push("no id255 found for parent %i ", parent);
+    // An element without text of its own is named as a missing one is:
+    // empty when nothing is inside it (blanks alone leave nothing), else it
+    // holds only elements.
+    if (parent >= 1 && static_cast<uint32_t>(parent) <= count) {
+        bool inside = false;
+        for (uint32_t k = 0; k < count && !inside; ++k)
+            inside = MarkupDocument.nodes[k].parent == parent &&
+                     MarkupDocument.nodes[k].id != ID_TAG_REST;
+        error_push(inside ? "node `%s[%i]` holds no text" : "node `%s[%i]` is empty",
+                   MarkupDocument.nodes[parent - 1].text, last_index);
+    } else {
+        error_push("no id255 found for parent %i ", parent);
+    }
     return nullptr;
 }
 
 int32_t markup_query_int(const char* path) {
     const char* text = markup_query(path);
     if (text == nullptr) return 0;
-    // atoi is undefined for text out of range; this is what glibc's atoi does
-    // without the undefined part: strtol saturates at the range of long, and
-    // the narrowing to 32 bits wraps.
-    return static_cast<int32_t>(std::strtol(text, nullptr, 10));
+    // As atoi, but text out of range saturates at the 32-bit limits instead
+    // of wrapping, so a huge width is clamped to the largest width rather
+    // than taken for some small or negative number.
+    long value = std::strtol(text, nullptr, 10);
+    if (value > INT32_MAX) return INT32_MAX;
+    if (value < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(value);
 }
 
 double markup_query_real(const char* path) {

@@ -18,7 +18,8 @@
 // The earliest text node under the element the path ends at, or null.
 const char* markup_query(const char* path);
 
-// That text converted as atoi / atof do; 0 / 0.0 when the query fails.
+// That text converted as atoi / atof do, except that integers beyond the
+// 32-bit range saturate at its limits; 0 / 0.0 when the query fails.
 int32_t markup_query_int(const char* path);
 double markup_query_real(const char* path);
 

@@ -50,6 +50,24 @@ int refuse(int fd, const std::string& problem) {
     return -1;
 }
 
+// The box for a pack that is not even begun to be written.
+void refuse_write(const FileReplacement& file) {
+    const char* reason = std::strerror(file.error);
+    switch (file.failed) {
+        case ReplacementStep::kReadOnly:
+            ErrorBox("write_pack: %s is read-only for this user (%s); it is left as it was",
+                     gPath.c_str(), reason);
+            break;
+        case ReplacementStep::kTarget:
+            ErrorBox("write_pack: cannot replace %s (%s); it is left as it was", gPath.c_str(),
+                     reason);
+            break;
+        default:
+            ErrorBox("write_pack: cannot create %s (%s); %s is left as it was", file.temp.c_str(),
+                     reason, gPath.c_str());
+    }
+}
+
 bool read_fully_at(int fd, uint64_t at, uint8_t* out, uint64_t size) {
     while (size > 0) {
         ssize_t n = pread(fd, out, size, static_cast<off_t>(at));
@@ -143,8 +161,7 @@ int write_pack() {
 
     FileReplacement file;
     if (!begin_replacement(gPath, &file)) {
-        ErrorBox("write_pack: cannot create %s (%s); %s is left as it was", file.temp.c_str(),
-                 std::strerror(file.error), gPath.c_str());
+        refuse_write(file);
         good = false;
     } else {
         uint8_t magic[4];
@@ -162,8 +179,8 @@ int write_pack() {
             pack_directory(std::span<const uint32_t>(ResourcePack.entrySize, count));
         write_replacement(&file, directory.data(), directory.size());
         if (!finish_replacement(&file)) {
-            ErrorBox("write_pack: writing %s failed; %s is left as it was", file.temp.c_str(),
-                     gPath.c_str());
+            ErrorBox("write_pack: writing %s failed (%s); %s is left as it was", file.temp.c_str(),
+                     std::strerror(file.error), gPath.c_str());
             good = false;
         } else if (!commit_replacement(&file)) {
             ErrorBox("write_pack: cannot replace %s (%s); it is left as it was", gPath.c_str(),

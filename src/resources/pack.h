@@ -8,10 +8,14 @@
 //   - taking past the entries read hands out again the entry first handed
 //     out under the same name (a display-mode toggle rebuilds the textures
 //     from the same five pictures), or an empty entry when there is none;
+//   - read_pack accepts a file only when the pack accounts for every byte of
+//     it (pack_format.h), so writing back what was read loses nothing;
 //   - write_pack writes every entry that was read, once, in pack order, into
 //     a temporary file beside the pack that is synced and then renamed over
 //     it, so a failed write leaves the old file untouched. A pack that was
-//     never read successfully is never written.
+//     never read successfully is never written. A symbolic link is written
+//     through, the file keeps its mode and owner, and a file the user may not
+//     write is left alone with a box (replace_file.h).
 #pragma once
 
 #include <cstdint>
@@ -37,8 +41,9 @@ extern ResourcePackRecord ResourcePack;
 int read_pack();
 int take_entry(const char* name, PackEntry* entry);
 int release_entry(const char* name, PackEntry* entry);
-// 0 when the pack was written, -1 when writing failed (the old file is kept,
-// a box says why), 1 when there was no successfully read pack to write.
+// 0 when the pack was written, -1 when writing failed or was not allowed (the
+// old file is kept, a box names the file, the reason and that it was kept),
+// 1 when there was no successfully read pack to write.
 // The console lines list the entries it wrote or tried to write; the entries
 // are freed in every case.
 int write_pack();

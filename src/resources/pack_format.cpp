@@ -1,5 +1,6 @@
 #include "resources/pack_format.h"
 
+#include <cstdio>
 #include <cstring>
 
 void append_word(std::vector<uint8_t>& out, uint32_t value) {
@@ -58,11 +59,30 @@ bool index_pack(uint64_t file_size, const PackReadAt& read_at, PackIndex* index,
         return false;
     }
     index->slack = index->directory_start - at;
+    if (index->slack != 0) {
+        // Bytes no entry owns: the count or a size is wrong, and writing the
+        // pack back from what was read would lose them.
+        *problem = "is damaged: its magic word, " + std::to_string(count) + " entries of " +
+                   std::to_string(at - 4) + " bytes, directory and count account for " +
+                   std::to_string(file_size - index->slack) + " of its " +
+                   std::to_string(file_size) + " bytes";
+        return false;
+    }
     if (!read_at(0, word, 4)) {
         *problem = "cannot be read: the magic word is unreadable";
         return false;
     }
     index->magic = word_at(word);
+    // The layout alone can add up by chance for a file that is no pack at
+    // all, and write-back replaces the whole file: the magic word is the one
+    // positive sign that the file is ours to rewrite.
+    if (index->magic != kPackMagic) {
+        char found[11];
+        std::snprintf(found, sizeof found, "0x%08x", index->magic);
+        *problem = std::string("is not a pack: it starts with ") + found +
+                   ", not the magic word 0x66600999";
+        return false;
+    }
     return true;
 }
 

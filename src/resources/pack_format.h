@@ -4,9 +4,15 @@
 // Every number is an unsigned 32-bit little-endian word:
 //   magic 0x66600999 | entry bytes back to back | N x (offset, size) | N
 // The directory is found from the end of the file. Entries are located by
-// their sizes alone, one after the other from byte 4: the stored offsets and
-// the magic word are reported but never used to read, so a pack whose writer
-// got them wrong still reads.
+// their sizes alone, one after the other from byte 4: the stored offsets are
+// reported but never used to read, so a pack whose writer got them wrong
+// still reads.
+//
+// A pack is accepted only when its magic word, entries, directory and count
+// account for every byte of the file. The program writes back exactly what it
+// read, so a reader that believed a damaged count would cut the file down to
+// the entries that count names: a count of 0 once turned a 5 MB pack into
+// 8 bytes. Refusing such a file leaves it for the user to repair.
 #pragma once
 
 #include <cstdint>
@@ -30,7 +36,7 @@ struct PackIndex {
     uint32_t magic = 0;
     uint64_t file_size = 0;
     uint64_t directory_start = 0;
-    uint64_t slack = 0;  // bytes between the last entry and the directory
+    uint64_t slack = 0;  // bytes between the last entry and the directory; 0 once accepted
     std::vector<PackIndexEntry> entries;
 };
 
@@ -39,9 +45,11 @@ using PackReadAt = std::function<bool(uint64_t at, uint8_t* out, uint64_t size)>
 
 // Indexes a pack of file_size bytes through read_at without reading its
 // entries, so the caller decides where the entry bytes go. Every count and
-// size is checked against the file's length before it is believed. On a
-// refusal, *problem completes a sentence that starts with the file's name
-// ("is truncated: ...", "holds 40 entries, ...", "cannot be read: ...").
+// size is checked against the file's length before it is believed, and the
+// file must hold nothing but the pack. On a refusal, *problem completes a
+// sentence that starts with the file's name ("is truncated: ...", "holds 40
+// entries, ...", "is damaged: ...", "is not a pack: ...", "cannot be read:
+// ...").
 bool index_pack(uint64_t file_size, const PackReadAt& read_at, PackIndex* index,
                 std::string* problem);
 

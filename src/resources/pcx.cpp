@@ -1,15 +1,20 @@
 #include "resources/pcx.h"
 
+#include <cstring>
+
 #include "resources/pack.h"
 #include "shell/diagnostics.h"
 
-void decode_pcx(PcxImage* image, const uint8_t* data, uint32_t size, uint32_t capacity) {
+void decode_pcx(PcxImage* image, const uint8_t* data, uint32_t size, uint32_t capacity,
+                const char* entry) {
     PcxDecodeResult result = decode_pcx_pixels(image, data, size, capacity);
     if (result.fault != kPcxGood) {
-        ErrorBox("decode_pcx: picture of %i bytes refused: %s", static_cast<int>(size),
-                 describe_pcx_fault(result.fault));
-    } else if (result.planes == 1 && result.paletteMisplaced) {
-        ErrorBox("%i / %i ", static_cast<int>(result.paletteEnd), static_cast<int>(size));
+        if (entry)
+            ErrorBox("decode_pcx: picture of %i bytes refused: %s (entry `%s` of %s)",
+                     static_cast<int>(size), describe_pcx_fault(result.fault), entry, pack_path());
+        else
+            ErrorBox("decode_pcx: picture of %i bytes refused: %s", static_cast<int>(size),
+                     describe_pcx_fault(result.fault));
     }
     ConsoleLine("[pcx img: %ix%i %i]\n", static_cast<int>(image->width),
                 static_cast<int>(image->height), static_cast<int>(image->bits));
@@ -18,7 +23,20 @@ void decode_pcx(PcxImage* image, const uint8_t* data, uint32_t size, uint32_t ca
 int load_picture(const char* name, PcxImage* image, uint32_t capacity) {
     PackEntry entry{};
     take_entry(name, &entry);
-    decode_pcx(image, entry.data, entry.size, capacity);
+    char label[64];
+    decode_pcx(image, entry.data, entry.size, capacity, entry_label(name, label));
     release_entry(name, &entry);
     return 0;
+}
+
+const char* entry_label(const char* name, char (&out)[64]) {
+    if (!name) name = "";
+    const char* slash = std::strrchr(name, '/');
+    const char* start = slash ? slash + 1 : name;
+    const char* dot = std::strrchr(start, '.');
+    size_t length = dot && dot != start ? static_cast<size_t>(dot - start) : std::strlen(start);
+    if (length >= sizeof out) length = sizeof out - 1;
+    std::memcpy(out, start, length);
+    out[length] = '\0';
+    return out;
 }

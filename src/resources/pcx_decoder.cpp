@@ -12,6 +12,10 @@ namespace {
 
 constexpr uint32_t kHeaderSize = 128;
 constexpr uint32_t kPaletteSize = 768;
+// The palette of a one-plane picture is the last 769 bytes: this marker,
+// then the 256 colours.
+constexpr uint32_t kPaletteBlock = kPaletteSize + 1;
+constexpr uint8_t kPaletteMarker = 12;
 
 int16_t signed16(const uint8_t* at) { return static_cast<int16_t>(at[0] | at[1] << 8); }
 
@@ -149,6 +153,8 @@ PcxHeader read_pcx_header(const uint8_t* data, uint32_t size) {
         h.fault = kPcxInvertedWidth;
     else if (h.bottom < h.top)
         h.fault = kPcxInvertedHeight;
+    else if (h.bitsPerPlane != 8)
+        h.fault = kPcxBadBitsPerPlane;
     else if (h.planes < 1 || h.planes > 3)
         h.fault = kPcxBadPlaneCount;
     else {
@@ -156,6 +162,32 @@ PcxHeader read_pcx_header(const uint8_t* data, uint32_t size) {
         h.height = static_cast<uint32_t>(h.bottom - h.top + 1);
     }
     return h;
+}
+
+PcxFault check_pcx_body(const PcxHeader& h, const uint8_t* data, uint32_t size) {
+    if (h.fault != kPcxGood) return h.fault;
+    const bool paletteRoom = h.planes == 1 && size >= kHeaderSize + kPaletteBlock;
+    const uint64_t bodyEnd = paletteRoom ? size - kPaletteBlock : size;
+    if (bodyEnd <= kHeaderSize) return kPcxNoPixelData;
+    if (h.planes == 1 && (!paletteRoom || data[bodyEnd] != kPaletteMarker)) return kPcxNoPalette;
+    // The codes are walked as the decoder walks them, without writing, until
+    // every line of every plane is filled; a run whose value byte lies past
+    // the data is a cut file too.
+    const uint64_t pixels = uint64_t(h.width) * h.height;
+    Cursor c;
+    while (c.rowStart < pixels) {
+        if (c.pos >= bodyEnd) return kPcxTruncated;
+        uint32_t count = 1;
+        if (data[c.pos] >= 0xC0) {
+            if (c.pos + 1 >= bodyEnd) return kPcxTruncated;
+            count = data[c.pos] & 0x3F;
+            c.pos += 2;
+        } else {
+            c.pos += 1;
+        }
+        advance_column(c, count, h.width, h.planes);
+    }
+    return kPcxGood;
 }
 
 PcxDecodeResult decode_pcx_pixels(PcxImage* image, const uint8_t* data, uint32_t size,
@@ -168,6 +200,8 @@ PcxDecodeResult decode_pcx_pixels(PcxImage* image, const uint8_t* data, uint32_t
     result.fault = h.fault;
     result.planes = h.planes;
     if (h.fault != kPcxGood) return result;
+    result.fault = check_pcx_body(h, data, size);
+    if (result.fault != kPcxGood) return result;
     image->width = h.width;
     image->height = h.height;
     if (!image->pixels) capacity = 0;
@@ -208,6 +242,10 @@ const char* describe_pcx_fault(PcxFault fault) {
         case kPcxInvertedWidth: return "right bound below the left bound";
         case kPcxInvertedHeight: return "bottom bound below the top bound";
         case kPcxBadPlaneCount: return "plane count not 1, 2 or 3";
+        case kPcxBadBitsPerPlane: return "bits per plane not 8";
+        case kPcxNoPixelData: return "no picture data after the header";
+        case kPcxNoPalette: return "one plane without the 769-byte palette block at its end";
+        case kPcxTruncated: return "the picture data ends before the picture is complete";
     }
     return "unknown fault";
 }

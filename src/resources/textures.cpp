@@ -23,6 +23,10 @@ struct PictureSource {
 
 uint64_t pixel_count(const PcxImage* image) { return uint64_t(image->width) * image->height; }
 
+// The one texel a picture without an image gets: in memory red, green, blue
+// 0 and alpha 255 (see textures.h for how it looks).
+constexpr uint32_t kEmptyTexel = 0xFF000000u;
+
 }  // namespace
 
 void set_picture_buffer_allocator(PictureBufferAllocator allocate) {
@@ -87,10 +91,12 @@ void build_textures() {
         // picture would read past it too.
         const bool fits = pixel_count(&image) <= kPictureBufferWords;
         if (!fits) {
+            char label[64];
             ErrorBox("build_textures(): %s is %ix%i, more than the %i pixels of the picture buffer; "
-                     "not uploaded\n",
+                     "not uploaded (entry `%s` of %s)\n",
                      source.name, static_cast<int>(image.width), static_cast<int>(image.height),
-                     static_cast<int>(kPictureBufferWords));
+                     static_cast<int>(kPictureBufferWords), entry_label(source.name, label),
+                     pack_path());
         } else {
             negate_colours(&image, buffer);
             if (source.alpha) grey_to_alpha(&image, buffer);
@@ -101,9 +107,11 @@ void build_textures() {
         glBindTexture(GL_TEXTURE_2D, name);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-        if (fits)
+        if (fits && pixel_count(&image) != 0)
             glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, static_cast<GLsizei>(image.width),
                          static_cast<GLsizei>(image.height), 0, GL_RGBA, GL_UNSIGNED_BYTE, buffer);
+        else
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, &kEmptyTexel);
     }
     if (glGetError() != GL_NO_ERROR) ErrorBox("build_textures() errors\n");
     std::free(buffer);

@@ -12,9 +12,15 @@
 // and texturing is not enabled. Any GL error pending after the last upload
 // is reported as "build_textures() errors\n".
 //
-// A picture larger than the working buffer is refused with a box and gets a
-// texture name without an image; a failed allocation of the buffer is
-// reported and leaves every name 0, taking no entries.
+// A picture larger than the working buffer is refused with a box; like a
+// picture the decoder refused (a box naming the entry), it gets an empty
+// texture: one texel, black with alpha 255. Empty means transparent in the
+// scene: drawn as the panel it shows the colour around the panel (the frame
+// is inverted last), drawn as an overlay it keeps the frame as it is. So a
+// bad picture is missing from the presentation, which goes on otherwise
+// unchanged, rather than covering what lies behind it. A failed allocation
+// of the buffer is reported and leaves every name 0; the five entries are
+// still taken, so the music stays the next one.
 #pragma once
 
 #include <cstddef>

@@ -175,6 +175,90 @@ TEST_F(SettingsLoad, ValuesAreClampedNeverRefused) {
     EXPECT_STREQ(Settings.caption, "'x < y'");
 }
 
+// What a hostile or careless config.xml holds, and what it must give: values
+// that load (saturated, clamped, passed on unchanged), and files that are
+// refused with boxes that say what was wrong and where.
+TEST_F(SettingsLoad, HostileFilesLoadSafelyOrSayWhatIsWrong) {
+    const std::string huge = "99999999999999999999";
+    const std::string dash = "Velkorandi \xE2\x80\x93 F4 \xF0\x9F\x8E\xB5 \xE9\xFF";
+    auto repeated = [](const std::string& piece, int n) {
+        std::string out;
+        for (int i = 0; i < n; ++i) out += piece;
+        return out;
+    };
+    std::string distinct;  // eight different texts of 250 characters
+    for (char c = 'a'; c < 'a' + 8; ++c) distinct += "<x>" + std::string(250, c) + "</x>";
+
+    struct Loaded {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> changes;
+        int width, height, depth, halign, valign, area_width, area_height;
+    };
+    const std::vector<Loaded> loaded = {
+        {"beyond 32 bits, positive", {{"<width>800", "<width>" + huge}, {"<halign>1", "<halign>" + huge},
+                                      {"<depth>32", "<depth>4294967297"}},
+         3200, 600, 128, 2, 1, 960, 600},
+        {"beyond 32 bits, negative", {{"<height>600", "<height>-" + huge}, {"<valign>1", "<valign>-" + huge}},
+         800, 240, 32, 1, 0, 384, 240},
+        {"viewport 65536:16", {{"<width>16", "<width>65536"}, {"<height>10", "<height>16"}},
+         800, 600, 32, 1, 1, 800, 1},
+        {"viewport 16:inf", {{"<height>10", "<height>inf"}}, 800, 600, 32, 1, 1, 1, 600},
+    };
+    for (const Loaded& c : loaded) {
+        SCOPED_TRACE(c.what);
+        fresh();
+        ASSERT_EQ(load(config_with(c.changes)), 0);
+        EXPECT_TRUE(boxes().empty());
+        EXPECT_EQ(Settings.window_width, c.width);
+        EXPECT_EQ(Settings.window_height, c.height);
+        EXPECT_EQ(Settings.depth, c.depth);
+        EXPECT_EQ(Settings.halign, c.halign);
+        EXPECT_EQ(Settings.valign, c.valign);
+        EXPECT_EQ(DisplayArea.area_width, c.area_width);
+        EXPECT_EQ(DisplayArea.area_height, c.area_height);
+    }
+
+    // A caption is passed on byte for byte, whatever its encoding.
+    fresh();
+    ASSERT_EQ(load(config_with({{"A caption", dash}})), 0);
+    EXPECT_EQ(std::string(Settings.caption), dash);
+
+    const std::string parse_failed = "1.parsing `config.xml` failed";
+    struct Refused {
+        const char* what;
+        std::string text;
+        int result;
+        std::string box;
+    };
+    const std::vector<Refused> refused = {
+        {"a run of 255 characters", config_with({{"A caption", std::string(255, 'c')}}), -1,
+         "fatal:\n0.a run of over 254 characters on line 5\n" + parse_failed},
+        {"about 200 elements", config_with({{"<viewport>", repeated("<x>1</x>", 120) + "<viewport>"}}), -1,
+         "fatal:\n0.more than 253 elements and texts on line 11\n" + parse_failed},
+        {"300 nested tags", config_with({{"<depth>32</depth>", repeated("<n>", 300) + repeated("</n>", 300)}}), -1,
+         "fatal:\n0.more than 253 elements and texts on line 6\n" + parse_failed},
+        {"texts beyond the pool", config_with({{"<viewport>", distinct + "<viewport>"}}), -1,
+         "fatal:\n0.names and texts over 2048 bytes on line 11\n" + parse_failed},
+        {"empty caption", config_with({{"A caption", ""}}), -2, "fatal in xml\nerror: node `CAPTION[0]` is empty "},
+        {"blank depth", config_with({{"<depth>32", "<depth> \t "}}), -2,
+         "fatal in xml\nerror: node `DEPTH[0]` is empty "},
+    };
+    for (const Refused& c : refused) {
+        SCOPED_TRACE(c.what);
+        fresh();
+        EXPECT_EQ(load(c.text), c.result);
+        EXPECT_EQ(boxes(), std::vector<std::string>{c.box});
+        EXPECT_EQ(ErrorList.count, 0);
+    }
+
+    // A folder where the file should be.
+    fresh();
+    fs::remove("config.xml");
+    fs::create_directory("config.xml");
+    EXPECT_EQ(load_settings("config.xml"), -1);
+    EXPECT_EQ(boxes(), std::vector<std::string>{"an xml errors occured fread(..) failure?? `config.xml` is a folder "});
+}
+
 TEST(SettingsClamp, BoundsAndNaN) {
     EXPECT_EQ(clamp_int(0, 2, -1), 0);
     EXPECT_EQ(clamp_int(0, 2, 0), 0);
@@ -201,8 +285,11 @@ TEST(SettingsLetterbox, LargestAreaOfTheViewportAspect) {
     EXPECT_EQ(area(800, 600, 4, 3), "800x600");  // f == H takes the height branch
     EXPECT_EQ(area(800, 600, 1, 1), "600x600");
     EXPECT_EQ(area(1024, 768, 16, 9), "1024x576");
-    EXPECT_EQ(area(800, 600, 0.0625, 65536), "0x600");
-    EXPECT_EQ(area(800, 600, 65536, 0.0625), "800x0");
+    // The short side never truncates below one pixel.
+    EXPECT_EQ(area(800, 600, 0.0625, 65536), "1x600");
+    EXPECT_EQ(area(800, 600, 65536, 0.0625), "800x1");
+    EXPECT_EQ(area(320, 240, 65536, 16), "320x1");
+    EXPECT_EQ(area(3200, 240, 16, 65536), "1x240");
     EXPECT_EQ(area(800, 600, 3, 1), "800x266");  // truncated, not rounded
     EXPECT_EQ(area(800, 600, 4, 3.5), "685x600");
 }
@@ -230,8 +317,9 @@ TEST_F(SettingsLoad, FilesThatDoNotParseShowTheirBoxes) {
     fresh();
     EXPECT_EQ(load("<config><window>"), -1);
     EXPECT_EQ(load("<config>" + std::string(255, 'x') + "</config>"), -1);
-    EXPECT_EQ(boxes(), (std::vector<std::string>{"an xml errors occured parsing `config.xml` failed ",
-                                                 "an xml errors occured parsing `config.xml` failed "}));
+    EXPECT_EQ(boxes(), (std::vector<std::string>{
+                           "an xml errors occured parsing `config.xml` failed ",
+                           "fatal:\n0.a run of over 254 characters on line 1\n1.parsing `config.xml` failed"}));
 
     // A closer without opener: both messages in one box, the line's first.
     fresh();
@@ -243,7 +331,8 @@ TEST_F(SettingsLoad, FilesThatDoNotParseShowTheirBoxes) {
     fresh();
     fs::create_directory("folder.xml");
     EXPECT_EQ(load_settings("folder.xml"), -1);
-    EXPECT_EQ(boxes(), (std::vector<std::string>{"an xml errors occured fread(..) failure?? "}));
+    EXPECT_EQ(boxes(), (std::vector<std::string>{
+                           "an xml errors occured fread(..) failure?? `folder.xml` is a folder "}));
 
     // Each message was drained, nothing reached the console.
     EXPECT_EQ(ErrorList.count, 0);
@@ -278,10 +367,10 @@ TEST_F(SettingsLoad, MissingOrEmptyValuesShowTheLastFailure) {
     EXPECT_EQ(Settings.depth, 128);
     EXPECT_EQ(Settings.valign, 1);
 
-    // An empty element names its id: CONFIG 1, WINDOW 2, WIDTH 3, text 4, HEIGHT 5.
+    // An empty element is named as a missing one is.
     fresh();
     EXPECT_EQ(load(config_with({{"<height>600</height>", "<height></height>"}})), -2);
-    EXPECT_EQ(boxes(), (std::vector<std::string>{"fatal in xml\nerror: no id255 found for parent 5  "}));
+    EXPECT_EQ(boxes(), (std::vector<std::string>{"fatal in xml\nerror: node `HEIGHT[0]` is empty "}));
 
     // Without the audio section both of its reads fail at their first step.
     fresh();

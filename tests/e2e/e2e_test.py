@@ -468,5 +468,104 @@ class DisplayWithoutFonts(unittest.TestCase):
                 self.assertEqual(run.blob(), before, "blob.dat untouched")
 
 
+def pack_bytes(entries):
+    """A pack in the layout the program writes: magic, entries, directory, count."""
+    out = struct.pack("<I", 0x66600999) + b"".join(entries)
+    offset = 0
+    for entry in entries:
+        out += struct.pack("<II", offset, len(entry))
+        offset += len(entry)
+    return out + struct.pack("<I", len(entries))
+
+
+class HostileFiles(unittest.TestCase):
+    """Damaged and unusual blob.dat files: refused without being touched, or
+    written back the way the user keeps them."""
+
+    # The private X server, the default pack and a box dismisser per test, as
+    # the presentation's own tests have them.
+    setUpClass = Presentation.__dict__["setUpClass"]
+    tearDownClass = Presentation.__dict__["tearDownClass"]
+    setUp = Presentation.setUp
+
+    def run_and_quit(self, run):
+        """Starts the presentation, lets it play a moment and quits with Escape."""
+        run.start()
+        self.assertIsNotNone(run.window_id(), "a window appears")
+        time.sleep(1.0)
+        run.key("Escape")
+        self.assertEqual(run.wait(), 0)
+
+    def test_a_damaged_pack_is_refused_and_the_file_kept(self):
+        for count in (0, 5):
+            with self.subTest(count=count):
+                damaged = self.pack[:-4] + struct.pack("<I", count)
+                box = re.compile(r"read_pack: blob\.dat is damaged: its magic word, %d entries of \d+ bytes, "
+                                 r"directory and count account for \d+ of its %d bytes" % (count, len(damaged)))
+                run = Presentation.run_failing(self, [box, FAREWELL], blob=damaged)
+                self.assertEqual(run.blob(), damaged)
+                self.assertNotIn("io are out!", run.stdout)
+        # Every byte accounted for, but the first word is not a pack's.
+        damaged = b"\x12" + self.pack[1:]
+        Presentation.run_failing(self, ["read_pack: blob.dat is not a pack: it starts with 0x66600912, "
+                                        "not the magic word 0x66600999", FAREWELL], blob=damaged)
+
+    def test_a_symlinked_pack_is_written_through_its_link(self):
+        run = Run(self, self.xvfb, blob=None)
+        os.mkdir(os.path.join(run.dir, "real"))
+        target = os.path.join(run.dir, "real", "pack.dat")
+        with open(target, "wb") as f:
+            f.write(self.pack)
+        link = os.path.join(run.dir, "blob.dat")
+        os.symlink("real/pack.dat", link)
+        before = os.stat(target).st_ino
+        self.run_and_quit(run)
+        self.assertTrue(os.path.islink(link), "the link stays a link")
+        self.assertEqual(os.readlink(link), "real/pack.dat")
+        self.assertNotEqual(os.stat(target).st_ino, before, "the target was replaced")
+        with open(target, "rb") as f:
+            self.assertEqual(f.read(), self.pack)
+        self.assertEqual(sorted(os.listdir(os.path.join(run.dir, "real"))), ["pack.dat"])
+        self.assertEqual(box_texts(run.stderr), "")
+
+    def test_the_mode_is_kept(self):
+        run = Run(self, self.xvfb)
+        path = os.path.join(run.dir, "blob.dat")
+        os.chmod(path, 0o600)
+        before = os.stat(path).st_ino
+        self.run_and_quit(run)
+        self.assertNotEqual(os.stat(path).st_ino, before, "the pack was written back")
+        self.assertEqual(os.stat(path).st_mode & 0o7777, 0o600)
+        self.assertEqual(run.blob(), self.pack)
+
+    def test_a_read_only_pack_is_left_alone(self):
+        run = Run(self, self.xvfb)
+        path = os.path.join(run.dir, "blob.dat")
+        os.chmod(path, 0o444)
+        before = os.stat(path)
+        self.run_and_quit(run)
+        self.assertEqual(box_texts(run.stderr),
+                         "error: write_pack: blob.dat is read-only for this user (Permission denied); "
+                         "it is left as it was\n")
+        self.assertGreaterEqual(self.boxes.dismissed, 1, "the box was on screen")
+        after = os.stat(path)
+        self.assertEqual((after.st_ino, after.st_mtime_ns, after.st_mode & 0o7777),
+                         (before.st_ino, before.st_mtime_ns, 0o444))
+        self.assertEqual(run.blob(), self.pack)
+        self.assertEqual(os.listdir(run.dir).count("blob.dat.tmp"), 0)
+
+    def test_a_truncated_picture_is_named_and_the_presentation_goes_on(self):
+        up = self.entries[0][:len(self.entries[0]) // 2]
+        damaged = pack_bytes([up] + self.entries[1:])
+        run = Run(self, self.xvfb, blob=damaged)
+        self.run_and_quit(run)
+        self.assertEqual(box_texts(run.stderr),
+                         "error: decode_pcx: picture of %d bytes refused: the picture data ends before the "
+                         "picture is complete (entry `up` of blob.dat)\n" % len(up))
+        self.assertIn("[pcx img: 0x0 24]\n", run.stdout)
+        self.assertIn("io are out!", run.stdout)
+        self.assertEqual(run.blob(), damaged, "written back unchanged")
+
+
 if __name__ == "__main__":
     unittest.main(verbosity=2)

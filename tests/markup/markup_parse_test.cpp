@@ -362,17 +362,18 @@ TEST_F(MarkupFile, ResultsAndMessagesOfAFileParse) {
     reset_markup_state();
     std::string big = write("big.xml", "<a>" + std::string(255, 'x'));
     EXPECT_EQ(markup_parse_file(big.c_str()), 2);
-    EXPECT_EQ(error_messages(), cut("parsing `" + big + "` failed"));
+    EXPECT_EQ(error_messages(),
+              "a run of over 254 characters on line 1\n|" + cut("parsing `" + big + "` failed"));
 
     reset_markup_state();
     std::string empty = write("empty.xml", "");
     EXPECT_EQ(markup_parse_file(empty.c_str()), 0);
     EXPECT_EQ(MarkupDocument.node_count, 0u);
 
-    // A directory opens but cannot be read.
+    // A directory opens but cannot be read; the message says it is a folder.
     reset_markup_state();
     EXPECT_EQ(markup_parse_file(dir.c_str()), 1);
-    EXPECT_EQ(error_messages(), "fread(..) failure??");
+    EXPECT_EQ(error_messages(), cut("fread(..) failure?? `" + dir.string() + "` is a folder"));
 }
 
 }  // namespace

@@ -1,12 +1,16 @@
 #include "resources/pack.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "fakes/platform_fake.h"
+#include "resources/replace_file.h"
 #include "support/test_files.h"
 
 namespace {
@@ -91,10 +95,11 @@ TEST_F(Pack, EmptyPacksAndEmptyEntries) {
               "offset 4 |\t size 0 bytes\nio are out! 4 bytes read in 3 files,\n");
 }
 
-TEST_F(Pack, WrongOffsetsAndMagicAreNotUsed) {
+// A wrong magic word is refused (see the damaged packs below): the stored
+// offsets are the one part of a pack a reader may ignore.
+TEST_F(Pack, WrongOffsetsAreNotUsed) {
     Bytes canonical = make_pack({{1, 2, 3}, {4, 5, 6, 7, 8}});
     Bytes damaged = canonical;
-    damaged[0] = 0x12;             // magic
     damaged[12] = 0x77;            // offset of entry 0
     damaged[20] = damaged[21] = 0xFF;  // offset of entry 1
     write_file(path, damaged);
@@ -184,6 +189,20 @@ TEST_F(Pack, DamagedPacksAreRefusedWithOneBoxAndNeverWrittenBack) {
     sizesPastFile[24] = 6;  // 3 + 6 bytes, only 8 lie before the directory
     Bytes sizesWrap = example;
     sizesWrap[24] = sizesWrap[25] = sizesWrap[26] = sizesWrap[27] = 0xFF;
+    // Damage that still fits the file: written back from what was read, each
+    // of these would lose bytes (count 0 once cut a 5 MB pack to 8 bytes).
+    auto with_count = [&](uint8_t count) {
+        Bytes out = example;
+        out[28] = count;
+        return out;
+    };
+    Bytes sizeShort = example;
+    sizeShort[24] = 4;  // the last entry's last byte belongs to nothing
+    Bytes gap = example;
+    gap.insert(gap.begin() + 12, {0xEE, 0xEE});  // between the entries and the directory
+    Bytes badMagic = example;
+    badMagic[0] = 0x12;  // every byte accounted for, but not a pack's first word
+    Bytes zeros(32, 0);  // a file of zeros reads as a pack of no entries
 
     struct Case {
         const char* what;
@@ -203,6 +222,12 @@ TEST_F(Pack, DamagedPacksAreRefusedWithOneBoxAndNeverWrittenBack) {
         {"count 2^32-1", true, countMax, "holds 4294967295 entries"},
         {"sizes past the directory", true, sizesPastFile, "is truncated"},
         {"sizes past 2^32", true, sizesWrap, "is truncated"},
+        {"count 0", true, with_count(0), "is damaged: its magic word, 0 entries of 0 bytes, directory and count account for 8 of its 32 bytes"},
+        {"count 1 of 2", true, with_count(1), "account for 21 of its 32 bytes"},
+        {"a size too small", true, sizeShort, "account for 31 of its 32 bytes"},
+        {"bytes before the directory", true, gap, "account for 32 of its 34 bytes"},
+        {"wrong magic word", true, badMagic, "is not a pack: it starts with 0x66600912, not the magic word 0x66600999"},
+        {"zeros", true, zeros, "is damaged"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -258,7 +283,102 @@ TEST_F(Pack, FailedWriteLeavesTheOldPackInPlace) {
     EXPECT_EQ(fake_platform::boxes()[0].rfind("krr ", 0), 0u);
     EXPECT_NE(fake_platform::boxes()[0].find(" 100000"), std::string::npos);
     EXPECT_NE(fake_platform::boxes().back().find("left as it was"), std::string::npos);
+    EXPECT_EQ(fake_platform::boxes().back(),
+              "write_pack: writing " + path + ".tmp failed (No space left on device); " + path +
+                  " is left as it was");
     EXPECT_FALSE(fs::exists(fs::symlink_status(path + ".tmp")));
+}
+
+// The pack is written through a symbolic link, keeps its mode and owner, and
+// is left alone when the user may not write it.
+TEST_F(Pack, WriteBackRespectsTheUsersFile) {
+    const Bytes pack = make_pack({{1, 2, 3}, {4, 5}});
+    fs::create_directory(dir.file("elsewhere"));
+    const std::string target = dir.file("elsewhere/real.dat");
+
+    struct Case {
+        const char* what;
+        const char* link;  // blob.dat links here (relative to its folder), or is the file
+        fs::perms mode;
+        bool writes;
+    };
+    const std::vector<Case> cases = {
+        {"plain file, 0644", nullptr, fs::perms(0644), true},
+        {"private file, 0600", nullptr, fs::perms(0600), true},
+        {"group file, 0660", nullptr, fs::perms(0660), true},
+        {"link to another folder", "elsewhere/real.dat", fs::perms(0640), true},
+        {"link to a link", "hop", fs::perms(0600), true},
+        {"read-only file", nullptr, fs::perms(0444), false},
+        {"read-only file behind a link", "elsewhere/real.dat", fs::perms(0400), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(path);
+        fs::remove(dir.file("hop"));
+        const std::string file = c.link ? target : path;
+        write_file(file, pack);
+        if (c.link) fs::create_symlink(c.link, path);
+        if (c.link && std::string(c.link) == "hop") fs::create_symlink("elsewhere/real.dat", dir.file("hop"));
+        fs::permissions(file, c.mode);
+        // Given away, where the test may do so: write-back must give it back.
+        const bool root = geteuid() == 0;
+        if (root) {
+            ASSERT_EQ(chown(file.c_str(), 4242, 4343), 0);
+        }
+
+        ASSERT_EQ(read_pack(), 0);
+        PackEntry entry{};
+        take_entry("pool/up.pcx", &entry);
+        fake_platform::reset();
+        EXPECT_EQ(write_pack(), c.writes ? 0 : -1);
+
+        EXPECT_EQ(fs::is_symlink(path), c.link != nullptr);
+        EXPECT_EQ(read_file(path), pack);
+        EXPECT_EQ(fs::status(file).permissions(), c.mode);
+        struct stat info {};
+        ASSERT_EQ(stat(file.c_str(), &info), 0);
+        if (root) {
+            EXPECT_EQ(info.st_uid, 4242u);
+            EXPECT_EQ(info.st_gid, 4343u);
+        }
+        EXPECT_FALSE(fs::exists(file + ".tmp"));
+        EXPECT_FALSE(fs::exists(path + ".tmp"));
+        if (c.writes) {
+            EXPECT_TRUE(fake_platform::boxes().empty());
+        } else {
+            EXPECT_EQ(fake_platform::boxes(),
+                      std::vector<std::string>{"write_pack: " + path +
+                                               " is read-only for this user (Permission denied); it is "
+                                               "left as it was"});
+        }
+    }
+}
+
+// Root may write any file, so the read-only rule for root is the mode's; any
+// other user gets the kernel's answer. Checked here as another user.
+TEST_F(Pack, AnotherUserMayWriteOnlyWhatTheModeAllows) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    fs::permissions(dir.path, fs::perms(0777));
+    const std::string mine = dir.file("root-0644.dat"), shared = dir.file("shared-0666.dat");
+    write_file(mine, {1});
+    write_file(shared, {1});
+    fs::permissions(mine, fs::perms(0644));
+    fs::permissions(shared, fs::perms(0666));
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(10);
+        FileReplacement r;
+        if (begin_replacement(mine, &r) || r.failed != ReplacementStep::kReadOnly) _exit(11);
+        if (!begin_replacement(shared, &r)) _exit(12);
+        abandon_replacement(&r);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_FALSE(fs::exists(shared + ".tmp"));
 }
 
 }  // namespace

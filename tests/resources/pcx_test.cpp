@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -9,6 +10,7 @@
 
 #include "fakes/platform_fake.h"
 #include "pcx_writer.h"
+#include "resources/pack.h"
 #include "support/test_files.h"
 
 namespace {
@@ -98,18 +100,18 @@ TEST_F(Pcx, OnePlaneMapsThroughThePaletteReadWhereDecodingStopped) {
     EXPECT_TRUE(fake_platform::boxes().empty());
     EXPECT_EQ(fake_platform::console(), "[pcx img: 2x2 24]\n");
 
-    // A run code just before the palette takes the palette's first byte as its
-    // value; the palette is then read one byte late and ends past the entry.
+    // A run code just before the palette would take the palette's first byte
+    // as its value and read the palette one byte late: without its marker the
+    // palette block is missing, and the picture is refused whole.
     fake_platform::reset();
     file = with(with(header(0, 0, 1, 0, 1), {0x01, 0xC1}), ramp_palette());
     d = decode(file, 4);
     const int size = static_cast<int>(file.size());
     ASSERT_EQ(fake_platform::boxes().size(), 1u);
-    EXPECT_EQ(fake_platform::boxes()[0], std::to_string(size + 1) + " / " + std::to_string(size) + " ");
-    // Read one byte late, colour k is (255 - k, k / 2, k + 1); the second
-    // pixel has index 0, the palette's first byte.
-    EXPECT_EQ(d.pixels[0], 0xFE0002u);
-    EXPECT_EQ(d.pixels[1], 0xFF0001u);
+    EXPECT_EQ(fake_platform::boxes()[0], "decode_pcx: picture of " + std::to_string(size) +
+                                             " bytes refused: one plane without the 769-byte "
+                                             "palette block at its end");
+    EXPECT_EQ(d.pixels, std::vector<uint32_t>(4, 0xEEEEEEEE));
 }
 
 TEST_F(Pcx, RunCodesAndWindowBounds) {
@@ -151,7 +153,55 @@ TEST_F(Pcx, RunsOverhangTheLineAndDataRunsPastTheHeight) {
     EXPECT_EQ(d.pixels, (std::vector<uint32_t>{0x010203, 0x010203, 0x040506, 0x040506}));
 }
 
-TEST_F(Pcx, RefusedHeadersGiveAnEmptyPictureAndABox) {
+Bytes cut(const Bytes& file, size_t length) { return Bytes(file.begin(), file.begin() + length); }
+
+// Files written by independent encoders, in a scratch folder: netpbm's
+// ppmtopcx, and Pillow through the system's Python.
+struct RealFiles {
+    ScratchDir dir;
+    Bytes netpbm16, netpbm8, netpbm2, netpbmPalette, pillow1, pillowPalette, pillowRgb;
+};
+
+void write_real_files(RealFiles* real, const std::string& ppm16, const std::string& ppm8,
+                      const std::string& ppm2, const std::string& ppmMany) {
+    const ScratchDir& dir = real->dir;
+    auto ppmtopcx = [&](const std::string& options, const std::string& ppm, const char* out) {
+        write_file(dir.file("in.ppm"), Bytes(ppm.begin(), ppm.end()));
+        std::string command = "ppmtopcx " + options + " " + dir.file("in.ppm") + " > " + dir.file(out) + " 2>/dev/null";
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        return read_file(dir.file(out));
+    };
+    real->netpbm16 = ppmtopcx("", ppm16, "16.pcx");
+    real->netpbm8 = ppmtopcx("", ppm8, "8.pcx");
+    real->netpbm2 = ppmtopcx("", ppm2, "2.pcx");
+    real->netpbmPalette = ppmtopcx("-8bit", ppm16, "p.pcx");
+    write_file(dir.file("many.ppm"), Bytes(ppmMany.begin(), ppmMany.end()));
+    const std::string script =
+        "import sys\nfrom PIL import Image\n"
+        "im = Image.open(sys.argv[1])\n"
+        "im.convert('1').save(sys.argv[2])\n"
+        "im.quantize(colors=64).save(sys.argv[3])\n"
+        "im.save(sys.argv[4])\n";
+    write_file(dir.file("pil.py"), Bytes(script.begin(), script.end()));
+    std::string command = "/usr/bin/python3 " + dir.file("pil.py") + " " + dir.file("many.ppm") + " " +
+                          dir.file("pil1.pcx") + " " + dir.file("pilp.pcx") + " " + dir.file("pilrgb.pcx");
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    real->pillow1 = read_file(dir.file("pil1.pcx"));
+    real->pillowPalette = read_file(dir.file("pilp.pcx"));
+    real->pillowRgb = read_file(dir.file("pilrgb.pcx"));
+}
+
+std::string ppm_text(int width, int height, int colours) {
+    std::string out = "P3\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+    for (int i = 0; i < width * height; ++i) {
+        int k = (i * 7 + i / width) % colours;
+        out += std::to_string(k * 255 / std::max(1, colours - 1)) + " " + std::to_string((k * 37) % 256) + " " +
+               std::to_string(255 - k) + "\n";
+    }
+    return out;
+}
+
+TEST_F(Pcx, RefusedPicturesGiveAnEmptyPictureAndABox) {
     struct Case {
         const char* what;
         Bytes file;
@@ -160,6 +210,26 @@ TEST_F(Pcx, RefusedHeadersGiveAnEmptyPictureAndABox) {
     Bytes good = with(header(0, 0, 1, 1, 3), {1, 2, 3});
     Bytes planes0 = good, planesMinus = good, planes4 = good;
     planes0[65] = 0, planesMinus[65] = 0xFF, planes4[65] = 4;
+
+    // The bodies of a 4 x 2 picture, one plane and three.
+    const Bytes onePlane = one_plane(4, 2, {0xC4, 1, 0xC4, 2});
+    const Bytes threePlanes = with(header(0, 0, 3, 1, 3), Bytes{0xC4, 1, 0xC4, 2, 0xC4, 3, 0xC4, 4, 0xC4, 5, 0xC4, 6});
+    Bytes bits1 = threePlanes, bits4 = onePlane, markerWrong = onePlane;
+    bits1[3] = 1, bits4[3] = 4;
+    markerWrong[markerWrong.size() - 769] = 11;
+    Bytes valueIsMarker = with(with(header(0, 0, 1, 0, 1), {0x01, 0xC1, 12}), ramp_palette());
+    Bytes bodyOfOneLine = one_plane(4, 2, {0xC4, 1});
+
+    RealFiles real;
+    write_real_files(&real, ppm_text(16, 8, 16), ppm_text(16, 8, 8), ppm_text(16, 8, 2), ppm_text(33, 21, 300));
+    ASSERT_GT(real.netpbm16.size(), 128u);
+    ASSERT_EQ(real.netpbm16[65], 4);  // four planes of one bit, as ppmtopcx writes up to 16 colours
+    ASSERT_EQ(real.netpbm8[65], 3);   // three planes of one bit
+    ASSERT_GT(real.pillowPalette.size(), 128u + 769u);
+    ASSERT_EQ(real.pillowPalette[65], 1);
+    ASSERT_EQ(real.pillowRgb[65], 3);
+    const size_t pillowBody = real.pillowPalette.size() - 769;
+
     const std::vector<Case> cases = {
         {"empty", {}, "128-byte"},
         {"127 bytes", Bytes(good.begin(), good.begin() + 127), "128-byte"},
@@ -168,6 +238,29 @@ TEST_F(Pcx, RefusedHeadersGiveAnEmptyPictureAndABox) {
         {"no planes", planes0, "plane count"},
         {"negative planes", planesMinus, "plane count"},
         {"four planes", planes4, "plane count"},
+        {"one bit per plane", bits1, "bits per plane not 8"},
+        {"four bits per plane", bits4, "bits per plane not 8"},
+        {"ppmtopcx, 16 colours in four 1-bit planes", real.netpbm16, "bits per plane not 8"},
+        {"ppmtopcx, 8 colours in three 1-bit planes", real.netpbm8, "bits per plane not 8"},
+        {"ppmtopcx, 2 colours in one 1-bit plane", real.netpbm2, "bits per plane not 8"},
+        {"Pillow, 1-bit picture", real.pillow1, "bits per plane not 8"},
+        {"header only, three planes", cut(threePlanes, 128), "no picture data after the header"},
+        {"header only, one plane", cut(onePlane, 128), "no picture data after the header"},
+        {"header and palette, no data", with(cut(onePlane, 128), cut(Bytes(onePlane.end() - 769, onePlane.end()), 769)),
+         "no picture data after the header"},
+        {"one plane cut before its palette", cut(onePlane, onePlane.size() - 769), "769-byte palette block"},
+        {"one plane, palette cut short", cut(onePlane, onePlane.size() - 1), "769-byte palette block"},
+        {"palette marker not 12", markerWrong, "769-byte palette block"},
+        {"ppmtopcx -8bit without its palette", cut(real.netpbmPalette, real.netpbmPalette.size() - 769),
+         "769-byte palette block"},
+        {"three planes cut inside a run code", cut(threePlanes, threePlanes.size() - 1), "ends before the picture is complete"},
+        {"three planes cut after a line", cut(threePlanes, threePlanes.size() - 2), "ends before the picture is complete"},
+        {"one plane, one line of two", bodyOfOneLine, "ends before the picture is complete"},
+        {"a run whose value is the palette marker", valueIsMarker, "ends before the picture is complete"},
+        {"Pillow palette picture, body cut in half",
+         with(cut(real.pillowPalette, 128 + (pillowBody - 128) / 2), Bytes(real.pillowPalette.end() - 769, real.pillowPalette.end())),
+         "ends before the picture is complete"},
+        {"Pillow RGB picture cut in half", cut(real.pillowRgb, real.pillowRgb.size() / 2), "ends before the picture is complete"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -188,36 +281,70 @@ TEST_F(Pcx, RefusedHeadersGiveAnEmptyPictureAndABox) {
 }
 
 TEST_F(Pcx, TruncatedDataAndSmallBuffersStayInBounds) {
-    // Three planes cut inside a run code: its value reads as 0, the rest of
-    // the picture keeps what the buffer held.
+    // Three planes cut inside a run code: refused, and the buffer keeps what
+    // it held.
     Decoded d = decode(with(header(0, 0, 3, 0, 3), {0xC4, 9, 0xC4}), 4, 0x01010101);
-    EXPECT_EQ(d.pixels, std::vector<uint32_t>(4, 0x01090001));
+    EXPECT_EQ(d.pixels, std::vector<uint32_t>(4, 0x01010101));
 
-    // One plane shorter than header plus palette: no pixel data, the palette
-    // starts at 128 and reads zeros past the end.
+    // One plane shorter than header plus palette: refused too.
     Bytes shortFile = with(header(0, 0, 1, 0, 1), {0xC2, 7, 12, 1, 2, 3});
     d = decode(shortFile, 2, 0xAA333333);
-    EXPECT_EQ(d.pixels, (std::vector<uint32_t>{0, 0}));
-    ASSERT_EQ(fake_platform::boxes().size(), 1u);
-    EXPECT_EQ(fake_platform::boxes()[0], "896 / 134 ");
+    EXPECT_EQ(d.pixels, (std::vector<uint32_t>{0xAA333333, 0xAA333333}));
 
-    // Data that ends inside the picture: pixels it never reached still go
-    // through the palette, with whatever byte 2 the buffer held.
+    // Data that ends inside the picture: refused, nothing written.
     d = decode(one_plane(4, 1, {0xC2, 5}), 4);
-    EXPECT_EQ(d.pixels, (std::vector<uint32_t>{ramp(5), ramp(5), ramp(12), ramp(0xEE)}));
+    EXPECT_EQ(d.pixels, std::vector<uint32_t>(4, 0xEEEEEEEE));
+    ASSERT_EQ(fake_platform::boxes().size(), 3u);
+    EXPECT_NE(fake_platform::boxes()[0].find("ends before the picture is complete"), std::string::npos);
+    EXPECT_NE(fake_platform::boxes()[1].find("palette block"), std::string::npos);
+    EXPECT_NE(fake_platform::boxes()[2].find("ends before the picture is complete"), std::string::npos);
 
     // A buffer smaller than the picture: writes past it are dropped (the
     // vector is exactly the capacity, so AddressSanitizer would see an overrun).
+    // Each run of 63 overhangs its line of 16.
     fake_platform::reset();
-    Bytes big = one_plane(16, 16, {0xFF, 1, 0xFF, 2, 0xFF, 3, 0xFF, 4, 0xC4, 5});
+    Bytes lines;
+    for (int y = 0; y < 16; ++y) lines.insert(lines.end(), {0xFF, uint8_t(y + 1)});
+    Bytes big = one_plane(16, 16, lines);
     d = decode(big, 3);
     EXPECT_EQ(d.image.width, 16u);
     EXPECT_EQ(d.pixels, std::vector<uint32_t>(3, ramp(1)));
-    Bytes bigRgb = with(header(0, 0, 99, 99, 3), Bytes(3000, 0xC9));
+    EXPECT_TRUE(fake_platform::boxes().empty());
+    // 100 lines of three planes, each of twelve runs of 9.
+    Bytes bigRgb = with(header(0, 0, 99, 99, 3), Bytes(7200, 0xC9));
     d = decode(bigRgb, 5, 0);
     EXPECT_EQ(d.pixels, std::vector<uint32_t>(5, 0xC9C9C9));
     d = decode(bigRgb, 0);
     EXPECT_EQ(d.image.height, 100u);
+}
+
+// Pictures taken from the pack name their entry and the pack in the box,
+// by the short name a user knows.
+TEST_F(Pcx, BoxesOfPackPicturesNameTheEntry) {
+    ScratchDir dir;
+    const Bytes truncated = one_plane(4, 2, {0xC4, 1});
+    write_file(dir.file("blob.dat"), make_pack({truncated, truncated, truncated, truncated, truncated}));
+    set_pack_path(dir.file("blob.dat").c_str());
+    ASSERT_EQ(read_pack(), 0);
+    fake_platform::reset();
+    std::vector<uint32_t> pixels(8, 0xEEEEEEEE);
+    PcxImage image{};
+    image.pixels = pixels.data();
+    std::vector<std::string> expected;
+    for (const char* name : {"up", "down", "demo2", "trevak", "mono"}) {
+        load_picture(("pool/" + std::string(name) + ".pcx").c_str(), &image, 8);
+        expected.push_back("decode_pcx: picture of 899 bytes refused: the picture data ends before the picture "
+                           "is complete (entry `" + std::string(name) + "` of " + dir.file("blob.dat") + ")");
+    }
+    EXPECT_EQ(fake_platform::boxes(), expected);
+    EXPECT_EQ(pixels, std::vector<uint32_t>(8, 0xEEEEEEEE));
+    write_pack();
+    set_pack_path(nullptr);
+
+    // No name at all, and one too long for the label.
+    char label[64];
+    EXPECT_STREQ(entry_label(nullptr, label), "");
+    EXPECT_EQ(std::string(entry_label(std::string(100, 'x').c_str(), label)), std::string(63, 'x'));
 }
 
 // Pixels as the test made them, rows from the top, 3 bytes each.

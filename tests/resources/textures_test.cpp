@@ -19,6 +19,9 @@ namespace {
 
 using Texel = std::array<uint8_t, 4>;
 
+// What a picture without an image gets: black, alpha 255.
+constexpr Texel kEmpty = {0, 0, 0, 255};
+
 struct Row {
     uint8_t r, g, b;
     Texel plain;  // up, down, demo2
@@ -177,11 +180,15 @@ TEST_F(Textures, RangesGreensAndEmptyPictures) {
               "[pcx img: 2x2 24]\n range [0,255] \n"
               "[pcx img: 0x0 24]\n range [255,0] \n"
               "[pcx img: 1x1 24]\n range [7,11] \n");
-    ASSERT_EQ(fake_platform::boxes().size(), 1u);  // the refused header
+    ASSERT_EQ(fake_platform::boxes().size(), 1u);  // the refused header, naming its entry
+    EXPECT_EQ(fake_platform::boxes()[0], "decode_pcx: picture of " + std::to_string(empty.size()) +
+                                             " bytes refused: plane count not 1, 2 or 3 (entry `trevak` of " +
+                                             dir.file("blob.dat") + ")");
     EXPECT_EQ(read_texture(TextureSet.pictures[kUpPicture]).texels, std::vector<Texel>(4, Texel{255, 255, 255, 0}));
     EXPECT_EQ(read_texture(TextureSet.pictures[kDownPicture]).texels, std::vector<Texel>(4, Texel{0, 0, 0, 0}));
     EXPECT_EQ(read_texture(TextureSet.pictures[kDemo2Picture]).texels, std::vector<Texel>(4, Texel{255, 0, 254, 0}));
-    EXPECT_EQ(read_texture(TextureSet.trevakPicture).width, 0);
+    // A refused picture gets the one empty texel: transparent as drawn.
+    EXPECT_EQ(read_texture(TextureSet.trevakPicture).texels, std::vector<Texel>(1, kEmpty));
     EXPECT_EQ(read_texture(TextureSet.monoPicture).texels, std::vector<Texel>(1, Texel{248, 248, 248, 7}));
 }
 
@@ -199,11 +206,14 @@ TEST_F(Textures, OversizedPicturesErrorsAndMissingMemory) {
     ASSERT_EQ(fake_platform::boxes().size(), 1u);
     EXPECT_NE(fake_platform::boxes()[0].find("pool/down.pcx is 2048x1024"), std::string::npos)
         << fake_platform::boxes()[0];
+    EXPECT_NE(fake_platform::boxes()[0].find("not uploaded (entry `down` of " + dir.file("blob.dat") + ")\n"),
+              std::string::npos)
+        << fake_platform::boxes()[0];
     TexImage up = read_texture(TextureSet.pictures[kUpPicture]);
     ASSERT_EQ(up.width, 1024);
     EXPECT_EQ(up.texels.back(), (Texel{0, 255, 255, 0}));
     EXPECT_NE(TextureSet.pictures[kDownPicture], 0u);
-    EXPECT_EQ(read_texture(TextureSet.pictures[kDownPicture]).width, 0);
+    EXPECT_EQ(read_texture(TextureSet.pictures[kDownPicture]).texels, std::vector<Texel>(1, kEmpty));
     EXPECT_NE(fake_platform::console().find("[pcx img: 2048x1024 24]\n[pcx img: 2x2 24]\n"), std::string::npos);
 
     // A GL error pending after the uploads is reported once, without a code.
