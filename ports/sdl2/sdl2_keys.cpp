@@ -68,18 +68,18 @@ const KeyCode* table_entry(SDL_Keycode sym) {
 
 WPARAM virtual_key_of(const SDL_Keysym& key) {
     const SDL_Keycode sym = key.sym;
-    if (sym >= SDLK_a && sym <= SDLK_z) return static_cast<WPARAM>('A' + (sym - SDLK_a));
-    if (sym >= SDLK_0 && sym <= SDLK_9) return static_cast<WPARAM>('0' + (sym - SDLK_0));
-    if (sym >= SDLK_F1 && sym <= SDLK_F12) return static_cast<WPARAM>(VK_F1 + (sym - SDLK_F1));
-    if (sym >= SDLK_F13 && sym <= SDLK_F24) return static_cast<WPARAM>(VK_F13 + (sym - SDLK_F13));
+    if (sym >= SDLK_a && sym <= SDLK_z) return WPARAM{'A'} + static_cast<WPARAM>(sym - SDLK_a);
+    if (sym >= SDLK_0 && sym <= SDLK_9) return WPARAM{'0'} + static_cast<WPARAM>(sym - SDLK_0);
+    if (sym >= SDLK_F1 && sym <= SDLK_F12) return WPARAM{VK_F1} + static_cast<WPARAM>(sym - SDLK_F1);
+    if (sym >= SDLK_F13 && sym <= SDLK_F24) return WPARAM{VK_F13} + static_cast<WPARAM>(sym - SDLK_F13);
     if (const KeyCode* k = table_entry(sym)) return k->vk;
     // A layout without Latin letters gives keycodes outside the table; Win32
     // still names those keys by the US letter or digit in that position.
     const SDL_Scancode sc = key.scancode;
     if (sc >= SDL_SCANCODE_A && sc <= SDL_SCANCODE_Z)
-        return static_cast<WPARAM>('A' + (sc - SDL_SCANCODE_A));
+        return WPARAM{'A'} + static_cast<WPARAM>(sc - SDL_SCANCODE_A);
     if (sc >= SDL_SCANCODE_1 && sc <= SDL_SCANCODE_9)
-        return static_cast<WPARAM>('1' + (sc - SDL_SCANCODE_1));
+        return WPARAM{'1'} + static_cast<WPARAM>(sc - SDL_SCANCODE_1);
     if (sc == SDL_SCANCODE_0) return '0';
     return 0;
 }

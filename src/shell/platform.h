@@ -307,17 +307,17 @@ BOOL UnregisterClassA(const char* class_name, HINSTANCE instance);
 HWND CreateWindowExA(DWORD ex_style, const char* class_name, const char* window_name, DWORD style,
                      int x, int y, int width, int height, HWND parent, HMENU menu,
                      HINSTANCE instance, void* param);
-BOOL DestroyWindow(HWND window);
-BOOL CloseWindow(HWND window);
+BOOL DestroyWindow(HWND handle);
+BOOL CloseWindow(HWND handle);
 
 // ---- size, place, title, focus
 int GetSystemMetrics(int index);
-BOOL GetClientRect(HWND window, RECT* rect);
-BOOL SetWindowPos(HWND window, HWND insert_after, int x, int y, int cx, int cy, UINT flags);
-BOOL SetWindowTextA(HWND window, const char* text);
-BOOL ShowWindow(HWND window, int command);
-BOOL SetForegroundWindow(HWND window);
-HWND SetFocus(HWND window);
+BOOL GetClientRect(HWND handle, RECT* rect);
+BOOL SetWindowPos(HWND handle, HWND insert_after, int x, int y, int cx, int cy, UINT flags);
+BOOL SetWindowTextA(HWND handle, const char* text);
+BOOL ShowWindow(HWND handle, int command);
+BOOL SetForegroundWindow(HWND handle);
+HWND SetFocus(HWND handle);
 
 // ---- display mode
 LONG ChangeDisplaySettingsA(DEVMODEA* mode, DWORD flags);
@@ -330,8 +330,8 @@ LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 void PostQuitMessage(int exit_code);
 
 // ---- GL context
-HDC GetDC(HWND window);
-int ReleaseDC(HWND window, HDC dc);
+HDC GetDC(HWND handle);
+int ReleaseDC(HWND handle, HDC dc);
 int ChoosePixelFormat(HDC dc, const PIXELFORMATDESCRIPTOR* descriptor);
 BOOL SetPixelFormat(HDC dc, int format, const PIXELFORMATDESCRIPTOR* descriptor);
 HGLRC wglCreateContext(HDC dc);
