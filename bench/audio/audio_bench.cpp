@@ -43,14 +43,14 @@ double now_s() { return std::chrono::duration<double>(Clock::now().time_since_ep
 double cpu_seconds(int who) {
     rusage usage{};
     getrusage(who, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v[v.size() / 2];
 }
-
 
 struct Sample {
     double t;
@@ -94,8 +94,10 @@ int main(int argc, char** argv) {
     bool quick = false;
     const char* track = DEFAULT_TRACK;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--quick") == 0) quick = true;
-        else track = argv[i];
+        if (std::strcmp(argv[i], "--quick") == 0)
+            quick = true;
+        else
+            track = argv[i];
     }
     double play_seconds = quick ? 2.0 : 10.0;
     setenv("SDL_AUDIODRIVER", "disk", 0);
@@ -110,8 +112,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "audio_bench: no audio device (error %d)\n", BASS_ErrorGetCode());
         return 1;
     }
-    std::printf("track %s, %.1f MB; device buffer %d frames (%s driver)\n", track, file.size() / 1e6,
-                audio_device_buffer_frames(), std::getenv("SDL_AUDIODRIVER"));
+    std::printf("track %s, %.1f MB; device buffer %d frames (%s driver)\n", track,
+                file.size() / 1e6, audio_device_buffer_frames(), std::getenv("SDL_AUDIODRIVER"));
 
     // Stream creation: the full scan of the whole file.
     std::vector<double> create_ms;
@@ -145,14 +147,15 @@ int main(int argc, char** argv) {
             std::this_thread::sleep_for(std::chrono::microseconds(1500));
         }
         double wall = now_s() - t0;
-        double others = (cpu_seconds(RUSAGE_SELF) - process0) - (cpu_seconds(RUSAGE_THREAD) - poller0);
+        double others =
+            (cpu_seconds(RUSAGE_SELF) - process0) - (cpu_seconds(RUSAGE_THREAD) - poller0);
         return others / wall * 100;
     };
     double idle_cpu = run(false, nullptr);
     std::vector<Sample> samples;
     double busy_cpu = run(true, &samples);
-    std::printf("decode_cpu  %.2f %% of one core (playing %.2f %%, idle device %.2f %%)\n", busy_cpu - idle_cpu,
-                busy_cpu, idle_cpu);
+    std::printf("decode_cpu  %.2f %% of one core (playing %.2f %%, idle device %.2f %%)\n",
+                busy_cpu - idle_cpu, busy_cpu, idle_cpu);
 
     // Accuracy from the first poll at which sound is being heard.
     auto heard = std::find_if(samples.begin(), samples.end(),
@@ -160,12 +163,14 @@ int main(int argc, char** argv) {
     std::vector<Sample> playing(heard, samples.end());
     Accuracy smooth = accuracy(playing, &Sample::smooth);
     Accuracy naive = accuracy(playing, &Sample::naive);
-    std::printf("gap         %.2f ms over %.0f s (%.2f ms around the device's own rate, which is %+.3f %%)"
-                " (target <= 1 ms)\n",
-                smooth.gap_ms, play_seconds, smooth.fitted_gap_ms, smooth.rate_error_percent);
-    std::printf("step        %.2f ms worst, %zu polls (target <= 1 ms)\n", smooth.step_ms, playing.size());
-    std::printf("naive       gap %.2f ms (%.2f ms fitted), step %.2f ms\n", naive.gap_ms, naive.fitted_gap_ms,
-                naive.step_ms);
+    std::printf(
+        "gap         %.2f ms over %.0f s (%.2f ms around the device's own rate, which is %+.3f %%)"
+        " (target <= 1 ms)\n",
+        smooth.gap_ms, play_seconds, smooth.fitted_gap_ms, smooth.rate_error_percent);
+    std::printf("step        %.2f ms worst, %zu polls (target <= 1 ms)\n", smooth.step_ms,
+                playing.size());
+    std::printf("naive       gap %.2f ms (%.2f ms fitted), step %.2f ms\n", naive.gap_ms,
+                naive.fitted_gap_ms, naive.step_ms);
     // How regular the device itself was: on a busy machine its thread wakes
     // late, and no estimate can report sound that has not been played yet.
     double longest = 0, last_change = playing.empty() ? 0 : playing.front().t;
@@ -174,8 +179,8 @@ int main(int argc, char** argv) {
             longest = std::max(longest, playing[i].t - last_change);
             last_change = playing[i].t;
         }
-    std::printf("device      longest wait between buffers %.1f ms (one buffer lasts %.1f ms)\n", longest * 1000,
-                audio_device_buffer_frames() * 1000.0 / kAudioRate);
+    std::printf("device      longest wait between buffers %.1f ms (one buffer lasts %.1f ms)\n",
+                longest * 1000, audio_device_buffer_frames() * 1000.0 / kAudioRate);
 
     // Seeks while playing: the call, and until the position moves on from
     // the new place (the first buffer from there has reached the device).
@@ -191,9 +196,11 @@ int main(int argc, char** argv) {
         heard_ms.push_back((now_s() - t0) * 1000);
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
     }
-    std::printf("seek        call median %.1f us, worst %.1f us; heard after median %.1f ms, worst %.1f ms\n",
-                median(call_us), *std::max_element(call_us.begin(), call_us.end()), median(heard_ms),
-                *std::max_element(heard_ms.begin(), heard_ms.end()));
+    std::printf(
+        "seek        call median %.1f us, worst %.1f us; heard after median %.1f ms, worst %.1f "
+        "ms\n",
+        median(call_us), *std::max_element(call_us.begin(), call_us.end()), median(heard_ms),
+        *std::max_element(heard_ms.begin(), heard_ms.end()));
     BASS_StreamFree(stream);
     BASS_Free();
     return 0;

@@ -8,8 +8,8 @@
 // too), interleaved in blocks of 100 so that both see the same load, and
 // prints "name value" lines: the median milliseconds per frame and the ratio
 // ours / baseline. Needs a display (xvfb-run works; Mesa llvmpipe there).
-#include <SDL.h>
 #include <GL/gl.h>
+#include <SDL.h>
 
 #include <algorithm>
 #include <chrono>
@@ -46,8 +46,8 @@ using Clock = std::chrono::steady_clock;
 
 GLuint pattern_texture(uint32_t seed, bool mask) {
     return make_test_texture(kTextureSide, kTextureSide, [=](int x, int y) {
-        uint32_t h = (static_cast<uint32_t>(x) * 73856093u) ^ (static_cast<uint32_t>(y) * 19349663u) ^
-                     seed;
+        uint32_t h =
+            (static_cast<uint32_t>(x) * 73856093u) ^ (static_cast<uint32_t>(y) * 19349663u) ^ seed;
         uint32_t grey = ((x / 32 + y / 32) & 1) ? 200u : 40u;
         uint32_t alpha = mask ? ((h >> 8) & 0xFFu) : 0u;
         return (grey << 24) | (((h >> 16) & 0xFFu) << 16) | (grey << 8) | alpha;
@@ -78,7 +78,7 @@ void draw_baseline_frame() {
     glColor3f(1, 1, 1);
     const GLuint textures[7] = {TextureSet.pictures[0], TextureSet.pictures[1],
                                 TextureSet.pictures[2], TextureSet.trevakPicture,
-                                TextureSet.monoPicture,  TextureSet.pictures[0],
+                                TextureSet.monoPicture, TextureSet.pictures[0],
                                 TextureSet.pictures[1]};
     for (GLuint texture : textures) {
         glBindTexture(GL_TEXTURE_2D, texture);

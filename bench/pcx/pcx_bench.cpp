@@ -26,10 +26,11 @@ constexpr uint32_t kSide = 1024;
 
 uint8_t sample(uint32_t x, uint32_t y, int channel) {
     uint32_t band = (y / 64) % 4;
-    if (band == 0) return uint8_t(x + y + channel * 40);                      // gradient
-    if (band == 1) return uint8_t((x / 48) * 37 + channel * 90);              // flat runs
-    if (band == 2) return uint8_t(((x / 4) ^ (y / 4)) * (channel + 3));       // short runs
-    return uint8_t((x * 3 + channel * 70) / 5 + ((x & 31) < 9 ? 200 : 0));   // ramps with bright steps
+    if (band == 0) return uint8_t(x + y + channel * 40);                 // gradient
+    if (band == 1) return uint8_t((x / 48) * 37 + channel * 90);         // flat runs
+    if (band == 2) return uint8_t(((x / 4) ^ (y / 4)) * (channel + 3));  // short runs
+    return uint8_t((x * 3 + channel * 70) / 5 +
+                   ((x & 31) < 9 ? 200 : 0));  // ramps with bright steps
 }
 
 const std::vector<uint8_t>& file(int planes) {
@@ -39,7 +40,9 @@ const std::vector<uint8_t>& file(int planes) {
     if (planes == 1) {
         std::vector<uint8_t> indices(kSide * kSide);
         uint8_t palette[768];
-        for (int k = 0; k < 256; ++k) palette[k * 3] = uint8_t(k), palette[k * 3 + 1] = uint8_t(255 - k), palette[k * 3 + 2] = uint8_t(k * 7);
+        for (int k = 0; k < 256; ++k)
+            palette[k * 3] = uint8_t(k), palette[k * 3 + 1] = uint8_t(255 - k),
+                        palette[k * 3 + 2] = uint8_t(k * 7);
         for (uint32_t y = 0; y < kSide; ++y)
             for (uint32_t x = 0; x < kSide; ++x) indices[y * kSide + x] = sample(x, y, 0);
         out = encode_pcx_indexed(kSide, kSide, indices.data(), palette);
@@ -94,11 +97,13 @@ void check_same_pixels(int planes) {
     }
     SDL_Surface* theirs = sdl_decode(pcx);
     if (!theirs) {
-        std::fprintf(stderr, "SDL2_image cannot load the %d-plane file: %s\n", planes, SDL_GetError());
+        std::fprintf(stderr, "SDL2_image cannot load the %d-plane file: %s\n", planes,
+                     SDL_GetError());
         std::exit(1);
     }
     for (uint32_t y = 0; y < kSide; ++y) {
-        auto* row = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(theirs->pixels) + y * theirs->pitch);
+        auto* row = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(theirs->pixels) +
+                                                      y * theirs->pitch);
         for (uint32_t x = 0; x < kSide; ++x)
             if ((row[x] & 0xFFFFFF) != (ours[y * kSide + x] & 0xFFFFFF)) {
                 std::fprintf(stderr, "%d planes: pixel %u,%u differs: %06x vs %06x\n", planes, x, y,

@@ -30,10 +30,14 @@ void fill_silence(void*, Uint8* stream, int length) {
 
 void quad(float x0, float y0, float x1, float y1, float z) {
     glBegin(GL_QUADS);
-    glTexCoord2f(0, 1); glVertex3f(x0, y1, z);
-    glTexCoord2f(1, 1); glVertex3f(x1, y1, z);
-    glTexCoord2f(1, 0); glVertex3f(x1, y0, z);
-    glTexCoord2f(0, 0); glVertex3f(x0, y0, z);
+    glTexCoord2f(0, 1);
+    glVertex3f(x0, y1, z);
+    glTexCoord2f(1, 1);
+    glVertex3f(x1, y1, z);
+    glTexCoord2f(1, 0);
+    glVertex3f(x1, y0, z);
+    glTexCoord2f(0, 0);
+    glVertex3f(x0, y0, z);
     glEnd();
 }
 
@@ -94,8 +98,9 @@ int main(int argc, char** argv) {
         } else if (i + 1 < argc && std::strcmp(argv[i], "--seconds") == 0) {
             seconds = std::atof(argv[++i]);
         } else {
-            std::fprintf(stderr, "usage: bare_startup [--width W] [--height H] [--seconds S] "
-                                 "[--first-frame] [--info]\n");
+            std::fprintf(stderr,
+                         "usage: bare_startup [--width W] [--height H] [--seconds S] "
+                         "[--first-frame] [--info]\n");
             return 2;
         }
     }

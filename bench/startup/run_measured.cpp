@@ -33,8 +33,9 @@ long long monotonic_ns() {
 }
 
 int usage() {
-    std::fprintf(stderr,
-                 "usage: run_measured [--shim LIB] [--seconds S] [--dir DIR] -- PROGRAM [ARGS...]\n");
+    std::fprintf(
+        stderr,
+        "usage: run_measured [--shim LIB] [--seconds S] [--dir DIR] -- PROGRAM [ARGS...]\n");
     return 2;
 }
 
@@ -86,7 +87,8 @@ int main(int argc, char** argv) {
         if (shim) {
             close(report[0]);
             std::string preload = shim;
-            if (const char* existing = std::getenv("LD_PRELOAD")) preload += std::string(" ") + existing;
+            if (const char* existing = std::getenv("LD_PRELOAD"))
+                preload += std::string(" ") + existing;
             setenv("LD_PRELOAD", preload.c_str(), 1);
             setenv("FIRST_SWAP_FD", std::to_string(report[1]).c_str(), 1);
             // A sanitized program insists on its runtime coming first; the

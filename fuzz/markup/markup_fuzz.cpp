@@ -45,8 +45,7 @@ void check_document(int result) {
 
 void check_errors() {
     check(ErrorList.count >= 0 && ErrorList.count <= ERROR_SLOT_COUNT);
-    for (const auto& slot : ErrorList.slots)
-        check(std::memchr(slot, '\0', sizeof slot) != nullptr);
+    for (const auto& slot : ErrorList.slots) check(std::memchr(slot, '\0', sizeof slot) != nullptr);
 }
 
 void check_query(const char* path) {
@@ -68,8 +67,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check_errors();
 
     static const char* const kPaths[] = {
-        "config>window>width", "config<0>window>halign", "channel>part<2>offset",
-        "a", "a>b", "", "part1>x", "part<>offset", "part<12>offset", "A<4294967295>b",
+        "config>window>width",
+        "config<0>window>halign",
+        "channel>part<2>offset",
+        "a",
+        "a>b",
+        "",
+        "part1>x",
+        "part<>offset",
+        "part<12>offset",
+        "A<4294967295>b",
     };
     for (const char* path : kPaths) check_query(path);
 

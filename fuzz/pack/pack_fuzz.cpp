@@ -40,7 +40,7 @@ const std::string& scratch_path() {
     return path;
 }
 
-const char* const kNames[6] = {"pool/up.pcx", "pool/down.pcx", "pool/demo2.pcx",
+const char* const kNames[6] = {"pool/up.pcx",     "pool/down.pcx", "pool/demo2.pcx",
                                "pool/trevak.pcx", "pool/mono.pcx", "pool/trevak.mp3"};
 
 }  // namespace

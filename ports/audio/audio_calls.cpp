@@ -128,8 +128,10 @@ int BASS_ErrorGetCode() { return audio_library().error; }
 HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length, DWORD flags) {
     AudioLibrary& l = audio_library();
     if (!l.initialised) return fail(BASS_ERROR_INIT);
-    if (!mem || (flags & ~static_cast<DWORD>(BASS_STREAM_PRESCAN)) != 0) return fail(BASS_ERROR_NOTAVAIL);
-    if (!file || length == 0 || length > SIZE_MAX || offset > UINTPTR_MAX - reinterpret_cast<uintptr_t>(file))
+    if (!mem || (flags & ~static_cast<DWORD>(BASS_STREAM_PRESCAN)) != 0)
+        return fail(BASS_ERROR_NOTAVAIL);
+    if (!file || length == 0 || length > SIZE_MAX ||
+        offset > UINTPTR_MAX - reinterpret_cast<uintptr_t>(file))
         return fail(BASS_ERROR_ILLPARAM);
 
     Channel* slot = nullptr;
@@ -151,7 +153,7 @@ HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD le
     std::lock_guard<std::mutex> guard(l.lock);
     if (opened != kMp3Ok) {
         slot->state.reserved = false;
-        return fail(opened == kMp3NoMemory ? BASS_ERROR_MEM
+        return fail(opened == kMp3NoMemory    ? BASS_ERROR_MEM
                     : opened == kMp3BadFormat ? BASS_ERROR_FORMAT
                                               : BASS_ERROR_FILEFORM);
     }
@@ -159,7 +161,8 @@ HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD le
     if (l.serial == 0) l.serial = 1;
     ChannelState& c = slot->state;
     c = ChannelState{};
-    c.handle = static_cast<DWORD>(l.serial) * kMaxStreams + static_cast<DWORD>(slot - l.channels) + 1;
+    c.handle =
+        static_cast<DWORD>(l.serial) * kMaxStreams + static_cast<DWORD>(slot - l.channels) + 1;
     c.length = slot->decoder.length;
     c.used = true;
     l.error = BASS_OK;

@@ -112,6 +112,8 @@ void mix_next_buffer(uint8_t* out, int bytes) {
     }
     auto* pcm = reinterpret_cast<int16_t*>(out);
     for (int i = 0; i < samples; ++i)
-        pcm[i] = static_cast<int16_t>(std::clamp<int32_t>(mixed[static_cast<size_t>(i)], -32768, 32767));
-    std::memset(out + static_cast<ptrdiff_t>(frames) * kAudioFrameBytes, 0, static_cast<size_t>(bytes - frames * kAudioFrameBytes));
+        pcm[i] =
+            static_cast<int16_t>(std::clamp<int32_t>(mixed[static_cast<size_t>(i)], -32768, 32767));
+    std::memset(out + static_cast<ptrdiff_t>(frames) * kAudioFrameBytes, 0,
+                static_cast<size_t>(bytes - frames * kAudioFrameBytes));
 }

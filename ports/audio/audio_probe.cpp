@@ -33,6 +33,8 @@ QWORD audio_channel_buffer_position(DWORD handle) {
     Channel* channel = find_channel(handle);
     if (!channel) return static_cast<QWORD>(-1);
     const ChannelState& c = channel->state;
-    if (c.playback != Playback::kPlaying) return static_cast<QWORD>(c.rest_frame) * kAudioFrameBytes;
-    return static_cast<QWORD>(c.heard.anchored ? c.heard.anchor_frame : c.next_frame) * kAudioFrameBytes;
+    if (c.playback != Playback::kPlaying)
+        return static_cast<QWORD>(c.rest_frame) * kAudioFrameBytes;
+    return static_cast<QWORD>(c.heard.anchored ? c.heard.anchor_frame : c.next_frame) *
+           kAudioFrameBytes;
 }

@@ -60,11 +60,12 @@ void track_device_clock(DeviceClock& clock, int64_t now, int frames) {
     }
     clock.frame = device_frame_at(clock, now) + kPhaseGain * error;
     clock.ns = now;
-    clock.rate = std::clamp(clock.rate + kRateGain * error / period, kAudioRate * 0.95, kAudioRate * 1.05);
+    clock.rate =
+        std::clamp(clock.rate + kRateGain * error / period, kAudioRate * 0.95, kAudioRate * 1.05);
 }
 
-int64_t heard_stream_frame(HeardPosition& heard, const DeviceClock& clock, int64_t now, int64_t next_frame,
-                           int64_t length) {
+int64_t heard_stream_frame(HeardPosition& heard, const DeviceClock& clock, int64_t now,
+                           int64_t next_frame, int64_t length) {
     int64_t frame = next_frame;
     if (heard.anchored) {
         double device = device_frame_at(clock, now) - kJitterMarginSeconds * clock.rate;

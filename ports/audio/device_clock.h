@@ -15,7 +15,7 @@
 
 struct DeviceClock {
     bool valid = false;
-    double frame = 0;          // the device frame heard at time ns
+    double frame = 0;  // the device frame heard at time ns
     int64_t ns = 0;
     double rate = kAudioRate;  // the device's frames per second, as measured
     int64_t handed = 0;        // frames handed to the device so far
@@ -44,5 +44,5 @@ struct HeardPosition {
 // being heard, never before the last position reported, never past length.
 // Without a buffer being heard (nothing handed out since the stream was
 // positioned) it is next_frame. The answer is recorded as reported.
-int64_t heard_stream_frame(HeardPosition& heard, const DeviceClock& clock, int64_t now, int64_t next_frame,
-                           int64_t length);
+int64_t heard_stream_frame(HeardPosition& heard, const DeviceClock& clock, int64_t now,
+                           int64_t next_frame, int64_t length);

@@ -24,11 +24,11 @@
 
 #include <mpg123.h>
 
+#include <sys/types.h>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <mutex>
-#include <sys/types.h>
 
 namespace {
 
@@ -51,9 +51,12 @@ ssize_t read_memory(void* handle, void* buffer, size_t count) {
 off_t seek_memory(void* handle, off_t offset, int whence) {
     auto* stream = static_cast<Mp3Stream*>(handle);
     int64_t base = 0;
-    if (whence == SEEK_CUR) base = static_cast<int64_t>(stream->cursor);
-    else if (whence == SEEK_END) base = static_cast<int64_t>(stream->size);
-    else if (whence != SEEK_SET) return -1;
+    if (whence == SEEK_CUR)
+        base = static_cast<int64_t>(stream->cursor);
+    else if (whence == SEEK_END)
+        base = static_cast<int64_t>(stream->size);
+    else if (whence != SEEK_SET)
+        return -1;
     int64_t target = base + static_cast<int64_t>(offset);
     if (target < 0 || target > static_cast<int64_t>(stream->size)) return -1;
     stream->cursor = static_cast<size_t>(target);
@@ -113,12 +116,14 @@ void fill_window(Mp3Stream* stream, int64_t first, int64_t last) {
         stream->window.clear();
         stream->window_start = first;
         stream->source_ended = false;
-        if (mpg123_seek(stream->decoder, static_cast<off_t>(first), SEEK_SET) != static_cast<off_t>(first))
+        if (mpg123_seek(stream->decoder, static_cast<off_t>(first), SEEK_SET) !=
+            static_cast<off_t>(first))
             stream->source_ended = true;
         have_end = first;
     } else if (first > stream->window_start) {
         size_t drop = static_cast<size_t>(std::min(first, have_end) - stream->window_start) * 2;
-        stream->window.erase(stream->window.begin(), stream->window.begin() + static_cast<ptrdiff_t>(drop));
+        stream->window.erase(stream->window.begin(),
+                             stream->window.begin() + static_cast<ptrdiff_t>(drop));
         stream->window_start += static_cast<int64_t>(drop / 2);
     }
     while (have_end <= last && !stream->source_ended) {
@@ -146,7 +151,9 @@ int16_t interpolate(const Mp3Stream* stream, int64_t index, double t, int channe
     double p1 = window_sample(stream, index, channel);
     double p2 = window_sample(stream, std::min(index + 1, stream->source_length - 1), channel);
     double p3 = window_sample(stream, std::min(index + 2, stream->source_length - 1), channel);
-    double v = p1 + 0.5 * t * (p2 - p0 + t * (2 * p0 - 5 * p1 + 4 * p2 - p3 + t * (3 * (p1 - p2) + p3 - p0)));
+    double v =
+        p1 +
+        0.5 * t * (p2 - p0 + t * (2 * p0 - 5 * p1 + 4 * p2 - p3 + t * (3 * (p1 - p2) + p3 - p0)));
     return static_cast<int16_t>(std::clamp(std::lround(v), -32768L, 32767L));
 }
 
@@ -193,8 +200,8 @@ int mp3_open(Mp3Stream* stream, const void* data, size_t size) {
     // Gapless is libmpg123's default; asked for anyway because lengths and
     // positions depend on it. Quiet: damaged data is our caller's business,
     // not something to print. No automatic resampling: see the header.
-    mpg123_param(decoder, MPG123_ADD_FLAGS,
-                 MPG123_GAPLESS | MPG123_QUIET | MPG123_NO_FRANKENSTEIN, 0);
+    mpg123_param(decoder, MPG123_ADD_FLAGS, MPG123_GAPLESS | MPG123_QUIET | MPG123_NO_FRANKENSTEIN,
+                 0);
     mpg123_param(decoder, MPG123_REMOVE_FLAGS, MPG123_AUTO_RESAMPLE, 0);
     // 16 bits, in the source's own rate and channels.
     mpg123_format_none(decoder);

@@ -29,9 +29,9 @@ struct Mp3Stream {
     mpg123_handle_struct* decoder = nullptr;
     const uint8_t* data = nullptr;  // the caller's bytes
     size_t size = 0;
-    size_t cursor = 0;        // read position of libmpg123 within data
-    int64_t length = 0;       // in sample frames of 44100 Hz, after a full scan
-    int64_t next_frame = 0;   // the frame the next read delivers
+    size_t cursor = 0;       // read position of libmpg123 within data
+    int64_t length = 0;      // in sample frames of 44100 Hz, after a full scan
+    int64_t next_frame = 0;  // the frame the next read delivers
     // The source's own rate and length; for a source at another rate than
     // 44100, a run of decoded source frames starting at window_start.
     long source_rate = kAudioRate;

@@ -53,7 +53,8 @@ bool open_output(FillBuffer fill, int* buffer_frames) {
     }
 
     const char* driver = SDL_GetCurrentAudioDriver();
-    bool timer_paced = driver && (std::strcmp(driver, "disk") == 0 || std::strcmp(driver, "dummy") == 0);
+    bool timer_paced =
+        driver && (std::strcmp(driver, "disk") == 0 || std::strcmp(driver, "dummy") == 0);
     SDL_AudioSpec want = {};
     want.freq = kAudioRate;
     want.format = AUDIO_S16SYS;

@@ -22,9 +22,9 @@
 //   SDL 2 video.
 #include <SDL2/SDL.h>
 
-#include "shell/platform.h"
 #include "sdl2_internal.h"
 #include "sdl2_state.h"
+#include "shell/platform.h"
 
 using namespace sdl2;
 
@@ -87,7 +87,8 @@ int GetSystemMetrics(int index) {
             }
             return index == SM_CXFULLSCREEN ? area.w : area.h;
         }
-        default: return 0;
+        default:
+            return 0;
     }
 }
 
@@ -128,4 +129,3 @@ LONG ChangeDisplaySettingsA(DEVMODEA* mode, DWORD flags) {
     if (target && !make_fullscreen(s.windows[target], chosen)) return DISP_CHANGE_FAILED;
     return DISP_CHANGE_SUCCESSFUL;
 }
-

@@ -32,11 +32,11 @@
 
 #include <csignal>
 
-#include "shell/platform.h"
 #include "sdl2_held_keys.h"
 #include "sdl2_internal.h"
 #include "sdl2_keys.h"
 #include "sdl2_state.h"
+#include "shell/platform.h"
 
 using namespace sdl2;
 
@@ -122,7 +122,8 @@ void queue_event(const SDL_Event& e) {
         case SDL_QUIT:  // the desktop session asks the program to end
             post(newest_window(), WM_CLOSE, 0, 0, e.quit.timestamp);
             return;
-        default: return;
+        default:
+            return;
     }
 }
 
@@ -134,8 +135,7 @@ void pump_events() {
     settle_lost_keys();
     SDL_PumpEvents();
     SDL_Event e;
-    while (SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0)
-        queue_event(e);
+    while (SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0) queue_event(e);
 }
 
 // Messages of destroyed windows are dropped, except keyboard input, which

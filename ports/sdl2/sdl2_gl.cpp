@@ -31,9 +31,9 @@
 
 #include <cstdio>
 
-#include "shell/platform.h"
 #include "sdl2_internal.h"
 #include "sdl2_state.h"
+#include "shell/platform.h"
 
 using namespace sdl2;
 

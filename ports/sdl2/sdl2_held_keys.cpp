@@ -92,9 +92,14 @@ void sdl2::settle_lost_keys() {
     for (HeldKey& held : held_keys) {
         if (!held.down || held.unknown || sdl_state[held.scancode]) continue;
         switch (physical_key_state(held.sym)) {
-            case PhysicalKey::up: held = HeldKey{}; break;
-            case PhysicalKey::down: break;
-            case PhysicalKey::unknown: held.unknown = true; break;
+            case PhysicalKey::up:
+                held = HeldKey{};
+                break;
+            case PhysicalKey::down:
+                break;
+            case PhysicalKey::unknown:
+                held.unknown = true;
+                break;
         }
     }
 }

@@ -70,8 +70,10 @@ WPARAM virtual_key_of(const SDL_Keysym& key) {
     const SDL_Keycode sym = key.sym;
     if (sym >= SDLK_a && sym <= SDLK_z) return WPARAM{'A'} + static_cast<WPARAM>(sym - SDLK_a);
     if (sym >= SDLK_0 && sym <= SDLK_9) return WPARAM{'0'} + static_cast<WPARAM>(sym - SDLK_0);
-    if (sym >= SDLK_F1 && sym <= SDLK_F12) return WPARAM{VK_F1} + static_cast<WPARAM>(sym - SDLK_F1);
-    if (sym >= SDLK_F13 && sym <= SDLK_F24) return WPARAM{VK_F13} + static_cast<WPARAM>(sym - SDLK_F13);
+    if (sym >= SDLK_F1 && sym <= SDLK_F12)
+        return WPARAM{VK_F1} + static_cast<WPARAM>(sym - SDLK_F1);
+    if (sym >= SDLK_F13 && sym <= SDLK_F24)
+        return WPARAM{VK_F13} + static_cast<WPARAM>(sym - SDLK_F13);
     if (const KeyCode* k = table_entry(sym)) return k->vk;
     // A layout without Latin letters gives keycodes outside the table; Win32
     // still names those keys by the US letter or digit in that position.

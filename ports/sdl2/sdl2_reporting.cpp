@@ -26,8 +26,8 @@
 #include <unistd.h>
 #include <string>
 
-#include "shell/platform.h"
 #include "sdl2_internal.h"
+#include "shell/platform.h"
 #include "stdio/stdio_console.h"
 
 using namespace sdl2;
@@ -54,10 +54,17 @@ int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
     }
     Uint32 flags = 0;
     switch (type & MB_ICONMASK) {
-        case MB_ICONERROR: flags = SDL_MESSAGEBOX_ERROR; break;
-        case MB_ICONWARNING: flags = SDL_MESSAGEBOX_WARNING; break;
-        case MB_ICONINFORMATION: flags = SDL_MESSAGEBOX_INFORMATION; break;
-        default: break;
+        case MB_ICONERROR:
+            flags = SDL_MESSAGEBOX_ERROR;
+            break;
+        case MB_ICONWARNING:
+            flags = SDL_MESSAGEBOX_WARNING;
+            break;
+        case MB_ICONINFORMATION:
+            flags = SDL_MESSAGEBOX_INFORMATION;
+            break;
+        default:
+            break;
     }
     if (SDL_ShowSimpleMessageBox(flags, shown.caption, shown.text, parent) != 0) {
         report_sdl_failure("SDL_ShowSimpleMessageBox", ERROR_NO_DISPLAY);

@@ -33,9 +33,9 @@
 #include <cctype>
 #include <string>
 
-#include "shell/platform.h"
 #include "sdl2_internal.h"
 #include "sdl2_state.h"
+#include "shell/platform.h"
 
 using namespace sdl2;
 
@@ -56,8 +56,7 @@ bool is_atom(const char* name) { return reinterpret_cast<uintptr_t>(name) < 0x10
 // Win32 class names compare without regard to case.
 std::string class_key(const char* name) {
     std::string key(name);
-    for (char& c : key)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return key;
 }
 

@@ -133,8 +133,8 @@ BOOL WriteConsoleA(HANDLE console, const void* buffer, DWORD count, DWORD* writt
     if (written) *written = static_cast<DWORD>(done);
     if (!ok) {
         SetLastError(errno == EBADF   ? ERROR_INVALID_HANDLE
-                       : errno == EPIPE ? ERROR_BROKEN_PIPE
-                                        : ERROR_WRITE_FAULT);
+                     : errno == EPIPE ? ERROR_BROKEN_PIPE
+                                      : ERROR_WRITE_FAULT);
         return FALSE;
     }
     return TRUE;

@@ -82,8 +82,8 @@ double clamp_real(double lower, double upper, double value) {
     return value;
 }
 
-DisplayAreaRecord letterbox_area(int32_t window_width, int32_t window_height,
-                                 double viewport_width, double viewport_height) {
+DisplayAreaRecord letterbox_area(int32_t window_width, int32_t window_height, double viewport_width,
+                                 double viewport_height) {
     // Multiplied before dividing, in double precision; an exact fit (800 x 600
     // at 4:3 gives f == 600) takes the height branch. The short side is at
     // least one pixel: an extreme aspect (65536:1/16) would truncate it to 0,
@@ -103,7 +103,8 @@ int load_settings(const char* path) {
     copy_caption(markup_query("config>window>caption"));
     Settings.depth = clamp_int(1, 128, markup_query_int("config>window>depth"));
     double viewport_width = clamp_real(0.0625, 65536.0, markup_query_real("config>viewport>width"));
-    double viewport_height = clamp_real(0.0625, 65536.0, markup_query_real("config>viewport>height"));
+    double viewport_height =
+        clamp_real(0.0625, 65536.0, markup_query_real("config>viewport>height"));
     DisplayArea = letterbox_area(Settings.window_width, Settings.window_height, viewport_width,
                                  viewport_height);
     Settings.fullscreen = clamp_int(0, 1, markup_query_int("config>window>fullscreen"));

@@ -37,5 +37,5 @@ double clamp_real(double lower, double upper, double value);
 // window_width x window_height window, each side truncated to whole pixels
 // but never below one. The viewport values must already be clamped
 // (positive, finite), and the window sides positive.
-DisplayAreaRecord letterbox_area(int32_t window_width, int32_t window_height,
-                                 double viewport_width, double viewport_height);
+DisplayAreaRecord letterbox_area(int32_t window_width, int32_t window_height, double viewport_width,
+                                 double viewport_height);

@@ -147,7 +147,8 @@ int markup_handle_tag(char* token, int line) {
     MarkupDocument.current = static_cast<uint8_t>(index + 1);
     // The one character that ended the name is dropped; what follows it is
     // kept as it stands, leading blanks included.
-    if (name_length + 1 < token_length) return markup_add_text(token + name_length + 1, ID_TAG_REST);
+    if (name_length + 1 < token_length)
+        return markup_add_text(token + name_length + 1, ID_TAG_REST);
     return 0;
 }
 
@@ -214,7 +215,8 @@ int markup_parse_file(const char* path) {
         errno = 0;
         if (buffer == nullptr)
             failure = ENOMEM;
-        else if (std::fread(buffer, 1, static_cast<size_t>(size), file) != static_cast<size_t>(size))
+        else if (std::fread(buffer, 1, static_cast<size_t>(size), file) !=
+                 static_cast<size_t>(size))
             failure = errno ? errno : EIO;
     }
     if (failure != 0) {

@@ -30,7 +30,8 @@ const char* markup_query(const char* path) {
         } else if (i < length) {
             ++i;  // the character that opens the group, whatever it is
             while (i < length && !is_digit(path[i])) ++i;
-            while (i < length && is_digit(path[i])) index = index * 10 + static_cast<uint32_t>(path[i++] - '0');
+            while (i < length && is_digit(path[i]))
+                index = index * 10 + static_cast<uint32_t>(path[i++] - '0');
             while (i < length && path[i] != '>') ++i;
             if (i < length) ++i;
         }

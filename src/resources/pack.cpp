@@ -111,8 +111,8 @@ int read_pack() {
         // One byte at least, so that an empty entry still has its own block.
         auto* block = static_cast<uint8_t*>(std::malloc(entry.size ? entry.size : 1));
         if (!block)
-            return refuse(fd, "cannot be read: no memory for entry " + std::to_string(i) +
-                                  " of " + std::to_string(entry.size) + " bytes");
+            return refuse(fd, "cannot be read: no memory for entry " + std::to_string(i) + " of " +
+                                  std::to_string(entry.size) + " bytes");
         ResourcePack.entryData[i] = block;
         if (!read_fully_at(fd, entry.start, block, entry.size))
             return refuse(fd, "cannot be read: entry " + std::to_string(i) + " is short");

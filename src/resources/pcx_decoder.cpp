@@ -48,7 +48,7 @@ void read_palette(const uint8_t* data, uint32_t size, uint64_t pos, uint32_t (&p
 
 struct Cursor {
     uint64_t pos = kHeaderSize;
-    uint64_t x = 0;         // column within the current plane line
+    uint64_t x = 0;  // column within the current plane line
     uint32_t plane = 0;
     uint64_t rowStart = 0;  // pixel index of column 0 of the current row
 };
@@ -237,15 +237,24 @@ PcxDecodeResult decode_pcx_pixels(PcxImage* image, const uint8_t* data, uint32_t
 
 const char* describe_pcx_fault(PcxFault fault) {
     switch (fault) {
-        case kPcxGood: return "no fault";
-        case kPcxShortHeader: return "shorter than the 128-byte PCX header";
-        case kPcxInvertedWidth: return "right bound below the left bound";
-        case kPcxInvertedHeight: return "bottom bound below the top bound";
-        case kPcxBadPlaneCount: return "plane count not 1, 2 or 3";
-        case kPcxBadBitsPerPlane: return "bits per plane not 8";
-        case kPcxNoPixelData: return "no picture data after the header";
-        case kPcxNoPalette: return "one plane without the 769-byte palette block at its end";
-        case kPcxTruncated: return "the picture data ends before the picture is complete";
+        case kPcxGood:
+            return "no fault";
+        case kPcxShortHeader:
+            return "shorter than the 128-byte PCX header";
+        case kPcxInvertedWidth:
+            return "right bound below the left bound";
+        case kPcxInvertedHeight:
+            return "bottom bound below the top bound";
+        case kPcxBadPlaneCount:
+            return "plane count not 1, 2 or 3";
+        case kPcxBadBitsPerPlane:
+            return "bits per plane not 8";
+        case kPcxNoPixelData:
+            return "no picture data after the header";
+        case kPcxNoPalette:
+            return "one plane without the 769-byte palette block at its end";
+        case kPcxTruncated:
+            return "the picture data ends before the picture is complete";
     }
     return "unknown fault";
 }

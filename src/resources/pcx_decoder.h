@@ -29,8 +29,8 @@
 struct PcxImage {
     uint32_t width;
     uint32_t height;
-    uint32_t bits;      // always 24: every output word carries 24 bits of colour
-    uint32_t* pixels;   // set by the caller, never allocated by the decoder
+    uint32_t bits;     // always 24: every output word carries 24 bits of colour
+    uint32_t* pixels;  // set by the caller, never allocated by the decoder
 };
 
 enum PcxFault {
@@ -47,9 +47,9 @@ enum PcxFault {
 
 struct PcxDecodeResult {
     PcxFault fault;
-    int planes;              // as the header says (valid only without a fault)
-    uint64_t paletteEnd;     // one plane: position just after the palette
-    bool paletteMisplaced;   // one plane: paletteEnd differs from the data size
+    int planes;             // as the header says (valid only without a fault)
+    uint64_t paletteEnd;    // one plane: position just after the palette
+    bool paletteMisplaced;  // one plane: paletteEnd differs from the data size
 };
 
 // The header fields the decoder uses, and two it does not but tools show.

@@ -106,7 +106,8 @@ bool begin_replacement(const std::string& path, FileReplacement* r) {
     // (a device, say) is written to as it is; its owner and mode are not ours
     // to change.
     struct stat made;
-    if (exists && fstat(r->fd, &made) == 0 && S_ISREG(made.st_mode) && !copy_attributes(r->fd, old)) {
+    if (exists && fstat(r->fd, &made) == 0 && S_ISREG(made.st_mode) &&
+        !copy_attributes(r->fd, old)) {
         fail(r, ReplacementStep::kCreate);
         abandon_replacement(r);
         return false;

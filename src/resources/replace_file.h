@@ -57,5 +57,4 @@ bool commit_replacement(FileReplacement* replacement);
 void abandon_replacement(FileReplacement* replacement);
 
 // All of the above for content held in memory; *error says what failed.
-bool replace_file_with(const std::string& path, std::span<const uint8_t> bytes,
-                       std::string* error);
+bool replace_file_with(const std::string& path, std::span<const uint8_t> bytes, std::string* error);

@@ -92,11 +92,12 @@ void build_textures() {
         const bool fits = pixel_count(&image) <= kPictureBufferWords;
         if (!fits) {
             char label[64];
-            ErrorBox("build_textures(): %s is %ix%i, more than the %i pixels of the picture buffer; "
-                     "not uploaded (entry `%s` of %s)\n",
-                     source.name, static_cast<int>(image.width), static_cast<int>(image.height),
-                     static_cast<int>(kPictureBufferWords), entry_label(source.name, label),
-                     pack_path());
+            ErrorBox(
+                "build_textures(): %s is %ix%i, more than the %i pixels of the picture buffer; "
+                "not uploaded (entry `%s` of %s)\n",
+                source.name, static_cast<int>(image.width), static_cast<int>(image.height),
+                static_cast<int>(kPictureBufferWords), entry_label(source.name, label),
+                pack_path());
         } else {
             negate_colours(&image, buffer);
             if (source.alpha) grey_to_alpha(&image, buffer);
@@ -111,7 +112,8 @@ void build_textures() {
             glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, static_cast<GLsizei>(image.width),
                          static_cast<GLsizei>(image.height), 0, GL_RGBA, GL_UNSIGNED_BYTE, buffer);
         else
-            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, &kEmptyTexel);
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                         &kEmptyTexel);
     }
     if (glGetError() != GL_NO_ERROR) ErrorBox("build_textures() errors\n");
     std::free(buffer);

@@ -29,7 +29,7 @@
 #include "resources/pcx_decoder.h"
 
 struct TextureSetRecord {
-    uint32_t pictures[3];   // kUpPicture, kDownPicture, kDemo2Picture, in that order
+    uint32_t pictures[3];  // kUpPicture, kDownPicture, kDemo2Picture, in that order
     uint32_t trevakPicture;
     uint32_t monoPicture;
 };

@@ -35,9 +35,7 @@ void run_main_loop() {
 // F4 toggles once per press: only a fresh key-down counts. Its key-up would
 // reach the new window and toggle straight back, and auto-repeats would keep
 // flipping while the key is held.
-bool is_fresh_press(LPARAM lparam) {
-    return (lparam & KF_REPEAT_BIT) == 0;
-}
+bool is_fresh_press(LPARAM lparam) { return (lparam & KF_REPEAT_BIT) == 0; }
 
 }  // namespace
 

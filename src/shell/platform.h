@@ -139,7 +139,8 @@ struct PIXELFORMATDESCRIPTOR {
 static_assert(sizeof(PIXELFORMATDESCRIPTOR) == 40, "PIXELFORMATDESCRIPTOR is 40 bytes");
 
 // Resource names given as numbers (MAKEINTRESOURCE).
-#define MAKEINTRESOURCEA(i) (reinterpret_cast<const char*>(static_cast<uintptr_t>(static_cast<WORD>(i))))
+#define MAKEINTRESOURCEA(i) \
+    (reinterpret_cast<const char*>(static_cast<uintptr_t>(static_cast<WORD>(i))))
 #define IDI_WINLOGO MAKEINTRESOURCEA(32517)
 #define IDC_ARROW MAKEINTRESOURCEA(32512)
 
@@ -222,9 +223,9 @@ static_assert(sizeof(PIXELFORMATDESCRIPTOR) == 40, "PIXELFORMATDESCRIPTOR is 40 
 
 // lParam bits of key messages.
 #define KF_EXTENDED_BIT (1L << 24)  // an extended key of the 101-key board
-#define KF_REPEAT_BIT (1L << 30)   // the key was already down: an auto-repeat
-#define KF_UP_BIT (1L << 31)       // set for key-up messages
-#define KF_ALTDOWN_BIT (1L << 29)  // Alt was held
+#define KF_REPEAT_BIT (1L << 30)    // the key was already down: an auto-repeat
+#define KF_UP_BIT (1L << 31)        // set for key-up messages
+#define KF_ALTDOWN_BIT (1L << 29)   // Alt was held
 
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001

@@ -4,8 +4,8 @@
 // the music write it, so that nothing is resampled on the way.
 #pragma once
 
-constexpr int kAudioRate = 44100;  // sample frames per second
-constexpr int kAudioChannels = 2;  // interleaved, left first
+constexpr int kAudioRate = 44100;     // sample frames per second
+constexpr int kAudioChannels = 2;     // interleaved, left first
 constexpr int kAudioSampleBytes = 2;  // one 16-bit sample, host byte order
 constexpr int kAudioFrameBytes = kAudioChannels * kAudioSampleBytes;  // one sample frame
 constexpr int kAudioBytesPerSecond = kAudioRate * kAudioFrameBytes;

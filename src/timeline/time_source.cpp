@@ -60,7 +60,8 @@ int music_start(int32_t start_frames) {
     BASS_ChannelPlay(MusicChannel, FALSE);
     if (start_frames != 0) {
         uint32_t byte = 4u * static_cast<uint32_t>(start_frames);
-        if (!BASS_ChannelSetPosition(MusicChannel, byte)) ConsoleLine("setpos %i ", BASS_ErrorGetCode());
+        if (!BASS_ChannelSetPosition(MusicChannel, byte))
+            ConsoleLine("setpos %i ", BASS_ErrorGetCode());
     }
     return 0;
 }
@@ -92,7 +93,8 @@ int64_t (*clock_milliseconds)() = process_milliseconds;
 
 uint32_t ticks_for_milliseconds(int64_t ms, int32_t base) {
     // Unsigned 64-bit so that even absurd readings wrap instead of overflowing.
-    uint64_t ticks = static_cast<uint64_t>(ms) * 882u / 10u + static_cast<uint64_t>(static_cast<int64_t>(base));
+    uint64_t ticks =
+        static_cast<uint64_t>(ms) * 882u / 10u + static_cast<uint64_t>(static_cast<int64_t>(base));
     return static_cast<uint32_t>(ticks);
 }
 

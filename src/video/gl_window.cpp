@@ -65,9 +65,9 @@ PIXELFORMATDESCRIPTOR pixel_format() {
 // The popup is made first and the display switched afterwards; a refused
 // mode still leaves a usable window on the unchanged display.
 HWND create_fullscreen_window(HINSTANCE instance) {
-    HWND window = CreateWindowExA(0, kWindowClassName, kDefaultWindowTitle, WS_POPUP, 0, 0,
-                                  Settings.window_width, Settings.window_height, 0, 0, instance,
-                                  nullptr);
+    HWND window =
+        CreateWindowExA(0, kWindowClassName, kDefaultWindowTitle, WS_POPUP, 0, 0,
+                        Settings.window_width, Settings.window_height, 0, 0, instance, nullptr);
     DEVMODEA mode;
     std::memset(&mode, 0, sizeof mode);
     mode.dmSize = sizeof(DEVMODEA);
@@ -87,8 +87,7 @@ HWND create_windowed_window(HINSTANCE instance) {
     ChangeDisplaySettingsA(nullptr, 0);
     POINT at = windowed_position();
     return CreateWindowExA(0, kWindowClassName, kDefaultWindowTitle, WS_SYSMENU, at.x, at.y,
-                           Settings.window_width, Settings.window_height, 0, 0, instance,
-                           nullptr);
+                           Settings.window_width, Settings.window_height, 0, 0, instance, nullptr);
 }
 
 // The window was made with the client size as its outer size; grow it by its
@@ -142,8 +141,8 @@ int create_gl_window() {
         return -1;
     }
 
-    WindowContext.window = Settings.fullscreen ? create_fullscreen_window(instance)
-                                               : create_windowed_window(instance);
+    WindowContext.window =
+        Settings.fullscreen ? create_fullscreen_window(instance) : create_windowed_window(instance);
     HWND window = WindowContext.window;
     if (window == 0) {
         ErrorBox("CreateWindow() failed");

@@ -51,9 +51,7 @@ void enter_panel(const PanelTransform& t) {
     glScalef(t.sx, t.sy, 1.0f);
 }
 
-bool shows_demo2(int32_t step) {
-    return step == 37 || step == 41 || step == 45 || step == 49;
-}
+bool shows_demo2(int32_t step) { return step == 37 || step == 41 || step == 45 || step == 49; }
 
 // The trevak overlay: which steps, how far right, and which half of the
 // picture (texture t at the panel's middle and at its bottom edge).

@@ -195,13 +195,35 @@ TEST_F(SettingsLoad, HostileFilesLoadSafelyOrSayWhatIsWrong) {
         int width, height, depth, halign, valign, area_width, area_height;
     };
     const std::vector<Loaded> loaded = {
-        {"beyond 32 bits, positive", {{"<width>800", "<width>" + huge}, {"<halign>1", "<halign>" + huge},
-                                      {"<depth>32", "<depth>4294967297"}},
-         3200, 600, 128, 2, 1, 960, 600},
-        {"beyond 32 bits, negative", {{"<height>600", "<height>-" + huge}, {"<valign>1", "<valign>-" + huge}},
-         800, 240, 32, 1, 0, 384, 240},
-        {"viewport 65536:16", {{"<width>16", "<width>65536"}, {"<height>10", "<height>16"}},
-         800, 600, 32, 1, 1, 800, 1},
+        {"beyond 32 bits, positive",
+         {{"<width>800", "<width>" + huge},
+          {"<halign>1", "<halign>" + huge},
+          {"<depth>32", "<depth>4294967297"}},
+         3200,
+         600,
+         128,
+         2,
+         1,
+         960,
+         600},
+        {"beyond 32 bits, negative",
+         {{"<height>600", "<height>-" + huge}, {"<valign>1", "<valign>-" + huge}},
+         800,
+         240,
+         32,
+         1,
+         0,
+         384,
+         240},
+        {"viewport 65536:16",
+         {{"<width>16", "<width>65536"}, {"<height>10", "<height>16"}},
+         800,
+         600,
+         32,
+         1,
+         1,
+         800,
+         1},
         {"viewport 16:inf", {{"<height>10", "<height>inf"}}, 800, 600, 32, 1, 1, 1, 600},
     };
     for (const Loaded& c : loaded) {
@@ -233,13 +255,16 @@ TEST_F(SettingsLoad, HostileFilesLoadSafelyOrSayWhatIsWrong) {
     const std::vector<Refused> refused = {
         {"a run of 255 characters", config_with({{"A caption", std::string(255, 'c')}}), -1,
          "fatal:\n0.a run of over 254 characters on line 5\n" + parse_failed},
-        {"about 200 elements", config_with({{"<viewport>", repeated("<x>1</x>", 120) + "<viewport>"}}), -1,
+        {"about 200 elements",
+         config_with({{"<viewport>", repeated("<x>1</x>", 120) + "<viewport>"}}), -1,
          "fatal:\n0.more than 253 elements and texts on line 11\n" + parse_failed},
-        {"300 nested tags", config_with({{"<depth>32</depth>", repeated("<n>", 300) + repeated("</n>", 300)}}), -1,
+        {"300 nested tags",
+         config_with({{"<depth>32</depth>", repeated("<n>", 300) + repeated("</n>", 300)}}), -1,
          "fatal:\n0.more than 253 elements and texts on line 6\n" + parse_failed},
         {"texts beyond the pool", config_with({{"<viewport>", distinct + "<viewport>"}}), -1,
          "fatal:\n0.names and texts over 2048 bytes on line 11\n" + parse_failed},
-        {"empty caption", config_with({{"A caption", ""}}), -2, "fatal in xml\nerror: node `CAPTION[0]` is empty "},
+        {"empty caption", config_with({{"A caption", ""}}), -2,
+         "fatal in xml\nerror: node `CAPTION[0]` is empty "},
         {"blank depth", config_with({{"<depth>32", "<depth> \t "}}), -2,
          "fatal in xml\nerror: node `DEPTH[0]` is empty "},
     };
@@ -256,7 +281,8 @@ TEST_F(SettingsLoad, HostileFilesLoadSafelyOrSayWhatIsWrong) {
     fs::remove("config.xml");
     fs::create_directory("config.xml");
     EXPECT_EQ(load_settings("config.xml"), -1);
-    EXPECT_EQ(boxes(), std::vector<std::string>{"an xml errors occured fread(..) failure?? `config.xml` is a folder "});
+    EXPECT_EQ(boxes(), std::vector<std::string>{
+                           "an xml errors occured fread(..) failure?? `config.xml` is a folder "});
 }
 
 TEST(SettingsClamp, BoundsAndNaN) {
@@ -310,22 +336,26 @@ TEST_F(SettingsLoad, FilesThatDoNotParseShowTheirBoxes) {
     // Missing: one box.
     EXPECT_EQ(load_settings("absent.xml"), -1);
     ASSERT_EQ(boxes().size(), 1u);
-    EXPECT_EQ(boxes()[0], "an xml errors occured FILE `absent.xml` is missing or not readable :(\n ");
+    EXPECT_EQ(boxes()[0],
+              "an xml errors occured FILE `absent.xml` is missing or not readable :(\n ");
     EXPECT_EQ(fake_platform::box_captions()[0], "error");
 
     // An element left open, and a token too long.
     fresh();
     EXPECT_EQ(load("<config><window>"), -1);
     EXPECT_EQ(load("<config>" + std::string(255, 'x') + "</config>"), -1);
-    EXPECT_EQ(boxes(), (std::vector<std::string>{
-                           "an xml errors occured parsing `config.xml` failed ",
-                           "fatal:\n0.a run of over 254 characters on line 1\n1.parsing `config.xml` failed"}));
+    EXPECT_EQ(
+        boxes(),
+        (std::vector<std::string>{
+            "an xml errors occured parsing `config.xml` failed ",
+            "fatal:\n0.a run of over 254 characters on line 1\n1.parsing `config.xml` failed"}));
 
     // A closer without opener: both messages in one box, the line's first.
     fresh();
     EXPECT_EQ(load("<config>\n<window>\n</config>\n"), -1);
-    EXPECT_EQ(boxes(), (std::vector<std::string>{
-                           "fatal:\n0.no opener for </CONFIG> on line 3\n1.parsing `config.xml` failed"}));
+    EXPECT_EQ(boxes(),
+              (std::vector<std::string>{
+                  "fatal:\n0.no opener for </CONFIG> on line 3\n1.parsing `config.xml` failed"}));
 
     // Unreadable: a folder of that name.
     fresh();
@@ -352,7 +382,8 @@ TEST_F(SettingsLoad, AnOlderMessageChangesWhichBoxesShow) {
 
 TEST_F(SettingsLoad, MissingOrEmptyValuesShowTheLastFailure) {
     EXPECT_EQ(load(config_with({{"<okkie>1</okkie>", ""}})), -2);
-    EXPECT_EQ(boxes(), (std::vector<std::string>{"fatal in xml\nerror: node `OKKIE[0]` not found "}));
+    EXPECT_EQ(boxes(),
+              (std::vector<std::string>{"fatal in xml\nerror: node `OKKIE[0]` not found "}));
     EXPECT_TRUE(fake_platform::console().empty());
 
     // Two missing: only the later in reading order is shown; the values read
@@ -362,7 +393,8 @@ TEST_F(SettingsLoad, MissingOrEmptyValuesShowTheLastFailure) {
                                 {"<okkie>1</okkie>", ""},
                                 {"<depth>32", "<depth>999"}})),
               -2);
-    EXPECT_EQ(boxes(), (std::vector<std::string>{"fatal in xml\nerror: node `OKKIE[0]` not found "}));
+    EXPECT_EQ(boxes(),
+              (std::vector<std::string>{"fatal in xml\nerror: node `OKKIE[0]` not found "}));
     EXPECT_EQ(Settings.caption[0], '\0');
     EXPECT_EQ(Settings.depth, 128);
     EXPECT_EQ(Settings.valign, 1);
@@ -370,12 +402,14 @@ TEST_F(SettingsLoad, MissingOrEmptyValuesShowTheLastFailure) {
     // An empty element is named as a missing one is.
     fresh();
     EXPECT_EQ(load(config_with({{"<height>600</height>", "<height></height>"}})), -2);
-    EXPECT_EQ(boxes(), (std::vector<std::string>{"fatal in xml\nerror: node `HEIGHT[0]` is empty "}));
+    EXPECT_EQ(boxes(),
+              (std::vector<std::string>{"fatal in xml\nerror: node `HEIGHT[0]` is empty "}));
 
     // Without the audio section both of its reads fail at their first step.
     fresh();
     EXPECT_EQ(load(config_with({{"<audio><enabled>1</enabled><okkie>1</okkie></audio>", ""}})), -2);
-    EXPECT_EQ(boxes(), (std::vector<std::string>{"fatal in xml\nerror: node `AUDIO[0]` not found "}));
+    EXPECT_EQ(boxes(),
+              (std::vector<std::string>{"fatal in xml\nerror: node `AUDIO[0]` not found "}));
 }
 
 }  // namespace

@@ -20,8 +20,10 @@ inline std::string arg(const char* text) {
 inline std::string arg(const void* p) { return p ? "&" : "NULL"; }
 template <typename T>
 std::string arg(T value) {
-    if constexpr (std::is_integral_v<T>) return std::to_string(value);
-    else return arg(static_cast<const void*>(value));
+    if constexpr (std::is_integral_v<T>)
+        return std::to_string(value);
+    else
+        return arg(static_cast<const void*>(value));
 }
 
 template <typename... Args>

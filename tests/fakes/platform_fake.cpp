@@ -101,9 +101,7 @@ Window* live_window(HWND handle) {
 
 }  // namespace
 
-void reset() {
-    state() = State{};
-}
+void reset() { state() = State{}; }
 
 const std::vector<std::string>& calls() { return state().calls; }
 
@@ -507,7 +505,8 @@ HANDLE GetStdHandle(DWORD which) {
     return which == STD_OUTPUT_HANDLE ? kStdOut : INVALID_HANDLE_VALUE;
 }
 
-BOOL WriteConsoleA(HANDLE console, const void* buffer, DWORD count, DWORD* written, void* reserved) {
+BOOL WriteConsoleA(HANDLE console, const void* buffer, DWORD count, DWORD* written,
+                   void* reserved) {
     std::string text(static_cast<const char*>(buffer), count);
     record("WriteConsoleA", console, text.c_str(), count, static_cast<const void*>(written),
            reserved);

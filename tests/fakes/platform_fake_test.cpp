@@ -37,8 +37,7 @@ TEST_F(FakePlatform, RecordsCallsInOrderWithArguments) {
                              GetModuleHandleA(nullptr), nullptr);
     ASSERT_EQ(w, fake_platform::kFirstWindow);
     std::vector<std::string> expected = {
-        "RegisterClassA(TESTCLASS)",
-        "GetModuleHandleA(NULL)",
+        "RegisterClassA(TESTCLASS)", "GetModuleHandleA(NULL)",
         "CreateWindowExA(0,TESTCLASS,title,524288,5,6,100,50,0,0,16,NULL)",
         "DefWindowProcA(256,1,0,0)",  // WM_CREATE, delivered synchronously
     };
@@ -99,9 +98,9 @@ TEST_F(FakePlatform, QuitComesAfterWaitingMessagesAndAltF4Closes) {
     DispatchMessageA(&msg);
     // Default processing turns Alt+F4 into a close, and an unhandled close
     // destroys the window.
-    EXPECT_EQ(seen, (std::vector<std::string>{"1", std::to_string(WM_SYSKEYDOWN),
-                                              std::to_string(WM_CLOSE),
-                                              std::to_string(WM_DESTROY)}));
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{"1", std::to_string(WM_SYSKEYDOWN),
+                                        std::to_string(WM_CLOSE), std::to_string(WM_DESTROY)}));
     ASSERT_TRUE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE));
     EXPECT_EQ(msg.message, static_cast<UINT>(WM_QUIT));
     EXPECT_FALSE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE));

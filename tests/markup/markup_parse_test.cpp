@@ -357,7 +357,8 @@ TEST_F(MarkupFile, ResultsAndMessagesOfAFileParse) {
     reset_markup_state();
     std::string stray = write("stray.xml", "\n</a>");
     EXPECT_EQ(markup_parse_file(stray.c_str()), 1);
-    EXPECT_EQ(error_messages(), "no opener for </A> on line 2\n|" + cut("parsing `" + stray + "` failed"));
+    EXPECT_EQ(error_messages(),
+              "no opener for </A> on line 2\n|" + cut("parsing `" + stray + "` failed"));
 
     reset_markup_state();
     std::string big = write("big.xml", "<a>" + std::string(255, 'x'));

@@ -35,7 +35,8 @@ TEST_F(MarkupQuery, StepsAreMatchedUpperCased) {
 
 TEST_F(MarkupQuery, IndexGroupsPickTheNthMatch) {
     std::string doc = "<config><window><halign>2</halign></window></config><channel>";
-    for (int i = 0; i < 14; ++i) doc += "<part><offset>" + std::to_string(100 + i) + "</offset></part>";
+    for (int i = 0; i < 14; ++i)
+        doc += "<part><offset>" + std::to_string(100 + i) + "</offset></part>";
     ASSERT_EQ(parse(doc + "</channel>"), 0);
 
     EXPECT_EQ(text_of("channel>part<0>offset"), "100");

@@ -100,7 +100,7 @@ TEST_F(Pack, EmptyPacksAndEmptyEntries) {
 TEST_F(Pack, WrongOffsetsAreNotUsed) {
     Bytes canonical = make_pack({{1, 2, 3}, {4, 5, 6, 7, 8}});
     Bytes damaged = canonical;
-    damaged[12] = 0x77;            // offset of entry 0
+    damaged[12] = 0x77;                // offset of entry 0
     damaged[20] = damaged[21] = 0xFF;  // offset of entry 1
     write_file(path, damaged);
 
@@ -222,11 +222,14 @@ TEST_F(Pack, DamagedPacksAreRefusedWithOneBoxAndNeverWrittenBack) {
         {"count 2^32-1", true, countMax, "holds 4294967295 entries"},
         {"sizes past the directory", true, sizesPastFile, "is truncated"},
         {"sizes past 2^32", true, sizesWrap, "is truncated"},
-        {"count 0", true, with_count(0), "is damaged: its magic word, 0 entries of 0 bytes, directory and count account for 8 of its 32 bytes"},
+        {"count 0", true, with_count(0),
+         "is damaged: its magic word, 0 entries of 0 bytes, directory and count account for 8 of "
+         "its 32 bytes"},
         {"count 1 of 2", true, with_count(1), "account for 21 of its 32 bytes"},
         {"a size too small", true, sizeShort, "account for 31 of its 32 bytes"},
         {"bytes before the directory", true, gap, "account for 32 of its 34 bytes"},
-        {"wrong magic word", true, badMagic, "is not a pack: it starts with 0x66600912, not the magic word 0x66600999"},
+        {"wrong magic word", true, badMagic,
+         "is not a pack: it starts with 0x66600912, not the magic word 0x66600999"},
         {"zeros", true, zeros, "is damaged"},
     };
     for (const Case& c : cases) {
@@ -283,9 +286,9 @@ TEST_F(Pack, FailedWriteLeavesTheOldPackInPlace) {
     EXPECT_EQ(fake_platform::boxes()[0].rfind("krr ", 0), 0u);
     EXPECT_NE(fake_platform::boxes()[0].find(" 100000"), std::string::npos);
     EXPECT_NE(fake_platform::boxes().back().find("left as it was"), std::string::npos);
-    EXPECT_EQ(fake_platform::boxes().back(),
-              "write_pack: writing " + path + ".tmp failed (No space left on device); " + path +
-                  " is left as it was");
+    EXPECT_EQ(fake_platform::boxes().back(), "write_pack: writing " + path +
+                                                 ".tmp failed (No space left on device); " + path +
+                                                 " is left as it was");
     EXPECT_FALSE(fs::exists(fs::symlink_status(path + ".tmp")));
 }
 
@@ -318,7 +321,8 @@ TEST_F(Pack, WriteBackRespectsTheUsersFile) {
         const std::string file = c.link ? target : path;
         write_file(file, pack);
         if (c.link) fs::create_symlink(c.link, path);
-        if (c.link && std::string(c.link) == "hop") fs::create_symlink("elsewhere/real.dat", dir.file("hop"));
+        if (c.link && std::string(c.link) == "hop")
+            fs::create_symlink("elsewhere/real.dat", dir.file("hop"));
         fs::permissions(file, c.mode);
         // Given away, where the test may do so: write-back must give it back.
         const bool root = geteuid() == 0;
@@ -346,10 +350,11 @@ TEST_F(Pack, WriteBackRespectsTheUsersFile) {
         if (c.writes) {
             EXPECT_TRUE(fake_platform::boxes().empty());
         } else {
-            EXPECT_EQ(fake_platform::boxes(),
-                      std::vector<std::string>{"write_pack: " + path +
-                                               " is read-only for this user (Permission denied); it is "
-                                               "left as it was"});
+            EXPECT_EQ(
+                fake_platform::boxes(),
+                std::vector<std::string>{"write_pack: " + path +
+                                         " is read-only for this user (Permission denied); it is "
+                                         "left as it was"});
         }
     }
 }

@@ -118,7 +118,8 @@ TEST_F(Pcx, RunCodesAndWindowBounds) {
     // C5 07: five 7s; C0 xx: nothing, two bytes; BF: one 191; C2 03: two 3s.
     Bytes codes = {0xC5, 7, 0xC0, 99, 0xBF, 0xC2, 3};
     Decoded d = decode(one_plane(8, 1, codes), 10);
-    std::vector<uint32_t> expected = {ramp(7), ramp(7), ramp(7), ramp(7), ramp(7), ramp(191), ramp(3), ramp(3)};
+    std::vector<uint32_t> expected = {ramp(7), ramp(7),   ramp(7), ramp(7),
+                                      ramp(7), ramp(191), ramp(3), ramp(3)};
     EXPECT_EQ(std::vector<uint32_t>(d.pixels.begin(), d.pixels.begin() + 8), expected);
     EXPECT_TRUE(fake_platform::boxes().empty());
 
@@ -148,7 +149,8 @@ TEST_F(Pcx, RunsOverhangTheLineAndDataRunsPastTheHeight) {
     EXPECT_EQ(d.pixels[7], 0xEEEEEEEEu);
 
     // Three planes: an overhang stays in its plane and line, not carried over.
-    Bytes file = with(header(0, 0, 1, 1, 3), {0xC3, 1, 0xC2, 2, 0xC2, 3, 0xC2, 4, 0xC2, 5, 0xC2, 6});
+    Bytes file =
+        with(header(0, 0, 1, 1, 3), {0xC3, 1, 0xC2, 2, 0xC2, 3, 0xC2, 4, 0xC2, 5, 0xC2, 6});
     d = decode(file, 4, 0);
     EXPECT_EQ(d.pixels, (std::vector<uint32_t>{0x010203, 0x010203, 0x040506, 0x040506}));
 }
@@ -167,7 +169,8 @@ void write_real_files(RealFiles* real, const std::string& ppm16, const std::stri
     const ScratchDir& dir = real->dir;
     auto ppmtopcx = [&](const std::string& options, const std::string& ppm, const char* out) {
         write_file(dir.file("in.ppm"), Bytes(ppm.begin(), ppm.end()));
-        std::string command = "ppmtopcx " + options + " " + dir.file("in.ppm") + " > " + dir.file(out) + " 2>/dev/null";
+        std::string command = "ppmtopcx " + options + " " + dir.file("in.ppm") + " > " +
+                              dir.file(out) + " 2>/dev/null";
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
         return read_file(dir.file(out));
     };
@@ -183,8 +186,9 @@ void write_real_files(RealFiles* real, const std::string& ppm16, const std::stri
         "im.quantize(colors=64).save(sys.argv[3])\n"
         "im.save(sys.argv[4])\n";
     write_file(dir.file("pil.py"), Bytes(script.begin(), script.end()));
-    std::string command = "/usr/bin/python3 " + dir.file("pil.py") + " " + dir.file("many.ppm") + " " +
-                          dir.file("pil1.pcx") + " " + dir.file("pilp.pcx") + " " + dir.file("pilrgb.pcx");
+    std::string command = "/usr/bin/python3 " + dir.file("pil.py") + " " + dir.file("many.ppm") +
+                          " " + dir.file("pil1.pcx") + " " + dir.file("pilp.pcx") + " " +
+                          dir.file("pilrgb.pcx");
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
     real->pillow1 = read_file(dir.file("pil1.pcx"));
     real->pillowPalette = read_file(dir.file("pilp.pcx"));
@@ -195,8 +199,8 @@ std::string ppm_text(int width, int height, int colours) {
     std::string out = "P3\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
     for (int i = 0; i < width * height; ++i) {
         int k = (i * 7 + i / width) % colours;
-        out += std::to_string(k * 255 / std::max(1, colours - 1)) + " " + std::to_string((k * 37) % 256) + " " +
-               std::to_string(255 - k) + "\n";
+        out += std::to_string(k * 255 / std::max(1, colours - 1)) + " " +
+               std::to_string((k * 37) % 256) + " " + std::to_string(255 - k) + "\n";
     }
     return out;
 }
@@ -213,7 +217,8 @@ TEST_F(Pcx, RefusedPicturesGiveAnEmptyPictureAndABox) {
 
     // The bodies of a 4 x 2 picture, one plane and three.
     const Bytes onePlane = one_plane(4, 2, {0xC4, 1, 0xC4, 2});
-    const Bytes threePlanes = with(header(0, 0, 3, 1, 3), Bytes{0xC4, 1, 0xC4, 2, 0xC4, 3, 0xC4, 4, 0xC4, 5, 0xC4, 6});
+    const Bytes threePlanes =
+        with(header(0, 0, 3, 1, 3), Bytes{0xC4, 1, 0xC4, 2, 0xC4, 3, 0xC4, 4, 0xC4, 5, 0xC4, 6});
     Bytes bits1 = threePlanes, bits4 = onePlane, markerWrong = onePlane;
     bits1[3] = 1, bits4[3] = 4;
     markerWrong[markerWrong.size() - 769] = 11;
@@ -221,7 +226,8 @@ TEST_F(Pcx, RefusedPicturesGiveAnEmptyPictureAndABox) {
     Bytes bodyOfOneLine = one_plane(4, 2, {0xC4, 1});
 
     RealFiles real;
-    write_real_files(&real, ppm_text(16, 8, 16), ppm_text(16, 8, 8), ppm_text(16, 8, 2), ppm_text(33, 21, 300));
+    write_real_files(&real, ppm_text(16, 8, 16), ppm_text(16, 8, 8), ppm_text(16, 8, 2),
+                     ppm_text(33, 21, 300));
     ASSERT_GT(real.netpbm16.size(), 128u);
     ASSERT_EQ(real.netpbm16[65], 4);  // four planes of one bit, as ppmtopcx writes up to 16 colours
     ASSERT_EQ(real.netpbm8[65], 3);   // three planes of one bit
@@ -246,21 +252,29 @@ TEST_F(Pcx, RefusedPicturesGiveAnEmptyPictureAndABox) {
         {"Pillow, 1-bit picture", real.pillow1, "bits per plane not 8"},
         {"header only, three planes", cut(threePlanes, 128), "no picture data after the header"},
         {"header only, one plane", cut(onePlane, 128), "no picture data after the header"},
-        {"header and palette, no data", with(cut(onePlane, 128), cut(Bytes(onePlane.end() - 769, onePlane.end()), 769)),
+        {"header and palette, no data",
+         with(cut(onePlane, 128), cut(Bytes(onePlane.end() - 769, onePlane.end()), 769)),
          "no picture data after the header"},
-        {"one plane cut before its palette", cut(onePlane, onePlane.size() - 769), "769-byte palette block"},
-        {"one plane, palette cut short", cut(onePlane, onePlane.size() - 1), "769-byte palette block"},
-        {"palette marker not 12", markerWrong, "769-byte palette block"},
-        {"ppmtopcx -8bit without its palette", cut(real.netpbmPalette, real.netpbmPalette.size() - 769),
+        {"one plane cut before its palette", cut(onePlane, onePlane.size() - 769),
          "769-byte palette block"},
-        {"three planes cut inside a run code", cut(threePlanes, threePlanes.size() - 1), "ends before the picture is complete"},
-        {"three planes cut after a line", cut(threePlanes, threePlanes.size() - 2), "ends before the picture is complete"},
-        {"one plane, one line of two", bodyOfOneLine, "ends before the picture is complete"},
-        {"a run whose value is the palette marker", valueIsMarker, "ends before the picture is complete"},
-        {"Pillow palette picture, body cut in half",
-         with(cut(real.pillowPalette, 128 + (pillowBody - 128) / 2), Bytes(real.pillowPalette.end() - 769, real.pillowPalette.end())),
+        {"one plane, palette cut short", cut(onePlane, onePlane.size() - 1),
+         "769-byte palette block"},
+        {"palette marker not 12", markerWrong, "769-byte palette block"},
+        {"ppmtopcx -8bit without its palette",
+         cut(real.netpbmPalette, real.netpbmPalette.size() - 769), "769-byte palette block"},
+        {"three planes cut inside a run code", cut(threePlanes, threePlanes.size() - 1),
          "ends before the picture is complete"},
-        {"Pillow RGB picture cut in half", cut(real.pillowRgb, real.pillowRgb.size() / 2), "ends before the picture is complete"},
+        {"three planes cut after a line", cut(threePlanes, threePlanes.size() - 2),
+         "ends before the picture is complete"},
+        {"one plane, one line of two", bodyOfOneLine, "ends before the picture is complete"},
+        {"a run whose value is the palette marker", valueIsMarker,
+         "ends before the picture is complete"},
+        {"Pillow palette picture, body cut in half",
+         with(cut(real.pillowPalette, 128 + (pillowBody - 128) / 2),
+              Bytes(real.pillowPalette.end() - 769, real.pillowPalette.end())),
+         "ends before the picture is complete"},
+        {"Pillow RGB picture cut in half", cut(real.pillowRgb, real.pillowRgb.size() / 2),
+         "ends before the picture is complete"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -270,7 +284,8 @@ TEST_F(Pcx, RefusedPicturesGiveAnEmptyPictureAndABox) {
         EXPECT_EQ(d.image.height, 0u);
         EXPECT_EQ(d.pixels, std::vector<uint32_t>(4, 0xEEEEEEEE));
         ASSERT_EQ(fake_platform::boxes().size(), 1u);
-        EXPECT_NE(fake_platform::boxes()[0].find(c.problem), std::string::npos) << fake_platform::boxes()[0];
+        EXPECT_NE(fake_platform::boxes()[0].find(c.problem), std::string::npos)
+            << fake_platform::boxes()[0];
         EXPECT_EQ(fake_platform::console(), "[pcx img: 0x0 24]\n");
     }
     // A null entry (what the pack hands out when it has nothing) is refused too.
@@ -295,9 +310,11 @@ TEST_F(Pcx, TruncatedDataAndSmallBuffersStayInBounds) {
     d = decode(one_plane(4, 1, {0xC2, 5}), 4);
     EXPECT_EQ(d.pixels, std::vector<uint32_t>(4, 0xEEEEEEEE));
     ASSERT_EQ(fake_platform::boxes().size(), 3u);
-    EXPECT_NE(fake_platform::boxes()[0].find("ends before the picture is complete"), std::string::npos);
+    EXPECT_NE(fake_platform::boxes()[0].find("ends before the picture is complete"),
+              std::string::npos);
     EXPECT_NE(fake_platform::boxes()[1].find("palette block"), std::string::npos);
-    EXPECT_NE(fake_platform::boxes()[2].find("ends before the picture is complete"), std::string::npos);
+    EXPECT_NE(fake_platform::boxes()[2].find("ends before the picture is complete"),
+              std::string::npos);
 
     // A buffer smaller than the picture: writes past it are dropped (the
     // vector is exactly the capacity, so AddressSanitizer would see an overrun).
@@ -323,7 +340,8 @@ TEST_F(Pcx, TruncatedDataAndSmallBuffersStayInBounds) {
 TEST_F(Pcx, BoxesOfPackPicturesNameTheEntry) {
     ScratchDir dir;
     const Bytes truncated = one_plane(4, 2, {0xC4, 1});
-    write_file(dir.file("blob.dat"), make_pack({truncated, truncated, truncated, truncated, truncated}));
+    write_file(dir.file("blob.dat"),
+               make_pack({truncated, truncated, truncated, truncated, truncated}));
     set_pack_path(dir.file("blob.dat").c_str());
     ASSERT_EQ(read_pack(), 0);
     fake_platform::reset();
@@ -333,8 +351,10 @@ TEST_F(Pcx, BoxesOfPackPicturesNameTheEntry) {
     std::vector<std::string> expected;
     for (const char* name : {"up", "down", "demo2", "trevak", "mono"}) {
         load_picture(("pool/" + std::string(name) + ".pcx").c_str(), &image, 8);
-        expected.push_back("decode_pcx: picture of 899 bytes refused: the picture data ends before the picture "
-                           "is complete (entry `" + std::string(name) + "` of " + dir.file("blob.dat") + ")");
+        expected.push_back(
+            "decode_pcx: picture of 899 bytes refused: the picture data ends before the picture "
+            "is complete (entry `" +
+            std::string(name) + "` of " + dir.file("blob.dat") + ")");
     }
     EXPECT_EQ(fake_platform::boxes(), expected);
     EXPECT_EQ(pixels, std::vector<uint32_t>(8, 0xEEEEEEEE));
@@ -359,7 +379,8 @@ Picture make_picture(int width, int height, int colours) {
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
             if (colours > 256) {
-                p.rgb.insert(p.rgb.end(), {uint8_t(x * 7 + y), uint8_t(y * 13 + x), uint8_t(x * y)});
+                p.rgb.insert(p.rgb.end(),
+                             {uint8_t(x * 7 + y), uint8_t(y * 13 + x), uint8_t(x * y)});
                 continue;
             }
             int k = (x / 5 + y * 3) % colours;
@@ -370,7 +391,8 @@ Picture make_picture(int width, int height, int colours) {
 }
 
 Bytes ppm(const Picture& p) {
-    std::string head = "P6\n" + std::to_string(p.width) + " " + std::to_string(p.height) + "\n255\n";
+    std::string head =
+        "P6\n" + std::to_string(p.width) + " " + std::to_string(p.height) + "\n255\n";
     Bytes out(head.begin(), head.end());
     return with(out, p.rgb);
 }
@@ -400,18 +422,24 @@ TEST_F(Pcx, DecodesWhatIndependentEncodersWrite) {
     write_file(dir.file("many.ppm"), ppm(many));
 
     auto run = [&](const std::string& command) { return std::system(command.c_str()); };
-    ASSERT_EQ(run("ppmtopcx -8bit " + dir.file("few.ppm") + " > " + dir.file("netpbm1.pcx") + " 2>/dev/null"), 0);
-    ASSERT_EQ(run("ppmtopcx -24bit " + dir.file("many.ppm") + " > " + dir.file("netpbm3.pcx") + " 2>/dev/null"), 0);
+    ASSERT_EQ(run("ppmtopcx -8bit " + dir.file("few.ppm") + " > " + dir.file("netpbm1.pcx") +
+                  " 2>/dev/null"),
+              0);
+    ASSERT_EQ(run("ppmtopcx -24bit " + dir.file("many.ppm") + " > " + dir.file("netpbm3.pcx") +
+                  " 2>/dev/null"),
+              0);
     // Pillow: an RGB picture gives three planes, a quantised one ('P') one plane
     // with its own palette, which must match the test's 200 colours exactly.
     const std::string script =
         "import sys\nfrom PIL import Image\n"
         "Image.open(sys.argv[1]).save(sys.argv[2])\n"
-        "im = Image.open(sys.argv[3]).quantize(colors=256, method=Image.Quantize.FASTOCTREE, dither=Image.Dither.NONE)\n"
+        "im = Image.open(sys.argv[3]).quantize(colors=256, method=Image.Quantize.FASTOCTREE, "
+        "dither=Image.Dither.NONE)\n"
         "im.save(sys.argv[4])\n";
     write_file(dir.file("pil.py"), Bytes(script.begin(), script.end()));
     ASSERT_EQ(run("/usr/bin/python3 " + dir.file("pil.py") + " " + dir.file("many.ppm") + " " +
-                  dir.file("pil3.pcx") + " " + dir.file("few.ppm") + " " + dir.file("pil1.pcx")), 0);
+                  dir.file("pil3.pcx") + " " + dir.file("few.ppm") + " " + dir.file("pil1.pcx")),
+              0);
 
     Bytes netpbm1 = read_file(dir.file("netpbm1.pcx"));
     Bytes pil1 = read_file(dir.file("pil1.pcx"));

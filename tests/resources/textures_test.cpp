@@ -50,7 +50,7 @@ Bytes table_picture(bool threePlanes) {
     for (int i = 0; i < 8; ++i) {
         int index = 255 - i * 9;  // anything but the identity
         palette[index * 3] = kTable[i].r, palette[index * 3 + 1] = kTable[i].g,
-        palette[index * 3 + 2] = kTable[i].b;
+                        palette[index * 3 + 2] = kTable[i].b;
         indices.push_back(static_cast<uint8_t>(index));
     }
     return encode_pcx_indexed(4, 2, indices.data(), palette);
@@ -73,7 +73,8 @@ TexImage read_texture(GLuint name) {
     glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &out.width);
     glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &out.height);
     out.texels.resize(size_t(out.width) * out.height);
-    if (!out.texels.empty()) glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, out.texels.data());
+    if (!out.texels.empty())
+        glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, out.texels.data());
     return out;
 }
 
@@ -133,7 +134,8 @@ void expect_table_texels(bool rebuilt) {
         TexImage image = read_texture(all[t]);
         ASSERT_EQ(image.width, 4);
         ASSERT_EQ(image.height, 2);
-        for (int i = 0; i < 8; ++i) EXPECT_EQ(image.texels[i], t < 3 ? kTable[i].plain : kTable[i].mask) << i;
+        for (int i = 0; i < 8; ++i)
+            EXPECT_EQ(image.texels[i], t < 3 ? kTable[i].plain : kTable[i].mask) << i;
         GLint filter = 0;
         glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, &filter);
         EXPECT_EQ(filter, GL_LINEAR);
@@ -181,15 +183,20 @@ TEST_F(Textures, RangesGreensAndEmptyPictures) {
               "[pcx img: 0x0 24]\n range [255,0] \n"
               "[pcx img: 1x1 24]\n range [7,11] \n");
     ASSERT_EQ(fake_platform::boxes().size(), 1u);  // the refused header, naming its entry
-    EXPECT_EQ(fake_platform::boxes()[0], "decode_pcx: picture of " + std::to_string(empty.size()) +
-                                             " bytes refused: plane count not 1, 2 or 3 (entry `trevak` of " +
-                                             dir.file("blob.dat") + ")");
-    EXPECT_EQ(read_texture(TextureSet.pictures[kUpPicture]).texels, std::vector<Texel>(4, Texel{255, 255, 255, 0}));
-    EXPECT_EQ(read_texture(TextureSet.pictures[kDownPicture]).texels, std::vector<Texel>(4, Texel{0, 0, 0, 0}));
-    EXPECT_EQ(read_texture(TextureSet.pictures[kDemo2Picture]).texels, std::vector<Texel>(4, Texel{255, 0, 254, 0}));
+    EXPECT_EQ(fake_platform::boxes()[0],
+              "decode_pcx: picture of " + std::to_string(empty.size()) +
+                  " bytes refused: plane count not 1, 2 or 3 (entry `trevak` of " +
+                  dir.file("blob.dat") + ")");
+    EXPECT_EQ(read_texture(TextureSet.pictures[kUpPicture]).texels,
+              std::vector<Texel>(4, Texel{255, 255, 255, 0}));
+    EXPECT_EQ(read_texture(TextureSet.pictures[kDownPicture]).texels,
+              std::vector<Texel>(4, Texel{0, 0, 0, 0}));
+    EXPECT_EQ(read_texture(TextureSet.pictures[kDemo2Picture]).texels,
+              std::vector<Texel>(4, Texel{255, 0, 254, 0}));
     // A refused picture gets the one empty texel: transparent as drawn.
     EXPECT_EQ(read_texture(TextureSet.trevakPicture).texels, std::vector<Texel>(1, kEmpty));
-    EXPECT_EQ(read_texture(TextureSet.monoPicture).texels, std::vector<Texel>(1, Texel{248, 248, 248, 7}));
+    EXPECT_EQ(read_texture(TextureSet.monoPicture).texels,
+              std::vector<Texel>(1, Texel{248, 248, 248, 7}));
 }
 
 TEST_F(Textures, OversizedPicturesErrorsAndMissingMemory) {
@@ -206,15 +213,18 @@ TEST_F(Textures, OversizedPicturesErrorsAndMissingMemory) {
     ASSERT_EQ(fake_platform::boxes().size(), 1u);
     EXPECT_NE(fake_platform::boxes()[0].find("pool/down.pcx is 2048x1024"), std::string::npos)
         << fake_platform::boxes()[0];
-    EXPECT_NE(fake_platform::boxes()[0].find("not uploaded (entry `down` of " + dir.file("blob.dat") + ")\n"),
+    EXPECT_NE(fake_platform::boxes()[0].find("not uploaded (entry `down` of " +
+                                             dir.file("blob.dat") + ")\n"),
               std::string::npos)
         << fake_platform::boxes()[0];
     TexImage up = read_texture(TextureSet.pictures[kUpPicture]);
     ASSERT_EQ(up.width, 1024);
     EXPECT_EQ(up.texels.back(), (Texel{0, 255, 255, 0}));
     EXPECT_NE(TextureSet.pictures[kDownPicture], 0u);
-    EXPECT_EQ(read_texture(TextureSet.pictures[kDownPicture]).texels, std::vector<Texel>(1, kEmpty));
-    EXPECT_NE(fake_platform::console().find("[pcx img: 2048x1024 24]\n[pcx img: 2x2 24]\n"), std::string::npos);
+    EXPECT_EQ(read_texture(TextureSet.pictures[kDownPicture]).texels,
+              std::vector<Texel>(1, kEmpty));
+    EXPECT_NE(fake_platform::console().find("[pcx img: 2048x1024 24]\n[pcx img: 2x2 24]\n"),
+              std::string::npos);
 
     // A GL error pending after the uploads is reported once, without a code.
     PackEntry music{};

@@ -38,7 +38,8 @@ const char* const kConfig =
 std::vector<uint8_t> make_pack() {
     std::vector<std::vector<uint8_t>> entries;
     uint8_t palette[768] = {};
-    for (int i = 0; i < 256; ++i) palette[3 * i] = palette[3 * i + 1] = palette[3 * i + 2] = uint8_t(i);
+    for (int i = 0; i < 256; ++i)
+        palette[3 * i] = palette[3 * i + 1] = palette[3 * i + 2] = uint8_t(i);
     for (int p = 0; p < 5; ++p) {
         std::vector<uint8_t> indices(4 * 4, uint8_t(40 * p));
         entries.push_back(encode_pcx_indexed(4, 4, indices.data(), palette));
@@ -67,8 +68,9 @@ struct Key {
 class DemoDriver : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() / ("demo-driver-" + std::to_string(getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir = fs::temp_directory_path() /
+              ("demo-driver-" + std::to_string(getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(dir);
         old = fs::current_path();
         fs::current_path(dir);
@@ -148,7 +150,8 @@ TEST_F(DemoDriver, StartsUpRunsAndShutsDownInOrder) {
     EXPECT_EQ(console.rfind("window : 800 x 600 : 32b \n", 0), 0u);
     EXPECT_NE(console.find(" len 890882   io are go!\n[pcx img: 4x4 24]\n"), std::string::npos);
     EXPECT_NE(console.find("BASS.DLL == 2.3.0.0 \n"), std::string::npos);
-    std::string tail = "io are out! " + std::to_string(pack.size() - 8 - 6 * 8) + " bytes read in 6 files,\n";
+    std::string tail =
+        "io are out! " + std::to_string(pack.size() - 8 - 6 * 8) + " bytes read in 6 files,\n";
     EXPECT_EQ(console.substr(console.size() - tail.size()), tail);
     EXPECT_TRUE(fake_platform::boxes().empty());
     EXPECT_EQ(read_file(dir / "blob.dat"), pack);
@@ -196,28 +199,29 @@ TEST_F(DemoDriver, F4TogglesOncePerPressAndArrowsSeekOnEveryRepeat) {
     const LPARAM repeat = KF_REPEAT_BIT;
     const LPARAM up = KF_REPEAT_BIT | KF_UP_BIT;
     play({
-        {WM_KEYDOWN, VK_F4, 0},        // toggles to full screen
-        {WM_KEYUP, VK_F4, up},         // nothing
-        {WM_KEYDOWN, VK_F4, repeat},   // held: nothing
-        {WM_KEYDOWN, VK_RIGHT, 0},     // +44100
+        {WM_KEYDOWN, VK_F4, 0},          // toggles to full screen
+        {WM_KEYUP, VK_F4, up},           // nothing
+        {WM_KEYDOWN, VK_F4, repeat},     // held: nothing
+        {WM_KEYDOWN, VK_RIGHT, 0},       // +44100
         {WM_KEYDOWN, VK_RIGHT, repeat},  // +44100 again
-        {WM_KEYUP, VK_RIGHT, up},      // nothing
-        {WM_KEYDOWN, VK_LEFT, 0},      // -44100
-        {WM_DESTROY, 0, 0},            // does not quit
-        {WM_KEYDOWN, 'A', 0},          // other keys do nothing
+        {WM_KEYUP, VK_RIGHT, up},        // nothing
+        {WM_KEYDOWN, VK_LEFT, 0},        // -44100
+        {WM_DESTROY, 0, 0},              // does not quit
+        {WM_KEYDOWN, 'A', 0},            // other keys do nothing
     });
     const auto& calls = fake_platform::calls();
     EXPECT_EQ(count_of(calls, "CreateWindowExA"), 2u);
     EXPECT_EQ(Settings.fullscreen, 1);
     EXPECT_EQ(fake_platform::calls_named({"CreateWindowExA"})[1],
-              "CreateWindowExA(0,VELKORANDIMUSTREPAX,F4 = toggle fullscreen,2147483648,0,0,800,600,0,0,16,NULL)");
+              "CreateWindowExA(0,VELKORANDIMUSTREPAX,F4 = toggle "
+              "fullscreen,2147483648,0,0,800,600,0,0,16,NULL)");
     std::vector<std::string> seeks;
     for (const auto& c : fake_audio::calls())
         if (c.rfind("BASS_ChannelSetPosition", 0) == 0) seeks.push_back(c);
-    std::vector<std::string> expected = {
-        "BASS_ChannelSetPosition(4097,10691192)",  // start
-        "BASS_ChannelSetPosition(4097,10735292)", "BASS_ChannelSetPosition(4097,10735292)",
-        "BASS_ChannelSetPosition(4097,10647092)"};
+    std::vector<std::string> expected = {"BASS_ChannelSetPosition(4097,10691192)",  // start
+                                         "BASS_ChannelSetPosition(4097,10735292)",
+                                         "BASS_ChannelSetPosition(4097,10735292)",
+                                         "BASS_ChannelSetPosition(4097,10647092)"};
     EXPECT_EQ(seeks, expected);
     // The F4 key-down goes on to default processing with the handle of the
     // window the toggle has just destroyed.

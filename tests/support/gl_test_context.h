@@ -4,8 +4,8 @@
 // state that init_gl_state sets for a client area and a drawing area.
 #pragma once
 
-#include <SDL.h>
 #include <GL/gl.h>
+#include <SDL.h>
 
 #include <cstdint>
 #include <vector>

@@ -28,7 +28,8 @@ std::string read_text(const std::string& path) {
 
 void write_file(const std::string& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<int16_t> reference_decode(const std::string& mp3_path) {

@@ -2,12 +2,12 @@
 // notes and boxes of the set-up, both back ends, the stop rule and seeking.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
-#include <unistd.h>
 
 #include "config/settings.h"
 #include "fakes/audio_fake.h"

@@ -64,8 +64,9 @@ protected:
         GLdouble m[16];
         glGetDoublev(GL_PROJECTION_MATRIX, m);
         // glOrtho(-1, 1, r, -r, 0.0625, 1024): y flipped and scaled by 1/r.
-        const double expected[16] = {1, 0, 0, 0, 0, -1.0 / r, 0, 0, 0, 0, -2.0 / 1023.9375, 0,
-                                     0, 0, -1024.0625 / 1023.9375, 1};
+        const double expected[16] = {
+            1, 0, 0, 0, 0, -1.0 / r, 0, 0, 0, 0, -2.0 / 1023.9375, 0, 0, 0, -1024.0625 / 1023.9375,
+            1};
         for (int i = 0; i < 16; ++i) EXPECT_NEAR(m[i], expected[i], 1e-6) << "element " << i;
         GLint mode = 0;
         glGetIntegerv(GL_MATRIX_MODE, &mode);

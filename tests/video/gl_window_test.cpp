@@ -62,9 +62,14 @@ const Calls kClassCalls = {
 };
 
 const Calls kContextCalls = {
-    "GetDC(256)",           "ChoosePixelFormat(512,&)", "SetPixelFormat(512,1,&)",
-    "wglCreateContext(512)", "wglMakeCurrent(512,768)",  "ShowWindow(256,5)",
-    "SetForegroundWindow(256)", "SetFocus(256)",
+    "GetDC(256)",
+    "ChoosePixelFormat(512,&)",
+    "SetPixelFormat(512,1,&)",
+    "wglCreateContext(512)",
+    "wglMakeCurrent(512,768)",
+    "ShowWindow(256,5)",
+    "SetForegroundWindow(256)",
+    "SetFocus(256)",
 };
 
 Calls concat(std::initializer_list<Calls> parts) {
@@ -77,13 +82,13 @@ TEST_F(GlWindow, WindowedCreationCallsThePlatformInOrder) {
     ASSERT_EQ(create_gl_window(), 0);
     // The frame of a WS_SYSMENU window is 6 x 29 in the fake: the window grows
     // by it so the client area is exactly 800 x 600.
-    Calls expected = concat({kClassCalls,
-                             {"ChangeDisplaySettingsA(NULL,0)", "GetSystemMetrics(16)",
-                              "GetSystemMetrics(17)",
-                              "CreateWindowExA(0,VELKORANDIMUSTREPAX,F4 = toggle "
-                              "fullscreen,524288,240,200,800,600,0,0,16,NULL)",
-                              "GetClientRect(256)", "SetWindowPos(256,0,0,0,806,629,514)"},
-                             kContextCalls});
+    Calls expected =
+        concat({kClassCalls,
+                {"ChangeDisplaySettingsA(NULL,0)", "GetSystemMetrics(16)", "GetSystemMetrics(17)",
+                 "CreateWindowExA(0,VELKORANDIMUSTREPAX,F4 = toggle "
+                 "fullscreen,524288,240,200,800,600,0,0,16,NULL)",
+                 "GetClientRect(256)", "SetWindowPos(256,0,0,0,806,629,514)"},
+                kContextCalls});
     EXPECT_EQ(fake_platform::calls(), expected);
     EXPECT_TRUE(fake_platform::boxes().empty());
     EXPECT_EQ(WindowContext.window, kWindow);
@@ -107,8 +112,7 @@ TEST_F(GlWindow, FullScreenCreationMakesThePopupBeforeTheModeChange) {
                              {"CreateWindowExA(0,VELKORANDIMUSTREPAX,F4 = toggle "
                               "fullscreen,2147483648,0,0,800,600,0,0,16,NULL)",
                               "ChangeDisplaySettingsA(&,4)", "GetClientRect(256)",
-                              "SetWindowPos(256,0,0,0,800,600,514)",
-                              "SetWindowTextA(256,velko)"},
+                              "SetWindowPos(256,0,0,0,800,600,514)", "SetWindowTextA(256,velko)"},
                              kContextCalls});
     EXPECT_EQ(fake_platform::calls(), expected);
     EXPECT_EQ(window()->title, "velko");
@@ -160,10 +164,10 @@ TEST_F(GlWindow, PlacementFollowsAlignmentWithSignedTruncatingHalves) {
         {1280, 1000, 800, 600, 0, 0, 16, 16},
         {1280, 1000, 800, 600, 1, 1, 240, 200},
         {1280, 1000, 800, 600, 2, 2, 464, 384},
-        {1280, 1000, 800, 600, 3, -1, 16, 16},        // out of range acts as 0
-        {1280, 1000, 801, 601, 1, 1, 239, 199},       // 479 / 2, 399 / 2
-        {1024, 768, 1280, 1024, 1, 1, -128, -128},    // wider and taller than the screen
-        {1024, 768, 1281, 1025, 1, 1, -128, -128},    // -257 / 2 truncates toward zero
+        {1280, 1000, 800, 600, 3, -1, 16, 16},      // out of range acts as 0
+        {1280, 1000, 801, 601, 1, 1, 239, 199},     // 479 / 2, 399 / 2
+        {1024, 768, 1280, 1024, 1, 1, -128, -128},  // wider and taller than the screen
+        {1024, 768, 1281, 1025, 1, 1, -128, -128},  // -257 / 2 truncates toward zero
         {1024, 768, 1280, 1024, 2, 2, -272, -272},
     };
     for (const Case& c : cases) {
@@ -216,9 +220,10 @@ TEST_F(GlWindow, RefusedDisplayModeStillGivesAWorkingWindow) {
     fake_platform::fail("ChangeDisplaySettingsA", 0, -1, DISP_CHANGE_BADMODE);
     EXPECT_EQ(create_gl_window(), 0);
     ASSERT_EQ(fake_platform::boxes().size(), 1u);
-    EXPECT_TRUE(std::regex_match(fake_platform::boxes()[0],
-                                 std::regex("failure:\n ChangeDisplaySettings\\(0x[0-9a-f]+,0x4\\)\n "
-                                            "returned -2")))
+    EXPECT_TRUE(
+        std::regex_match(fake_platform::boxes()[0],
+                         std::regex("failure:\n ChangeDisplaySettings\\(0x[0-9a-f]+,0x4\\)\n "
+                                    "returned -2")))
         << fake_platform::boxes()[0];
     EXPECT_TRUE(window()->visible);
     EXPECT_EQ(fake_platform::current_context(), kContext);
@@ -230,13 +235,15 @@ TEST_F(GlWindow, PixelFormatFailuresAreShownAndCreationGoesOn) {
     fake_platform::fail("ChoosePixelFormat", ERROR_INVALID_PARAMETER);
     EXPECT_EQ(create_gl_window(), 0);
     ASSERT_EQ(fake_platform::boxes().size(), 2u);
-    EXPECT_TRUE(std::regex_match(fake_platform::boxes()[0],
-                                 std::regex("ChoosePixelFormat\\(0x200,0x[0-9a-f]+\\); \nreturned an "
-                                            "errorcode 87")))
+    EXPECT_TRUE(
+        std::regex_match(fake_platform::boxes()[0],
+                         std::regex("ChoosePixelFormat\\(0x200,0x[0-9a-f]+\\); \nreturned an "
+                                    "errorcode 87")))
         << fake_platform::boxes()[0];
-    EXPECT_TRUE(std::regex_match(fake_platform::boxes()[1],
-                                 std::regex("SetPixelFormat\\(0x200,0x0,0x[0-9a-f]+\\); \nreturned an "
-                                            "errorcode 2000")))
+    EXPECT_TRUE(
+        std::regex_match(fake_platform::boxes()[1],
+                         std::regex("SetPixelFormat\\(0x200,0x0,0x[0-9a-f]+\\); \nreturned an "
+                                    "errorcode 2000")))
         << fake_platform::boxes()[1];
     EXPECT_EQ(fake_platform::calls_named({"SetPixelFormat", "wglCreateContext"}),
               (Calls{"SetPixelFormat(512,0,&)", "wglCreateContext(512)"}));
@@ -245,9 +252,10 @@ TEST_F(GlWindow, PixelFormatFailuresAreShownAndCreationGoesOn) {
     fake_platform::fail("SetPixelFormat", ERROR_INVALID_PIXEL_FORMAT);
     EXPECT_EQ(create_gl_window(), 0);
     ASSERT_EQ(fake_platform::boxes().size(), 1u);
-    EXPECT_TRUE(std::regex_match(fake_platform::boxes()[0],
-                                 std::regex("SetPixelFormat\\(0x200,0x1,0x[0-9a-f]+\\); \nreturned an "
-                                            "errorcode 2000")))
+    EXPECT_TRUE(
+        std::regex_match(fake_platform::boxes()[0],
+                         std::regex("SetPixelFormat\\(0x200,0x1,0x[0-9a-f]+\\); \nreturned an "
+                                    "errorcode 2000")))
         << fake_platform::boxes()[0];
     EXPECT_TRUE(window()->visible);
 }
@@ -257,8 +265,8 @@ TEST_F(GlWindow, FailedContextCleansUpAndLeavesTheWindowMinimised) {
     EXPECT_EQ(create_gl_window(), -6);
     // The error code is taken at once, before the clean-up calls can change it.
     Calls tail(fake_platform::calls().end() - 6, fake_platform::calls().end());
-    EXPECT_EQ(tail, (Calls{"wglCreateContext(512)", "GetLastError()", "ReleaseDC(256,512)", "CloseWindow(256)",
-                           "UnregisterClassA(VELKORANDIMUSTREPAX,16)",
+    EXPECT_EQ(tail, (Calls{"wglCreateContext(512)", "GetLastError()", "ReleaseDC(256,512)",
+                           "CloseWindow(256)", "UnregisterClassA(VELKORANDIMUSTREPAX,16)",
                            "MessageBoxA(0,wglCreateContext(0x200); \nreturned an errorcode "
                            "2000,error,0)"}));
     // The unregistration fails (the class still has its window) with an error
@@ -275,7 +283,8 @@ TEST_F(GlWindow, UnselectableContextLeavesTheWindowHidden) {
     fake_platform::fail("wglMakeCurrent", ERROR_INVALID_HANDLE);
     EXPECT_EQ(create_gl_window(), -7);
     EXPECT_EQ(fake_platform::boxes(), Calls{"wglMakeCurrent(0x200,0x300) \n failure :( "});
-    EXPECT_TRUE(fake_platform::calls_named({"ShowWindow", "SetForegroundWindow", "SetFocus"}).empty());
+    EXPECT_TRUE(
+        fake_platform::calls_named({"ShowWindow", "SetForegroundWindow", "SetFocus"}).empty());
     EXPECT_FALSE(window()->visible);
     EXPECT_FALSE(window()->minimized);
     EXPECT_EQ(WindowContext.window, kWindow);

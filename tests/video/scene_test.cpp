@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "resources/textures.h"
-#include "timeline/timeline_position.h"
 #include "support/gl_test_context.h"
+#include "timeline/timeline_position.h"
 
 namespace {
 
@@ -19,9 +19,7 @@ struct Rgb {
     int r, g, b;
 };
 
-bool operator==(const Rgb& a, const Rgb& b) {
-    return a.r == b.r && a.g == b.g && a.b == b.b;
-}
+bool operator==(const Rgb& a, const Rgb& b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
 
 std::ostream& operator<<(std::ostream& out, const Rgb& c) {
     return out << "(" << c.r << "," << c.g << "," << c.b << ")";
@@ -51,21 +49,18 @@ constexpr int kTexture = 64;
 // clear (alpha 255) on their right, trevak with distinct upper and lower
 // halves, mono half-clear on its right to show the blend's proportions.
 void make_test_pictures() {
-    TextureSet.pictures[kUpPicture] = make_test_texture(kTexture, kTexture, [](int, int) {
-        return stored(kUp, 0);
-    });
-    TextureSet.pictures[kDownPicture] = make_test_texture(kTexture, kTexture, [](int, int) {
-        return stored(kDown, 0);
-    });
+    TextureSet.pictures[kUpPicture] =
+        make_test_texture(kTexture, kTexture, [](int, int) { return stored(kUp, 0); });
+    TextureSet.pictures[kDownPicture] =
+        make_test_texture(kTexture, kTexture, [](int, int) { return stored(kDown, 0); });
     TextureSet.pictures[kDemo2Picture] = make_test_texture(kTexture, kTexture, [](int x, int) {
         return stored(x < kTexture / 2 ? kDemo2Left : kDemo2Right, 0);
     });
     TextureSet.trevakPicture = make_test_texture(kTexture, kTexture, [](int x, int y) {
         return stored(y < kTexture / 2 ? kTrevakUpper : kTrevakLower, x < kTexture / 2 ? 0 : 255);
     });
-    TextureSet.monoPicture = make_test_texture(kTexture, kTexture, [](int x, int) {
-        return stored(kMono, x < kTexture / 2 ? 0 : 128);
-    });
+    TextureSet.monoPicture = make_test_texture(
+        kTexture, kTexture, [](int x, int) { return stored(kMono, x < kTexture / 2 ? 0 : 128); });
 }
 
 // A frame as read back, probed in view coordinates: x from -1 (left) to 1,
@@ -133,10 +128,9 @@ TEST(PanelStep, StepsBeginWhereTheConstantPutsThem) {
         bool past_half;
     };
     const Case cases[] = {
-        {0, 0, false},          {9185, 0, true},        {9186, 1, false},
-        {146947, 15, true},     {146948, 16, false},    {165316, 18, false},
-        {339814, 37, false},    {344405, 37, false},    {344406, 37, true},
-        {348997, 37, true},     {348998, 38, false},    {538500, 58, true},
+        {0, 0, false},         {9185, 0, true},     {9186, 1, false},    {146947, 15, true},
+        {146948, 16, false},   {165316, 18, false}, {339814, 37, false}, {344405, 37, false},
+        {344406, 37, true},    {348997, 37, true},  {348998, 38, false}, {538500, 58, true},
         {5345596, 582, false},
     };
     for (const Case& c : cases) {
@@ -168,18 +162,25 @@ TEST_F(Scene, PanelShowsThePictureOfEachStep) {
         Rgb picture;
     };
     const Case cases[] = {
-        {0, kUp},          {9185, kUp},      {9186, kDown},       {146947, kDown},
-        {339814, kDemo2Right}, {344405, kDemo2Right}, {344406, kDemo2Left}, {348998, kUp},
-        {538499, kUp},     {0x40000000u, kUp},   // step -116912: even
-        {0x40061A80u, kDown},                    // step -116869: odd in two's complement
+        {0, kUp},
+        {9185, kUp},
+        {9186, kDown},
+        {146947, kDown},
+        {339814, kDemo2Right},
+        {344405, kDemo2Right},
+        {344406, kDemo2Left},
+        {348998, kUp},
+        {538499, kUp},
+        {0x40000000u, kUp},    // step -116912: even
+        {0x40061A80u, kDown},  // step -116869: odd in two's complement
     };
     for (const Case& c : cases) {
         Frame f = settled(c.position);
         // Points all over the panel but clear of the mono overlay, which the
         // positions from 2^30 on show as well.
-        const double probes[][2] = {{-0.6, -0.5}, {-0.6, 0.0}, {-0.6, 0.5}, {-0.45, 0.0},
-                                    {0.65, -0.5}, {0.65, 0.3}, {0.0, -0.55}, {0.3, 0.55},
-                                    {-0.3, -0.55}};
+        const double probes[][2] = {{-0.6, -0.5}, {-0.6, 0.0},  {-0.6, 0.5},
+                                    {-0.45, 0.0}, {0.65, -0.5}, {0.65, 0.3},
+                                    {0.0, -0.55}, {0.3, 0.55},  {-0.3, -0.55}};
         for (const auto& p : probes)
             EXPECT_EQ(f.at(p[0], p[1]), c.picture)
                 << "P " << c.position << " at " << p[0] << "," << p[1];
@@ -198,8 +199,8 @@ TEST_F(Scene, TrevakHalvesLieOverTheLowerPanelShiftedAndClipped) {
         double shift;  // in panel half-widths of 0.7
     };
     const Case cases[] = {
-        {146948, kTrevakUpper, 0.2},  // step 16
-        {165316, kTrevakLower, 0.15}, // step 18
+        {146948, kTrevakUpper, 0.2},   // step 16
+        {165316, kTrevakLower, 0.15},  // step 18
     };
     for (const Case& c : cases) {
         Frame f = settled(c.position);

@@ -6,6 +6,4 @@ TextureSetRecord TextureSet = {{0, 0, 0}, 0, 0};
 
 int texture_builds = 0;
 
-void build_textures() {
-    ++texture_builds;
-}
+void build_textures() { ++texture_builds; }

@@ -11,9 +11,9 @@
 
 #include "entry_probe.h"
 #include "pack_file.h"
-#include "resources/replace_file.h"
 #include "pcx_writer.h"
 #include "png_reader.h"
+#include "resources/replace_file.h"
 
 namespace {
 
@@ -67,12 +67,14 @@ int list(const std::string& path) {
     for (size_t i = 0; i < pack.entries.size(); ++i) {
         const PackFileEntry& e = pack.entries[i];
         EntryReport report = probe_entry(e.bytes);
-        std::printf("%3zu %10u %10zu  %s\n", i, e.actualOffset, e.bytes.size(), report.summary.c_str());
+        std::printf("%3zu %10u %10zu  %s\n", i, e.actualOffset, e.bytes.size(),
+                    report.summary.c_str());
         if (e.offset != e.actualOffset)
             std::printf("%25s  (the directory says offset %u; entries are read back to back)\n", "",
                         e.offset);
     }
-    if (pack.magic != kPackMagic) std::printf("note: magic word is 0x%08x, not 0x66600999\n", pack.magic);
+    if (pack.magic != kPackMagic)
+        std::printf("note: magic word is 0x%08x, not 0x66600999\n", pack.magic);
     if (pack.slack)
         std::printf("note: %llu unused bytes lie between the entries and the directory\n",
                     static_cast<unsigned long long>(pack.slack));
@@ -104,17 +106,21 @@ int verify(const std::string& path) {
     if (pack.magic != kPackMagic) warnings.push_back("the magic word is not 0x66600999");
     for (size_t i = 0; i < pack.entries.size(); ++i)
         if (pack.entries[i].offset != pack.entries[i].actualOffset) {
-            warnings.push_back("the directory's offsets are wrong (entries still read back to back)");
+            warnings.push_back(
+                "the directory's offsets are wrong (entries still read back to back)");
             break;
         }
-    for (const std::string& w : warnings) std::fprintf(stderr, "blobpack: warning: %s: %s\n", path.c_str(), w.c_str());
+    for (const std::string& w : warnings)
+        std::fprintf(stderr, "blobpack: warning: %s: %s\n", path.c_str(), w.c_str());
     if (!problems.empty()) {
-        for (const std::string& p : problems) std::fprintf(stderr, "blobpack: %s: %s\n", path.c_str(), p.c_str());
-        std::fprintf(stderr, "blobpack: %s is not usable by the presentation (%zu problem%s)\n", path.c_str(),
-                     problems.size(), problems.size() == 1 ? "" : "s");
+        for (const std::string& p : problems)
+            std::fprintf(stderr, "blobpack: %s: %s\n", path.c_str(), p.c_str());
+        std::fprintf(stderr, "blobpack: %s is not usable by the presentation (%zu problem%s)\n",
+                     path.c_str(), problems.size(), problems.size() == 1 ? "" : "s");
         return 1;
     }
-    std::printf("%s: good: 5 pictures and %s\n", path.c_str(), probe_music(pack.entries[5].bytes).summary.c_str());
+    std::printf("%s: good: 5 pictures and %s\n", path.c_str(),
+                probe_music(pack.entries[5].bytes).summary.c_str());
     return 0;
 }
 
@@ -149,7 +155,8 @@ bool ends_with(const std::string& text, const char* tail) {
     size_t n = std::strlen(tail);
     if (text.size() < n) return false;
     for (size_t i = 0; i < n; ++i)
-        if (std::tolower(static_cast<unsigned char>(text[text.size() - n + i])) != tail[i]) return false;
+        if (std::tolower(static_cast<unsigned char>(text[text.size() - n + i])) != tail[i])
+            return false;
     return true;
 }
 
@@ -162,7 +169,8 @@ bool picture_entry(const std::string& path, const char* role, std::vector<uint8_
     if (png) {
         RgbPicture picture;
         if (!read_png(bytes, &picture, &error)) return fail(path + ": " + error), false;
-        if (picture.hadAlpha) std::fprintf(stderr, "blobpack: warning: %s: transparency is dropped\n", path.c_str());
+        if (picture.hadAlpha)
+            std::fprintf(stderr, "blobpack: warning: %s: transparency is dropped\n", path.c_str());
         if (picture.width % 2)
             std::fprintf(stderr,
                          "blobpack: warning: %s: odd width %u is written without padding, "
@@ -170,7 +178,8 @@ bool picture_entry(const std::string& path, const char* role, std::vector<uint8_
                          path.c_str(), picture.width);
         bytes = encode_pcx_best(picture.width, picture.height, picture.rgb.data());
         if (bytes.empty())
-            return fail(path + ": " + std::to_string(picture.width) + "x" + std::to_string(picture.height) +
+            return fail(path + ": " + std::to_string(picture.width) + "x" +
+                        std::to_string(picture.height) +
                         " cannot be written as PCX (sides must be 1 to 32768)"),
                    false;
     } else if (!ends_with(path, ".pcx") && !(bytes.size() >= 128 && bytes[0] == 10)) {
@@ -184,7 +193,8 @@ bool picture_entry(const std::string& path, const char* role, std::vector<uint8_
             std::fprintf(stderr, "blobpack: %s (%s): %s\n", path.c_str(), role, p.c_str());
         return false;
     }
-    std::printf("%-7s %s: %s%s\n", role, path.c_str(), report.summary.c_str(), png ? " (from PNG)" : "");
+    std::printf("%-7s %s: %s%s\n", role, path.c_str(), report.summary.c_str(),
+                png ? " (from PNG)" : "");
     *entry = std::move(bytes);
     return true;
 }
@@ -222,12 +232,15 @@ int main(int argc, char** argv) {
     }
     auto want = [&](size_t operands) { return args.size() == operands + 1; };
     if (command == "list") return want(1) ? list(args[1]) : usage_error("list takes one FILE");
-    if (command == "verify") return want(1) ? verify(args[1]) : usage_error("verify takes one FILE");
-    if (command == "extract") return want(2) ? extract(args[1], args[2]) : usage_error("extract takes FILE and DIR");
+    if (command == "verify")
+        return want(1) ? verify(args[1]) : usage_error("verify takes one FILE");
+    if (command == "extract")
+        return want(2) ? extract(args[1], args[2]) : usage_error("extract takes FILE and DIR");
     if (command == "build") {
         if (!want(7))
-            return usage_error("build takes FILE and then six inputs (up down demo2 trevak mono music), got " +
-                               std::to_string(args.size() - 1) + " arguments");
+            return usage_error(
+                "build takes FILE and then six inputs (up down demo2 trevak mono music), got " +
+                std::to_string(args.size() - 1) + " arguments");
         return build(args[1], std::vector<std::string>(args.begin() + 2, args.end()));
     }
     return usage_error("unknown command '" + command + "'");

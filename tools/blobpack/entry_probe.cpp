@@ -38,7 +38,9 @@ mpg123_ssize_t read_memory(void* handle, void* out, size_t count) {
 
 off_t seek_memory(void* handle, off_t offset, int whence) {
     auto* source = static_cast<MemorySource*>(handle);
-    off_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? off_t(source->pos) : off_t(source->size);
+    off_t base = whence == SEEK_SET   ? 0
+                 : whence == SEEK_CUR ? off_t(source->pos)
+                                      : off_t(source->size);
     off_t target = base + offset;
     if (target < 0 || target > off_t(source->size)) return -1;
     source->pos = static_cast<size_t>(target);
@@ -65,10 +67,12 @@ EntryReport probe_picture(const std::vector<uint8_t>& bytes) {
     if (bytes[0] != 10) r.problems.push_back("not a PCX file (manufacturer byte is not 10)");
     if (h.planes == 2) r.problems.push_back("2 planes: only 1 (palette) or 3 (RGB) decode fully");
     if (h.bitsPerPlane != 8)
-        r.problems.push_back(std::to_string(h.bitsPerPlane) + " bits per plane, the decoder needs 8");
+        r.problems.push_back(std::to_string(h.bitsPerPlane) +
+                             " bits per plane, the decoder needs 8");
     if (h.bytesPerLine != static_cast<int>(h.width))
-        r.problems.push_back("bytes per line " + std::to_string(h.bytesPerLine) + " differ from the width " +
-                             std::to_string(h.width) + " (padded lines would shear the picture)");
+        r.problems.push_back("bytes per line " + std::to_string(h.bytesPerLine) +
+                             " differ from the width " + std::to_string(h.width) +
+                             " (padded lines would shear the picture)");
     uint64_t pixels = uint64_t(h.width) * h.height;
     if (pixels > kBufferWords) {
         r.problems.push_back(std::to_string(pixels) + " pixels do not fit the picture buffer of " +
@@ -131,7 +135,9 @@ EntryReport probe_music(const std::vector<uint8_t>& bytes) {
     r.rate = rate, r.channels = channels;
     r.seconds = double(samples) / double(rate);
     r.summary = format("MP3 %.2f s, %.0f Hz, ", r.seconds, double(rate)) +
-                (channels == 2 ? "stereo" : channels == 1 ? "mono" : std::to_string(channels) + " channels");
+                (channels == 2   ? "stereo"
+                 : channels == 1 ? "mono"
+                                 : std::to_string(channels) + " channels");
     if (rate != kAudioRate || channels != kAudioChannels)
         r.warnings.push_back("the presentation plays 44100 Hz stereo; other formats are converted");
     return r;

@@ -10,9 +10,9 @@ enum class EntryKind { kPicture, kMusic, kUnknown };
 
 struct EntryReport {
     EntryKind kind = EntryKind::kUnknown;
-    std::string summary;                 // one line for `list`
-    std::vector<std::string> problems;   // why the presentation could not use it
-    std::vector<std::string> warnings;   // usable, but worth knowing
+    std::string summary;                // one line for `list`
+    std::vector<std::string> problems;  // why the presentation could not use it
+    std::vector<std::string> warnings;  // usable, but worth knowing
     // Pictures.
     uint32_t width = 0, height = 0;
     int planes = 0;

@@ -13,7 +13,8 @@ bool read_whole_file(const std::string& path, std::vector<uint8_t>* bytes, std::
     bytes->clear();
     uint8_t chunk[65536];
     size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes->insert(bytes->end(), chunk, chunk + got);
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        bytes->insert(bytes->end(), chunk, chunk + got);
     bool failed = std::ferror(file) != 0;
     std::fclose(file);
     if (failed) {

@@ -10,8 +10,8 @@
 #include "resources/pack_format.h"
 
 struct PackFileEntry {
-    uint32_t offset;            // as the directory says (not used to read)
-    uint32_t actualOffset;      // where the entry really starts, counted from byte 4
+    uint32_t offset;        // as the directory says (not used to read)
+    uint32_t actualOffset;  // where the entry really starts, counted from byte 4
     std::vector<uint8_t> bytes;
 };
 

@@ -78,7 +78,8 @@ uint32_t count_colours_up_to_257(uint32_t width, uint32_t height, const uint8_t*
 
 std::vector<uint8_t> encode_pcx_best(uint32_t width, uint32_t height, const uint8_t* rgb) {
     if (!side_ok(width) || !side_ok(height) || !rgb) return {};
-    if (count_colours_up_to_257(width, height, rgb) > 256) return encode_pcx_rgb(width, height, rgb);
+    if (count_colours_up_to_257(width, height, rgb) > 256)
+        return encode_pcx_rgb(width, height, rgb);
 
     uint8_t palette[768] = {};
     std::unordered_map<uint32_t, uint8_t> index_of;

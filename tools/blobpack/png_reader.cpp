@@ -20,8 +20,8 @@ struct Decoding {
     size_t position;
     uint32_t width, height;
     bool alpha;
-    uint8_t* rgba;       // malloc'd, width x height x 4
-    png_bytep* rows;     // malloc'd, one pointer a row
+    uint8_t* rgba;    // malloc'd, width x height x 4
+    png_bytep* rows;  // malloc'd, one pointer a row
     char error[256];
 };
 

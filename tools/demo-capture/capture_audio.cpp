@@ -10,19 +10,23 @@ namespace {
 
 const char* mp3_problem(int result) {
     switch (result) {
-        case kMp3NoMemory: return "out of memory";
-        case kMp3NotMp3: return "it holds no MPEG audio";
-        case kMp3BadFormat: return "it cannot be decoded to 16-bit stereo at 44100 Hz";
-        case kMp3SeekFailed: return "seeking failed";
-        default: return "decoding failed";
+        case kMp3NoMemory:
+            return "out of memory";
+        case kMp3NotMp3:
+            return "it holds no MPEG audio";
+        case kMp3BadFormat:
+            return "it cannot be decoded to 16-bit stereo at 44100 Hz";
+        case kMp3SeekFailed:
+            return "seeking failed";
+        default:
+            return "decoding failed";
     }
 }
 
 }  // namespace
 
 bool write_capture_audio(const uint8_t* data, uint32_t size, uint64_t first, uint64_t count,
-                         const char* path, uint64_t* music_frames, char* error,
-                         size_t error_size) {
+                         const char* path, uint64_t* music_frames, char* error, size_t error_size) {
     *music_frames = 0;
     Mp3Stream stream;
     const int opened = mp3_open(&stream, data, size);
@@ -52,8 +56,8 @@ bool write_capture_audio(const uint8_t* data, uint32_t size, uint64_t first, uin
         std::vector<int16_t> samples(static_cast<size_t>(kChunk) * 2);
         uint64_t left = count;
         while (left > 0) {
-            const int64_t want = left < static_cast<uint64_t>(kChunk) ? static_cast<int64_t>(left)
-                                                                       : kChunk;
+            const int64_t want =
+                left < static_cast<uint64_t>(kChunk) ? static_cast<int64_t>(left) : kChunk;
             const int64_t got = mp3_read(&stream, samples.data(), want);
             if (got <= 0) break;
             if (!wav_write(&wav, samples.data(), static_cast<uint64_t>(got), error, error_size)) {

@@ -66,8 +66,8 @@ bool parse_seconds(const char* text, double* value) {
 
 bool parse_capture_options(int argc, const char* const* argv, CaptureOptions* options,
                            char (&error)[kOptionErrorSize]) {
-    *options = CaptureOptions{"config.xml", "blob.dat", "capture", kDefaultStartTicks,
-                              kDefaultFps, 0, false, 0, false};
+    *options = CaptureOptions{
+        "config.xml", "blob.dat", "capture", kDefaultStartTicks, kDefaultFps, 0, false, 0, false};
     error[0] = '\0';
     double seconds = kDefaultSeconds;
     bool sequence_option = false;
@@ -122,7 +122,8 @@ bool parse_capture_options(int argc, const char* const* argv, CaptureOptions* op
             if (name[2] == 'o') options->out_dir = value;
         } else if (std::strcmp(name, "--start") == 0 || std::strcmp(name, "--at") == 0) {
             if (!parse_count(value, UINT32_MAX, &number)) {
-                set_error(error, "option %s wants a position in ticks from 0 to 4294967295, not '%s'",
+                set_error(error,
+                          "option %s wants a position in ticks from 0 to 4294967295, not '%s'",
                           name, value);
                 return false;
             }
@@ -135,14 +136,16 @@ bool parse_capture_options(int argc, const char* const* argv, CaptureOptions* op
             }
         } else if (std::strcmp(name, "--fps") == 0) {
             if (!parse_count(value, kMaxFps, &number) || number == 0) {
-                set_error(error, "option --fps wants a whole number from 1 to 1000, not '%s'", value);
+                set_error(error, "option --fps wants a whole number from 1 to 1000, not '%s'",
+                          value);
                 return false;
             }
             options->fps = static_cast<uint32_t>(number);
             sequence_option = true;
         } else {  // --duration
             if (!parse_seconds(value, &seconds) || seconds <= 0.0 || seconds > kMaxSeconds) {
-                set_error(error, "option --duration wants seconds above 0 and at most 3600, not '%s'",
+                set_error(error,
+                          "option --duration wants seconds above 0 and at most 3600, not '%s'",
                           value);
                 return false;
             }
@@ -152,8 +155,9 @@ bool parse_capture_options(int argc, const char* const* argv, CaptureOptions* op
 
     if (options->single) {
         if (sequence_option) {
-            std::snprintf(error, kOptionErrorSize,
-                          "--at writes one picture; it does not go with --start, --duration or --fps");
+            std::snprintf(
+                error, kOptionErrorSize,
+                "--at writes one picture; it does not go with --start, --duration or --fps");
             return false;
         }
         return true;

@@ -24,10 +24,10 @@ struct CaptureOptions {
     const char* config_path;
     const char* pack_path;
     const char* out_dir;
-    uint32_t start;       // ticks
+    uint32_t start;  // ticks
     uint32_t fps;
-    uint64_t frames;      // frames of the sequence (duration * fps, rounded down)
-    bool single;          // --at: one picture of position `at`, no sequence, no sound
+    uint64_t frames;  // frames of the sequence (duration * fps, rounded down)
+    bool single;      // --at: one picture of position `at`, no sequence, no sound
     uint32_t at;
     bool help;
 };

@@ -38,8 +38,8 @@ int fail(const char* format, const char* detail) {
 std::string shell_word(const std::string& text) {
     bool plain = !text.empty();
     for (char c : text) {
-        const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                          std::strchr("/._-%+,:=@", c) != nullptr;
+        const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                          (c >= '0' && c <= '9') || std::strchr("/._-%+,:=@", c) != nullptr;
         plain = plain && safe;
     }
     if (plain) return text;
@@ -200,8 +200,9 @@ int run_capture(const CaptureOptions& options) {
 
     const std::string frames = shell_word(std::string(options.out_dir) + "/frame-%05d.png");
     const std::string sound = shell_word(std::string(options.out_dir) + "/audio.wav");
-    std::printf("to make a video of it:\n"
-                "  ffmpeg -framerate %u -i %s -i %s -c:v libx264 -pix_fmt yuv420p -c:a aac out.mp4\n",
-                options.fps, frames.c_str(), sound.c_str());
+    std::printf(
+        "to make a video of it:\n"
+        "  ffmpeg -framerate %u -i %s -i %s -c:v libx264 -pix_fmt yuv420p -c:a aac out.mp4\n",
+        options.fps, frames.c_str(), sound.c_str());
     return 0;
 }

@@ -9,9 +9,7 @@
 // the small blocks Mesa and libdbus never free (the GL driver is unloaded at
 // exit, so they cannot be named in a suppression). Leak checking is off for
 // this process only; ASAN_OPTIONS still overrides it. Unused otherwise.
-extern "C" const char* __asan_default_options() {
-    return "detect_leaks=0";
-}
+extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }
 
 int main(int argc, char** argv) {
     CaptureOptions options;

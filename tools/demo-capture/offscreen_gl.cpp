@@ -81,9 +81,7 @@ bool create_offscreen_gl(int width, int height, char* error, size_t error_size) 
     return false;
 }
 
-void init_capture_gl_state() {
-    set_up_view();
-}
+void init_capture_gl_state() { set_up_view(); }
 
 void read_back_buffer(uint8_t* pixels) {
     glFinish();

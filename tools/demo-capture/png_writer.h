@@ -8,5 +8,5 @@
 // BOTTOM row first. The file gets the top row first, as images are stored, and
 // drops alpha, which after the colour inversion means nothing on the screen.
 // Returns false and fills error (one line) when the file cannot be written.
-bool write_frame_png(const char* path, const uint8_t* pixels, int width, int height,
-                     char* error, size_t error_size);
+bool write_frame_png(const char* path, const uint8_t* pixels, int width, int height, char* error,
+                     size_t error_size);

@@ -50,7 +50,8 @@ void bass(Mix& m, int64_t at, int64_t length, int midi, double gain, double cuto
     int64_t n = length + seconds_frames(0.01);
     for (int64_t i = 0; i < n; ++i) {
         double t = static_cast<double>(i) / kAudioRate;
-        double env = std::min(1.0, t / 0.003) * (i < length ? 1.0 : std::exp(-static_cast<double>(i - length) / 80.0));
+        double env = std::min(1.0, t / 0.003) *
+                     (i < length ? 1.0 : std::exp(-static_cast<double>(i - length) / 80.0));
         double x = 0.6 * a.next(hz) + 0.4 * b.next(hz * 1.005);
         f.run(x, cutoff * (1.0 + 2.5 * std::exp(-t / 0.06)), 0.55);
         double v = gain * env * (f.low + 0.35 * std::sin(2 * kPi * hz * t));
@@ -69,12 +70,16 @@ void pad(Mix& m, int64_t at, int64_t length, const int (&notes)[3], double gain,
             double hz = midi_hz(notes[v]) * (side == 0 ? 0.997 : 1.003);
             for (int64_t i = 0; i < length + release; ++i) {
                 double t = static_cast<double>(i) / kAudioRate;
-                double env = std::min(1.0, t / 0.25) *
-                             (i < length ? 1.0 : std::exp(-static_cast<double>(i - length) / (0.1 * kAudioRate)));
+                double env =
+                    std::min(1.0, t / 0.25) *
+                    (i < length ? 1.0
+                                : std::exp(-static_cast<double>(i - length) / (0.1 * kAudioRate)));
                 f.run(s.next(hz), cutoff, 0.1);
                 double out = gain * env * f.low / 3.0;
-                if (side == 0) m.add(at + i, out * 0.9, out * 0.3);
-                else m.add(at + i, out * 0.3, out * 0.9);
+                if (side == 0)
+                    m.add(at + i, out * 0.9, out * 0.3);
+                else
+                    m.add(at + i, out * 0.3, out * 0.9);
             }
         }
     }
@@ -110,9 +115,12 @@ void lead(Mix& m, int64_t at, int64_t length, int midi, double gain) {
         double f0 = hz * vibrato;
         square_phase += f0 * 0.5 / kAudioRate;
         square_phase -= std::floor(square_phase);
-        double x = 0.45 * a.next(f0) + 0.45 * b.next(f0 * 1.007) + 0.25 * (square_phase < 0.5 ? 1 : -1);
-        double env = std::min(1.0, t / 0.008) * (i < length ? 0.85 + 0.15 * std::exp(-t / 0.1)
-                                                            : std::exp(-static_cast<double>(i - length) / (0.06 * kAudioRate)));
+        double x =
+            0.45 * a.next(f0) + 0.45 * b.next(f0 * 1.007) + 0.25 * (square_phase < 0.5 ? 1 : -1);
+        double env =
+            std::min(1.0, t / 0.008) *
+            (i < length ? 0.85 + 0.15 * std::exp(-t / 0.1)
+                        : std::exp(-static_cast<double>(i - length) / (0.06 * kAudioRate)));
         f.run(x, 2600 + 2400 * std::exp(-t / 0.15), 0.25);
         double v = gain * env * f.low;
         m.add(at + i, v * 0.85, v);

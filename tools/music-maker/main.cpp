@@ -48,8 +48,9 @@ bool parse_number(const char* text, double low, double high, double* value) {
 
 int test_signal(char** args) {
     double seconds, rate, channels, kbps;
-    if (!parse_number(args[0], 0.01, 3600, &seconds) || !parse_number(args[1], 8000, 48000, &rate) ||
-        !parse_number(args[2], 1, 2, &channels) || !parse_number(args[3], 8, 320, &kbps)) {
+    if (!parse_number(args[0], 0.01, 3600, &seconds) ||
+        !parse_number(args[1], 8000, 48000, &rate) || !parse_number(args[2], 1, 2, &channels) ||
+        !parse_number(args[3], 8, 320, &kbps)) {
         std::fprintf(stderr, "music-maker: bad test signal parameters\n");
         return usage();
     }
@@ -59,7 +60,8 @@ int test_signal(char** args) {
     int64_t frames = static_cast<int64_t>(pcm.size()) / static_cast<int>(channels);
     if (!encode_mp3(pcm.data(), frames, static_cast<int>(rate), static_cast<int>(channels),
                     static_cast<int>(kbps), &mp3)) {
-        std::fprintf(stderr, "music-maker: LAME refused %g Hz, %g channels, %g kbps\n", rate, channels, kbps);
+        std::fprintf(stderr, "music-maker: LAME refused %g Hz, %g channels, %g kbps\n", rate,
+                     channels, kbps);
         return 1;
     }
     return write_file(args[4], mp3) ? 0 : 1;
@@ -80,9 +82,11 @@ int music(const char* path) {
     double peak, rms, shown_peak, shown_rms;
     measure_levels(pcm, &peak, &rms);
     measure_levels(shown, &shown_peak, &shown_rms);
-    std::printf("%s: %.1f s, %zu bytes at 192 kbps; peak %.1f dBFS, RMS %.1f dBFS "
-                "(from 60.6 s: peak %.1f, RMS %.1f)\n",
-                path, static_cast<double>(frames) / kAudioRate, mp3.size(), peak, rms, shown_peak, shown_rms);
+    std::printf(
+        "%s: %.1f s, %zu bytes at 192 kbps; peak %.1f dBFS, RMS %.1f dBFS "
+        "(from 60.6 s: peak %.1f, RMS %.1f)\n",
+        path, static_cast<double>(frames) / kAudioRate, mp3.size(), peak, rms, shown_peak,
+        shown_rms);
     return 0;
 }
 

@@ -43,13 +43,17 @@ bool encode_mp3(const int16_t* samples, int64_t frames, int rate, int channels, 
             bytes = lame_encode_buffer(lame, mono_copy.data(), mono_copy.data(), n, buffer.data(),
                                        static_cast<int>(buffer.size()));
         }
-        if (bytes < 0) ok = false;
-        else out->insert(out->end(), buffer.begin(), buffer.begin() + bytes);
+        if (bytes < 0)
+            ok = false;
+        else
+            out->insert(out->end(), buffer.begin(), buffer.begin() + bytes);
     }
     if (ok) {
         int bytes = lame_encode_flush(lame, buffer.data(), static_cast<int>(buffer.size()));
-        if (bytes < 0) ok = false;
-        else out->insert(out->end(), buffer.begin(), buffer.begin() + bytes);
+        if (bytes < 0)
+            ok = false;
+        else
+            out->insert(out->end(), buffer.begin(), buffer.begin() + bytes);
     }
     if (ok) {
         // The first frame was reserved for the LAME tag; it is known only now.

@@ -34,8 +34,8 @@ bool is_drop(Section s) { return s == kDrop || s == kFinal; }
 
 // Am, F, C, G: i - VI - III - VII, one bar each.
 struct Chord {
-    int bass;      // MIDI note of the root, low octave
-    int pad[3];    // voicing around middle C
+    int bass;    // MIDI note of the root, low octave
+    int pad[3];  // voicing around middle C
 };
 constexpr Chord kChords[4] = {
     {33, {57, 60, 64}},  // A minor: A C E
@@ -50,16 +50,14 @@ struct Note {
 // Four bars of melody over the four chords, and a second ending that climbs
 // back to the top.
 constexpr Note kMelodyA[] = {
-    {0, 2, 69}, {2, 2, 72}, {4, 4, 76}, {8, 2, 74}, {10, 2, 72}, {12, 4, 76},
-    {16, 4, 77}, {20, 2, 76}, {22, 2, 72}, {24, 6, 69}, {30, 2, 72},
-    {32, 3, 79}, {35, 3, 76}, {38, 2, 72}, {40, 4, 76}, {44, 4, 79},
-    {48, 4, 74}, {52, 2, 71}, {54, 2, 67}, {56, 4, 74}, {60, 4, 76},
+    {0, 2, 69},  {2, 2, 72},  {4, 4, 76},  {8, 2, 74},  {10, 2, 72}, {12, 4, 76}, {16, 4, 77},
+    {20, 2, 76}, {22, 2, 72}, {24, 6, 69}, {30, 2, 72}, {32, 3, 79}, {35, 3, 76}, {38, 2, 72},
+    {40, 4, 76}, {44, 4, 79}, {48, 4, 74}, {52, 2, 71}, {54, 2, 67}, {56, 4, 74}, {60, 4, 76},
 };
 constexpr Note kMelodyB[] = {
-    {0, 2, 76}, {2, 2, 79}, {4, 4, 81}, {8, 2, 79}, {10, 2, 76}, {12, 4, 72},
-    {16, 4, 77}, {20, 2, 81}, {22, 2, 77}, {24, 6, 72}, {30, 2, 74},
-    {32, 3, 76}, {35, 3, 79}, {38, 2, 84}, {40, 4, 79}, {44, 4, 76},
-    {48, 4, 71}, {52, 4, 72}, {56, 4, 74}, {60, 4, 76},
+    {0, 2, 76},  {2, 2, 79},  {4, 4, 81},  {8, 2, 79},  {10, 2, 76}, {12, 4, 72}, {16, 4, 77},
+    {20, 2, 81}, {22, 2, 77}, {24, 6, 72}, {30, 2, 74}, {32, 3, 76}, {35, 3, 79}, {38, 2, 84},
+    {40, 4, 79}, {44, 4, 76}, {48, 4, 71}, {52, 4, 72}, {56, 4, 74}, {60, 4, 76},
 };
 
 int64_t bar_step(int bar) { return kFirstBarStep + static_cast<int64_t>(bar) * kStepsPerBar; }
@@ -105,7 +103,8 @@ void arrange(Mix& drums, Mix& music, std::vector<float>& duck) {
                     size_t k = static_cast<size_t>(at + i);
                     if (k < duck.size()) {
                         double t = static_cast<double>(i) / kAudioRate;
-                        duck[k] = std::min(duck[k], static_cast<float>(1.0 - 0.55 * std::exp(-t / 0.09)));
+                        duck[k] =
+                            std::min(duck[k], static_cast<float>(1.0 - 0.55 * std::exp(-t / 0.09)));
                     }
                 }
             }
@@ -138,7 +137,8 @@ void arrange(Mix& drums, Mix& music, std::vector<float>& duck) {
             }
 
             // Arpeggio through the chord, up an octave, ping-pong.
-            if (s == kArp || s == kBuild || is_drop(s) || s == kBuild2 || (s == kBreak && bar >= 72)) {
+            if (s == kArp || s == kBuild || is_drop(s) || s == kBuild2 ||
+                (s == kBreak && bar >= 72)) {
                 static const int order[8] = {0, 1, 2, 1, 0, 2, 1, 2};
                 int note = chord.pad[order[st % 8]] + 12 + (st >= 8 ? 12 : 0);
                 double gain = (is_drop(s) ? 0.13 : 0.10) * (st % 2 == 0 ? 1.0 : 0.7);
@@ -173,7 +173,8 @@ int64_t step_frame(int64_t step) { return step * 73473 / 16; }
 
 void render_music(std::vector<int16_t>* out) {
     int64_t frames = step_frame(bar_step(kBars)) + seconds_frames(kTailSeconds);
-    Mix drums{std::vector<float>(static_cast<size_t>(frames)), std::vector<float>(static_cast<size_t>(frames))};
+    Mix drums{std::vector<float>(static_cast<size_t>(frames)),
+              std::vector<float>(static_cast<size_t>(frames))};
     Mix music = drums;
     std::vector<float> duck(static_cast<size_t>(frames), 1.0f);
     arrange(drums, music, duck);

@@ -11,7 +11,8 @@ void make_test_signal(double seconds, int rate, int channels, std::vector<int16_
     for (int64_t i = 0; i < frames; ++i) {
         double t = static_cast<double>(i) / rate;
         // Incommensurate modulation rates: the pattern never comes back.
-        double freq = 330.0 + 180.0 * std::sin(2 * pi * 0.37 * t) + 45.0 * std::sin(2 * pi * 3.1 * t);
+        double freq =
+            330.0 + 180.0 * std::sin(2 * pi * 0.37 * t) + 45.0 * std::sin(2 * pi * 3.1 * t);
         double level = 0.30 + 0.15 * std::sin(2 * pi * 0.91 * t);
         for (int c = 0; c < channels; ++c) {
             phase[c] += freq * (c == 0 ? 1.0 : 1.5) / rate;
@@ -19,7 +20,8 @@ void make_test_signal(double seconds, int rate, int channels, std::vector<int16_
             noise = noise * 1664525u + 1013904223u;
             double hiss = (static_cast<double>(noise >> 8) / 16777216.0 - 0.5) * 0.02;
             double v = level * std::sin(2 * pi * phase[c]) + hiss;
-            (*out)[static_cast<size_t>(i * channels + c)] = static_cast<int16_t>(std::lround(v * 32767.0));
+            (*out)[static_cast<size_t>(i * channels + c)] =
+                static_cast<int16_t>(std::lround(v * 32767.0));
         }
     }
 }

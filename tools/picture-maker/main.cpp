@@ -51,9 +51,9 @@ int main(int argc, char** argv) {
     const std::string folder = argv[1];
     for (const Picture& picture : kPictures) {
         Canvas canvas = picture.draw();
-        std::vector<uint8_t> pcx = encode_pcx_best(static_cast<uint32_t>(canvas.width),
-                                                   static_cast<uint32_t>(canvas.height),
-                                                   canvas.rgb.data());
+        std::vector<uint8_t> pcx =
+            encode_pcx_best(static_cast<uint32_t>(canvas.width),
+                            static_cast<uint32_t>(canvas.height), canvas.rgb.data());
         const std::string path = folder + "/" + picture.file;
         if (pcx.empty() || !write_file(path, pcx)) {
             std::fprintf(stderr, "picture-maker: cannot write %s\n", path.c_str());

@@ -15,13 +15,9 @@ constexpr Colour kCream = {251, 238, 215};
 constexpr Colour kGold = {255, 190, 60};
 constexpr Colour kTeal = {32, 150, 160};
 
-Colour scaled(Colour c, float k) {
-    return Colour{c.r * k, c.g * k, c.b * k};
-}
+Colour scaled(Colour c, float k) { return Colour{c.r * k, c.g * k, c.b * k}; }
 
-bool in_band(float value, float from, float to) {
-    return value >= from && value < to;
-}
+bool in_band(float value, float from, float to) { return value >= from && value < to; }
 
 // ---- up and down: one emblem, two counter-phase frames
 
@@ -102,9 +98,7 @@ Colour star(float u, float v) {
 // ---- masks: ink on white, only red counts
 
 // Combines ink layers of coverage a and b as overlapping transparent inks.
-float over(float a, float b) {
-    return 1.0f - (1.0f - a) * (1.0f - b);
-}
+float over(float a, float b) { return 1.0f - (1.0f - a) * (1.0f - b); }
 
 Colour mask(float ink) {
     float grey = 255.0f * (1.0f - std::clamp(ink, 0.0f, 1.0f));
@@ -112,9 +106,7 @@ Colour mask(float ink) {
 }
 
 // Pixel coordinates of a canvas point given in [-1, 1].
-float pixel(float unit, int side) {
-    return (unit + 1.0f) * 0.5f * static_cast<float>(side);
-}
+float pixel(float unit, int side) { return (unit + 1.0f) * 0.5f * static_cast<float>(side); }
 
 // A word in solid ink with a soft grey shadow down and to the right.
 float word_ink(const char* word, float left, float top, float cell, float x, float y) {

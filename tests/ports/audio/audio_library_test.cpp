@@ -80,8 +80,9 @@ struct PlayedRun {
     int64_t device_frame, source_frame, frames;
 };
 
-std::vector<PlayedRun> match_runs(const std::vector<int16_t>& device, const std::vector<int16_t>& reference,
-                            const std::vector<int64_t>& expected_starts, int64_t* unmatched) {
+std::vector<PlayedRun> match_runs(const std::vector<int16_t>& device,
+                                  const std::vector<int16_t>& reference,
+                                  const std::vector<int64_t>& expected_starts, int64_t* unmatched) {
     std::vector<PlayedRun> runs;
     int64_t total = static_cast<int64_t>(device.size() / 2);
     int64_t d = 0;
@@ -155,7 +156,8 @@ TEST_F(AudioLibraryTest, PlaysFromTheStartOffsetExactlyWhatMpg123Decodes) {
     // Positions never go back, and track the time since Play: the first
     // buffer comes up to a period late, and on a busy machine the disk
     // driver's thread wakes late too, so allow 0.1 s.
-    for (size_t i = 1; i < polls.size(); ++i) ASSERT_GE(polls[i].position, polls[i - 1].position) << i;
+    for (size_t i = 1; i < polls.size(); ++i)
+        ASSERT_GE(polls[i].position, polls[i - 1].position) << i;
     for (const Poll& p : polls) {
         double heard = (static_cast<double>(p.position) / kFrameBytes - kStartFrame) / 44100.0;
         EXPECT_NEAR(heard, p.t, 0.1) << "at " << p.t << " s";
@@ -163,7 +165,8 @@ TEST_F(AudioLibraryTest, PlaysFromTheStartOffsetExactlyWhatMpg123Decodes) {
     // The last position read is within a buffer of what reached the file.
     double played_frames = static_cast<double>(runs[0].frames);
     double reported_frames = static_cast<double>(last) / kFrameBytes - kStartFrame;
-    EXPECT_NEAR(reported_frames, played_frames, 2.0 * static_cast<double>(buffer) + 0.01 * 44100 * elapsed);
+    EXPECT_NEAR(reported_frames, played_frames,
+                2.0 * static_cast<double>(buffer) + 0.01 * 44100 * elapsed);
 }
 
 TEST_F(AudioLibraryTest, SeeksBothWaysWhilePlaying) {
@@ -193,14 +196,17 @@ TEST_F(AudioLibraryTest, SeeksBothWaysWhilePlaying) {
     std::vector<int16_t> device = played();
 
     int64_t unmatched = 0;
-    std::vector<PlayedRun> runs = match_runs(device, tone_reference(),
-                                       {kStartFrame, static_cast<int64_t>(forward / 4), static_cast<int64_t>(back / 4)},
-                                       &unmatched);
+    std::vector<PlayedRun> runs =
+        match_runs(device, tone_reference(),
+                   {kStartFrame, static_cast<int64_t>(forward / 4), static_cast<int64_t>(back / 4)},
+                   &unmatched);
     ASSERT_EQ(runs.size(), 3u);
     EXPECT_EQ(unmatched, 0);
     // Each run was heard until the seek that ended it (give or take a buffer).
-    EXPECT_NEAR(static_cast<double>(runs[0].source_frame + runs[0].frames), static_cast<double>(forward / 4 - 11025), 2.0 * buffer);
-    EXPECT_NEAR(static_cast<double>(runs[1].source_frame + runs[1].frames), static_cast<double>(back / 4 + 11025), 2.0 * buffer);
+    EXPECT_NEAR(static_cast<double>(runs[0].source_frame + runs[0].frames),
+                static_cast<double>(forward / 4 - 11025), 2.0 * buffer);
+    EXPECT_NEAR(static_cast<double>(runs[1].source_frame + runs[1].frames),
+                static_cast<double>(back / 4 + 11025), 2.0 * buffer);
     EXPECT_GT(runs[2].frames, 44100 / 2);
 }
 
@@ -318,7 +324,8 @@ TEST_F(AudioLibraryTest, StopsByItselfAtTheEndAndStopKeepsThePosition) {
     // The first run ends where the stop came (or a buffer later: what was
     // queued still played), the second runs to the last sample.
     int64_t unmatched = 0;
-    std::vector<PlayedRun> runs = match_runs(device, reference, {22050, static_cast<int64_t>(stopped / 4)}, &unmatched);
+    std::vector<PlayedRun> runs =
+        match_runs(device, reference, {22050, static_cast<int64_t>(stopped / 4)}, &unmatched);
     ASSERT_EQ(runs.size(), 2u);
     EXPECT_EQ(unmatched, 0);
     EXPECT_EQ(runs[1].source_frame + runs[1].frames, length);

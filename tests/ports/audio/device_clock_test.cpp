@@ -52,7 +52,8 @@ struct RunFigures {
 RunFigures play(PlayedStream& s, double device_rate, double seconds, double settled,
                 const std::function<int64_t(int64_t)>& late) {
     auto callback_ns = [&](int64_t k) {
-        return static_cast<int64_t>(static_cast<double>(k) * s.buffer_frames / device_rate * 1e9) + late(k);
+        return static_cast<int64_t>(static_cast<double>(k) * s.buffer_frames / device_rate * 1e9) +
+               late(k);
     };
     RunFigures f;
     double low_gap = 1e18, high_gap = -1e18;
@@ -65,7 +66,8 @@ RunFigures play(PlayedStream& s, double device_rate, double seconds, double sett
         if (s.heard.anchored && p == s.heard.anchor_limit) ++f.held;
         if (now >= static_cast<int64_t>(settled * 1e9)) {
             double step_ms = static_cast<double>(p - previous) / device_rate * 1e3;
-            f.worst_step_ms = std::max(f.worst_step_ms, std::abs(step_ms - (now - previous_ns) / 1e6));
+            f.worst_step_ms =
+                std::max(f.worst_step_ms, std::abs(step_ms - (now - previous_ns) / 1e6));
             double gap_ms = static_cast<double>(p) / device_rate * 1e3 - now / 1e6;
             low_gap = std::min(low_gap, gap_ms);
             high_gap = std::max(high_gap, gap_ms);
@@ -86,7 +88,8 @@ TEST(DeviceClock, AbsorbsTheJitterOfTheCallbacks) {
     std::vector<int64_t> lateness(1000);
     for (int64_t& l : lateness) l = static_cast<int64_t>(random() % (3 * kMs));
     PlayedStream s{512, 60 * 44100, {}, {}};
-    RunFigures f = play(s, 44100, 10, 2, [&](int64_t k) { return lateness.at(static_cast<size_t>(k)); });
+    RunFigures f =
+        play(s, 44100, 10, 2, [&](int64_t k) { return lateness.at(static_cast<size_t>(k)); });
     EXPECT_EQ(f.backwards, 0);
     EXPECT_EQ(f.past_handed, 0);
     EXPECT_EQ(f.held, 0);

@@ -1,12 +1,14 @@
 #include "media_files.h"
 
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <unistd.h>
 
-std::string media_path(const std::string& name) { return std::string(AUDIO_MEDIA_DIR) + "/" + name + ".mp3"; }
+std::string media_path(const std::string& name) {
+    return std::string(AUDIO_MEDIA_DIR) + "/" + name + ".mp3";
+}
 
 std::string scratch_dir(const std::string& test_name) {
     auto dir = std::filesystem::temp_directory_path() /

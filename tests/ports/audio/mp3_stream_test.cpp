@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "media_files.h"
 #include "audio/mp3_stream.h"
+#include "media_files.h"
 
 namespace {
 
@@ -28,7 +28,9 @@ std::vector<int16_t> read_at(Mp3Stream* s, int64_t frame, int64_t count) {
 }
 
 bool same_as(const std::vector<int16_t>& got, const std::vector<int16_t>& all, int64_t frame) {
-    if (got.empty() || frame * 2 + static_cast<int64_t>(got.size()) > static_cast<int64_t>(all.size())) return false;
+    if (got.empty() ||
+        frame * 2 + static_cast<int64_t>(got.size()) > static_cast<int64_t>(all.size()))
+        return false;
     return std::memcmp(got.data(), all.data() + frame * 2, got.size() * 2) == 0;
 }
 
@@ -46,8 +48,8 @@ TEST(Mp3Stream, DecodesAndSeeksExactlyAsTheMpg123Command) {
 
     // Back and forth, across MPEG frame boundaries (1152 samples) and at the
     // program's start offset.
-    for (int64_t frame : {kStartFrame, int64_t{1}, int64_t{1151}, int64_t{1152}, kStartFrame + 11025,
-                          kStartFrame - 11025, s.length - 500, int64_t{0}})
+    for (int64_t frame : {kStartFrame, int64_t{1}, int64_t{1151}, int64_t{1152},
+                          kStartFrame + 11025, kStartFrame - 11025, s.length - 500, int64_t{0}})
         EXPECT_TRUE(same_as(read_at(&s, frame, 3000), reference, frame)) << "seek to " << frame;
     EXPECT_EQ(read_at(&s, s.length - 10, 100).size(), 20u);  // cut at the end
     EXPECT_EQ(mp3_seek(&s, s.length), kMp3Ok);
@@ -79,7 +81,8 @@ TEST(Mp3Stream, OtherRatesAndMonoBecomeStereo44100) {
         if (step == 1) ++rounded;
         // Odd frames lie between their neighbours, give or take the curve.
         if (k % 2 == 1 && k / 2 + 1 < source.size()) {
-            int lo = std::min(source[k / 2], source[k / 2 + 1]), hi = std::max(source[k / 2], source[k / 2 + 1]);
+            int lo = std::min(source[k / 2], source[k / 2 + 1]),
+                hi = std::max(source[k / 2], source[k / 2 + 1]);
             if (pcm[2 * k] < lo - 600 || pcm[2 * k] > hi + 600) ++odd_outside;
         }
     }

@@ -22,9 +22,9 @@
 #include <vector>
 
 #include "platform_sdl2_xhelper.h"
-#include "shell/platform.h"
 #include "sdl2/sdl2_internal.h"
 #include "sdl2/sdl2_keys.h"
+#include "shell/platform.h"
 
 namespace {
 
@@ -87,10 +87,8 @@ protected:
 
     void TearDown() override {
         wglMakeCurrent(0, 0);
-        for (HGLRC c : contexts_)
-            wglDeleteContext(c);
-        for (HWND w : windows_)
-            DestroyWindow(w);
+        for (HGLRC c : contexts_) wglDeleteContext(c);
+        for (HWND w : windows_) DestroyWindow(w);
         ChangeDisplaySettingsA(nullptr, 0);
         UnregisterClassA(kClass, GetModuleHandleA(nullptr));
         MSG msg;
@@ -650,8 +648,7 @@ TEST(PlatformSdlHeadless, WithoutADisplayWindowsFailAndNothingHangs) {
     std::string output;
     char chunk[512];
     size_t n = 0;
-    while ((n = std::fread(chunk, 1, sizeof chunk, child)) > 0)
-        output.append(chunk, n);
+    while ((n = std::fread(chunk, 1, sizeof chunk, child)) > 0) output.append(chunk, n);
     const int status = pclose(child);
     ASSERT_TRUE(WIFEXITED(status)) << output;
     EXPECT_EQ(WEXITSTATUS(status), 0) << output;

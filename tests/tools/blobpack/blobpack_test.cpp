@@ -39,7 +39,9 @@ ToolRun blobpack(const std::string& arguments) {
     return run;
 }
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 // One second of a 440 Hz sine, stereo 44100 Hz, 128 kbit/s.
 Bytes make_mp3() {
@@ -53,7 +55,8 @@ Bytes make_mp3() {
     for (int i = 0; i < 44100; ++i)
         left[i] = right[i] = static_cast<short>(8000 * std::sin(2 * M_PI * 440 * i / 44100.0));
     Bytes out(44100 * 5 / 4 + 7200 + 7200);
-    int n = lame_encode_buffer(lame, left.data(), right.data(), 44100, out.data(), static_cast<int>(out.size()));
+    int n = lame_encode_buffer(lame, left.data(), right.data(), 44100, out.data(),
+                               static_cast<int>(out.size()));
     int tail = lame_encode_flush(lame, out.data() + n, static_cast<int>(out.size()) - n);
     lame_close(lame);
     out.resize(size_t(n) + size_t(tail));
@@ -72,7 +75,8 @@ Rgb pattern(uint32_t width, uint32_t height, bool manyColours) {
             if (manyColours)
                 p.pixels.insert(p.pixels.end(), {uint8_t(x * 8), uint8_t(y * 16), uint8_t(x * y)});
             else
-                p.pixels.insert(p.pixels.end(), {uint8_t(x < width / 2 ? 250 : 10), uint8_t(y * 30), 200});
+                p.pixels.insert(p.pixels.end(),
+                                {uint8_t(x < width / 2 ? 250 : 10), uint8_t(y * 30), 200});
         }
     return p;
 }
@@ -89,11 +93,13 @@ void write_png(const std::string& path, const Rgb& p, bool alpha) {
         data.insert(data.end(), p.pixels.begin() + long(i), p.pixels.begin() + long(i) + 3);
         if (alpha) data.push_back(255);
     }
-    ASSERT_TRUE(png_image_write_to_file(&image, path.c_str(), 0, data.data(), 0, nullptr)) << image.message;
+    ASSERT_TRUE(png_image_write_to_file(&image, path.c_str(), 0, data.data(), 0, nullptr))
+        << image.message;
 }
 
 void write_ppm(const std::string& path, const Rgb& p) {
-    std::string head = "P6\n" + std::to_string(p.width) + " " + std::to_string(p.height) + "\n255\n";
+    std::string head =
+        "P6\n" + std::to_string(p.width) + " " + std::to_string(p.height) + "\n255\n";
     Bytes out(head.begin(), head.end());
     out.insert(out.end(), p.pixels.begin(), p.pixels.end());
     write_file(path, out);
@@ -105,12 +111,14 @@ void expect_picture(const Bytes& pcx, const Rgb& p, int planes) {
     std::vector<uint32_t> buffer(size_t(p.width) * p.height + 1);
     PcxImage image{};
     image.pixels = buffer.data();
-    PcxDecodeResult result = decode_pcx_pixels(&image, pcx.data(), uint32_t(pcx.size()), uint32_t(buffer.size()));
+    PcxDecodeResult result =
+        decode_pcx_pixels(&image, pcx.data(), uint32_t(pcx.size()), uint32_t(buffer.size()));
     EXPECT_FALSE(result.paletteMisplaced);
     ASSERT_EQ(image.width, p.width);
     ASSERT_EQ(image.height, p.height);
     for (size_t i = 0; i < size_t(p.width) * p.height; ++i) {
-        uint32_t want = uint32_t(p.pixels[i * 3]) << 16 | uint32_t(p.pixels[i * 3 + 1]) << 8 | p.pixels[i * 3 + 2];
+        uint32_t want = uint32_t(p.pixels[i * 3]) << 16 | uint32_t(p.pixels[i * 3 + 1]) << 8 |
+                        p.pixels[i * 3 + 2];
         ASSERT_EQ(buffer[i] & 0xFFFFFF, want) << "pixel " << i;
     }
 }
@@ -132,11 +140,17 @@ protected:
         write_png(f("trevak.png"), odd, true);
         write_ppm(f("few.ppm"), few);
         write_ppm(f("many.ppm"), many);
-        EXPECT_EQ(std::system(("ppmtopcx -8bit " + f("few.ppm") + " > " + f("mono.pcx") + " 2>/dev/null").c_str()), 0);
-        EXPECT_EQ(std::system(("ppmtopcx -24bit " + f("many.ppm") + " > " + f("demo2.pcx") + " 2>/dev/null").c_str()), 0);
+        EXPECT_EQ(
+            std::system(("ppmtopcx -8bit " + f("few.ppm") + " > " + f("mono.pcx") + " 2>/dev/null")
+                            .c_str()),
+            0);
+        EXPECT_EQ(std::system(
+                      ("ppmtopcx -24bit " + f("many.ppm") + " > " + f("demo2.pcx") + " 2>/dev/null")
+                          .c_str()),
+                  0);
         write_file(f("music.mp3"), make_mp3());
-        return f("up.png") + " " + f("down.png") + " " + f("demo2.pcx") + " " + f("trevak.png") + " " +
-               f("mono.pcx") + " " + f("music.mp3");
+        return f("up.png") + " " + f("down.png") + " " + f("demo2.pcx") + " " + f("trevak.png") +
+               " " + f("mono.pcx") + " " + f("music.mp3");
     }
 };
 
@@ -161,7 +175,8 @@ TEST_F(Blobpack, BuildsListsVerifiesAndExtracts) {
 
     ToolRun extracted = blobpack("extract " + f("blob.dat") + " " + f("out"));
     ASSERT_EQ(extracted.status, 0) << extracted.output;
-    const char* names[6] = {"0-up.pcx", "1-down.pcx", "2-demo2.pcx", "3-trevak.pcx", "4-mono.pcx", "5-music.mp3"};
+    const char* names[6] = {"0-up.pcx",     "1-down.pcx", "2-demo2.pcx",
+                            "3-trevak.pcx", "4-mono.pcx", "5-music.mp3"};
     std::vector<Bytes> entries;
     for (const char* name : names) {
         ASSERT_TRUE(fs::exists(f("out/") + name)) << name;
@@ -185,12 +200,16 @@ TEST_F(Blobpack, VerifyNamesWhatIsWrong) {
     const Bytes good = read_file(f("good.dat"));
     std::vector<Bytes> entries;
     ASSERT_EQ(blobpack("extract " + f("good.dat") + " " + f("x")).status, 0);
-    for (const char* name : {"0-up.pcx", "1-down.pcx", "2-demo2.pcx", "3-trevak.pcx", "4-mono.pcx", "5-music.mp3"})
+    for (const char* name :
+         {"0-up.pcx", "1-down.pcx", "2-demo2.pcx", "3-trevak.pcx", "4-mono.pcx", "5-music.mp3"})
         entries.push_back(read_file(f("x/") + name));
 
     // ppmtopcx without -8bit writes 16 colours as 1-bit planes, four of them.
     write_ppm(f("sixteen.ppm"), few);
-    ASSERT_EQ(std::system(("ppmtopcx " + f("sixteen.ppm") + " > " + f("planar.pcx") + " 2>/dev/null").c_str()), 0);
+    ASSERT_EQ(
+        std::system(
+            ("ppmtopcx " + f("sixteen.ppm") + " > " + f("planar.pcx") + " 2>/dev/null").c_str()),
+        0);
     std::vector<uint8_t> huge(2048 * 1024, 1);
     uint8_t palette[768] = {};
 
@@ -210,7 +229,8 @@ TEST_F(Blobpack, VerifyNamesWhatIsWrong) {
         {"four planes", replaced(1, read_file(f("planar.pcx"))), "entry 1 (down)"},
         {"music is noise", replaced(5, Bytes(5000, 0x55)), "entry 5 (music): not a decodable MP3"},
         {"music is a picture", replaced(5, entries[0]), "entry 5 (music)"},
-        {"picture too big", replaced(3, encode_pcx_indexed(2048, 1024, huge.data(), palette)), "do not fit"},
+        {"picture too big", replaced(3, encode_pcx_indexed(2048, 1024, huge.data(), palette)),
+         "do not fit"},
         {"picture is the music", replaced(0, entries[5]), "entry 0 (up)"},
         {"truncated", Bytes(good.begin(), good.end() - 3), "blobpack:"},
         {"tiny", Bytes{1, 2, 3}, "is truncated: 3 bytes"},
@@ -255,21 +275,22 @@ TEST_F(Blobpack, BadArgumentsNeverHurtFiles) {
     EXPECT_EQ(read_file(f("up.png")), up);
 
     // A bad input leaves an existing pack as it was and no stray files.
-    std::string missing = f("up.png") + " " + f("down.png") + " " + f("nope.pcx") + " " + f("trevak.png") + " " +
-                          f("mono.pcx") + " " + f("music.mp3");
+    std::string missing = f("up.png") + " " + f("down.png") + " " + f("nope.pcx") + " " +
+                          f("trevak.png") + " " + f("mono.pcx") + " " + f("music.mp3");
     ToolRun failed = blobpack("build " + f("blob.dat") + " " + missing);
     EXPECT_EQ(failed.status, 1);
     EXPECT_TRUE(contains(failed.output, "nope.pcx")) << failed.output;
-    std::string notMusic = f("up.png") + " " + f("down.png") + " " + f("demo2.pcx") + " " + f("trevak.png") + " " +
-                           f("mono.pcx") + " " + f("mono.pcx");
+    std::string notMusic = f("up.png") + " " + f("down.png") + " " + f("demo2.pcx") + " " +
+                           f("trevak.png") + " " + f("mono.pcx") + " " + f("mono.pcx");
     EXPECT_EQ(blobpack("build " + f("blob.dat") + " " + notMusic).status, 1);
     write_file(f("text.pcx"), Bytes(300, 'a'));
-    std::string notPicture = f("text.pcx") + " " + f("down.png") + " " + f("demo2.pcx") + " " + f("trevak.png") +
-                             " " + f("mono.pcx") + " " + f("music.mp3");
+    std::string notPicture = f("text.pcx") + " " + f("down.png") + " " + f("demo2.pcx") + " " +
+                             f("trevak.png") + " " + f("mono.pcx") + " " + f("music.mp3");
     EXPECT_EQ(blobpack("build " + f("blob.dat") + " " + notPicture).status, 1);
     EXPECT_EQ(read_file(f("blob.dat")), pack);
     int files = 0;
-    for (const auto& entry : fs::directory_iterator(dir.path)) files += contains(entry.path().string(), "blob.dat.");
+    for (const auto& entry : fs::directory_iterator(dir.path))
+        files += contains(entry.path().string(), "blob.dat.");
     EXPECT_EQ(files, 0);
 
     // Extracting into a path that is a file fails cleanly.

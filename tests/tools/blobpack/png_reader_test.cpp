@@ -24,7 +24,8 @@ void append_to_sink(png_structp png, png_bytep data, size_t count) {
 void flush(png_structp) {}
 
 // One row of `width` samples of the given colour type and depth, no gamma chunk.
-std::vector<uint8_t> make_png(uint32_t width, int colour_type, int depth, std::vector<uint8_t> row) {
+std::vector<uint8_t> make_png(uint32_t width, int colour_type, int depth,
+                              std::vector<uint8_t> row) {
     Sink sink;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);

@@ -50,7 +50,8 @@ Bytes make_pcx_rgb(int width, int height, const Bytes& rgb) {
     std::vector<uint8_t> plane(static_cast<size_t>(width));
     for (int y = 0; y < height; ++y) {
         for (int channel = 0; channel < 3; ++channel) {
-            for (int x = 0; x < width; ++x) plane[x] = rgb[(static_cast<size_t>(y) * width + x) * 3 + channel];
+            for (int x = 0; x < width; ++x)
+                plane[x] = rgb[(static_cast<size_t>(y) * width + x) * 3 + channel];
             encode_line(out, plane.data(), width);
         }
     }
@@ -59,7 +60,8 @@ Bytes make_pcx_rgb(int width, int height, const Bytes& rgb) {
 
 Bytes make_pcx_indexed(int width, int height, const Bytes& indices, const Bytes& palette) {
     Bytes out = pcx_header(width, height, 1);
-    for (int y = 0; y < height; ++y) encode_line(out, &indices[static_cast<size_t>(y) * width], width);
+    for (int y = 0; y < height; ++y)
+        encode_line(out, &indices[static_cast<size_t>(y) * width], width);
     out.push_back(12);
     out.insert(out.end(), palette.begin(), palette.end());
     return out;
@@ -135,7 +137,8 @@ void stage_presentation(const ScratchDir& dir, double seconds) {
                 palette[i * 3 + 2] = static_cast<uint8_t>((i * 7) & 0xFF);
             }
             for (int y = 0; y < kSide; ++y)
-                for (int x = 0; x < kSide; ++x) indices[y * kSide + x] = static_cast<uint8_t>(x * 3 + y);
+                for (int x = 0; x < kSide; ++x)
+                    indices[y * kSide + x] = static_cast<uint8_t>(x * 3 + y);
             entries.push_back(make_pcx_indexed(kSide, kSide, indices, palette));
         } else {
             entries.push_back(make_pcx_rgb(kSide, kSide, rgb));
@@ -147,4 +150,3 @@ void stage_presentation(const ScratchDir& dir, double seconds) {
     const std::string config = make_config(400, 300, 16, 10);
     write_file(dir.file("config.xml"), Bytes(config.begin(), config.end()));
 }
-

@@ -22,13 +22,15 @@ Parsed parse(std::vector<const char*> args) {
     args.insert(args.begin(), "demo-capture");
     Parsed parsed{};
     char error[kOptionErrorSize];
-    parsed.ok = parse_capture_options(static_cast<int>(args.size()), args.data(), &parsed.options, error);
+    parsed.ok =
+        parse_capture_options(static_cast<int>(args.size()), args.data(), &parsed.options, error);
     parsed.error = error;
     return parsed;
 }
 
 uint32_t le32(const Bytes& bytes, size_t at) {
-    return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) | (static_cast<uint32_t>(bytes[at + 3]) << 24);
+    return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) |
+           (static_cast<uint32_t>(bytes[at + 3]) << 24);
 }
 
 }  // namespace
@@ -53,7 +55,8 @@ TEST(CaptureOptions, DefaultsAreTenSecondsAtSixtyFromTheProgramsStart) {
     EXPECT_STREQ(given.options.config_path, "c.xml");
     EXPECT_STREQ(given.options.pack_path, "p.dat");
 
-    // A tenth of a second at 30 fps is three frames, not two, despite 0.1 having no exact binary value.
+    // A tenth of a second at 30 fps is three frames, not two, despite 0.1 having no exact binary
+    // value.
     EXPECT_EQ(parse({"--duration", "0.1", "--fps", "30"}).options.frames, 3u);
 
     const Parsed at = parse({"--at", "4294967295"});
@@ -65,14 +68,27 @@ TEST(CaptureOptions, DefaultsAreTenSecondsAtSixtyFromTheProgramsStart) {
 
 TEST(CaptureOptions, EveryBadValueIsRefusedWithAMessageNamingIt) {
     const std::vector<std::vector<const char*>> bad = {
-        {"--fps", "0"},          {"--fps", "1001"},         {"--fps", "60x"},
-        {"--fps", "-5"},         {"--fps", ""},             {"--fps", " 6"},
-        {"--start", "4294967296"}, {"--start", "99999999999999999999999"},
-        {"--duration", "0"},     {"--duration", "3600.5"},  {"--duration", "nan"},
-        {"--duration", "inf"},   {"--duration", "1e3"},     {"--duration", "-1"},
+        {"--fps", "0"},
+        {"--fps", "1001"},
+        {"--fps", "60x"},
+        {"--fps", "-5"},
+        {"--fps", ""},
+        {"--fps", " 6"},
+        {"--start", "4294967296"},
+        {"--start", "99999999999999999999999"},
+        {"--duration", "0"},
+        {"--duration", "3600.5"},
+        {"--duration", "nan"},
+        {"--duration", "inf"},
+        {"--duration", "1e3"},
+        {"--duration", "-1"},
         {"--duration", "0.001"},  // shorter than one frame at 60 fps
-        {"--at", "x"},           {"--out", ""},             {"--out"},
-        {"--frames", "3"},       {"capture"},               {"--at", "5", "--fps", "30"},
+        {"--at", "x"},
+        {"--out", ""},
+        {"--out"},
+        {"--frames", "3"},
+        {"capture"},
+        {"--at", "5", "--fps", "30"},
         {"--start", "4294967000", "--duration", "1"},  // runs past the last position
         {"--a-very-long-option-name-that-overflows=1"},
     };
@@ -135,8 +151,8 @@ TEST(WavWriter, HeaderMatchesTheLengthAndShortMusicIsPaddedWithSilence) {
     EXPECT_EQ(le32(file, 40), 20u);
     const Bytes data(file.begin() + 44, file.end());
     // Three frames, then only the two of the next three that still fit.
-    const Bytes expected = {1, 0, 0xFF, 0xFF, 0, 1, 0, 0xFF, 0xFF, 0x7F, 0, 0x80,
-                            1, 0, 0xFF, 0xFF, 0, 1, 0, 0xFF};
+    const Bytes expected = {1, 0,    0xFF, 0xFF, 0,    1,    0, 0xFF, 0xFF, 0x7F,
+                            0, 0x80, 1,    0,    0xFF, 0xFF, 0, 1,    0,    0xFF};
     EXPECT_EQ(data, expected);
 
     // One frame written of four: the other three are silence.

@@ -132,7 +132,8 @@ size_t differing_pixels(const Picture& a, const Picture& b) {
     if (a.rgb.size() != b.rgb.size()) return SIZE_MAX;
     size_t count = 0;
     for (size_t i = 0; i < a.rgb.size(); i += 3) {
-        if (a.rgb[i] != b.rgb[i] || a.rgb[i + 1] != b.rgb[i + 1] || a.rgb[i + 2] != b.rgb[i + 2]) ++count;
+        if (a.rgb[i] != b.rgb[i] || a.rgb[i + 1] != b.rgb[i + 1] || a.rgb[i + 2] != b.rgb[i + 2])
+            ++count;
     }
     return count;
 }
@@ -174,7 +175,8 @@ TEST(DemoCapture, FramesArePixelIdenticalToDrawFrameAtTheirPositions) {
     ASSERT_TRUE(reference.open(dir));
     for (uint64_t k = 0; k < 3; ++k) {
         char name[64];
-        std::snprintf(name, sizeof name, "seq/frame-%05llu.png", static_cast<unsigned long long>(k));
+        std::snprintf(name, sizeof name, "seq/frame-%05llu.png",
+                      static_cast<unsigned long long>(k));
         const Picture captured = read_png(dir.file(name));
         ASSERT_EQ(captured.width, 400) << name;
         ASSERT_EQ(captured.height, 300) << name;
@@ -221,13 +223,14 @@ TEST(DemoCapture, SoundEqualsTheMpg123DecodeOfTheFramesSpanAndThePackIsUntouched
                                         reference.begin() + (range.first + range.count) * 2);
     EXPECT_EQ(captured, expected);
     EXPECT_NE(run.out.find("ffmpeg -framerate 24 -i av/frame-%05d.png -i av/audio.wav"),
-              std::string::npos) << run.out;
+              std::string::npos)
+        << run.out;
 
     // A capture running past the end of the music: the music up to its end, then silence.
     const uint64_t music_frames = reference.size() / 2;
     const uint64_t start_frame = music_frames - 441;  // 10 ms before the end
-    const ToolRun tail = run_tool(dir, "--start " + std::to_string(start_frame * 2) +
-                                           " --duration 0.1 --fps 10 --out tail");
+    const ToolRun tail = run_tool(
+        dir, "--start " + std::to_string(start_frame * 2) + " --duration 0.1 --fps 10 --out tail");
     ASSERT_EQ(tail.status, 0) << tail.out << tail.err;
     const std::vector<int16_t> tail_samples = wav_samples(dir.file("tail/audio.wav"));
     ASSERT_EQ(tail_samples.size(), 4410u * 2);

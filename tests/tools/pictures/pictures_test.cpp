@@ -39,9 +39,9 @@ TEST(Pictures, DecodeBackToWhatWasDrawn) {
         std::vector<uint8_t> pcx = encode_pcx_best(c.width, c.height, c.rgb.data());
         std::vector<uint32_t> pixels(static_cast<size_t>(c.width) * c.height + 1, 0);
         PcxImage image{0, 0, 0, pixels.data()};
-        PcxDecodeResult result = decode_pcx_pixels(&image, pcx.data(),
-                                                   static_cast<uint32_t>(pcx.size()),
-                                                   static_cast<uint32_t>(pixels.size()));
+        PcxDecodeResult result =
+            decode_pcx_pixels(&image, pcx.data(), static_cast<uint32_t>(pcx.size()),
+                              static_cast<uint32_t>(pixels.size()));
         ASSERT_EQ(result.fault, kPcxGood) << d.name;
         EXPECT_FALSE(result.paletteMisplaced) << d.name;
         ASSERT_EQ(image.width, static_cast<uint32_t>(c.width)) << d.name;
@@ -86,7 +86,8 @@ TEST(Pictures, CounterPhaseFramesAndOverlayLayout) {
     size_t differ = 0;
     for (size_t i = 0; i < up.rgb.size(); i += 3) {
         int change = 0;
-        for (size_t k = 0; k < 3; ++k) change = std::max(change, std::abs(up.rgb[i + k] - down.rgb[i + k]));
+        for (size_t k = 0; k < 3; ++k)
+            change = std::max(change, std::abs(up.rgb[i + k] - down.rgb[i + k]));
         differ += change > 16;
     }
     // About a third of the picture changes between the two frames.
