@@ -4,6 +4,7 @@
 #include "timeline/time_source.h"
 
 #include <ctime>
+#include <string>
 
 #include "config/settings.h"
 #include "resources/pack.h"
@@ -76,6 +77,17 @@ int music_release() {
     return 0;
 }
 
+std::string unplayable_reason(const PackEntry& music, int code) {
+    if (music.data == nullptr) return "the pack has no such entry";
+    if (music.size == 0) return "it is empty";
+    switch (code) {
+        case BASS_ERROR_FILEFORM: return "it is not an MP3 (no MPEG audio frames in it)";
+        case BASS_ERROR_FORMAT: return "its samples are in a format that cannot be played";
+        case BASS_ERROR_MEM: return "there is not enough memory";
+        default: return "error " + std::to_string(code);
+    }
+}
+
 constexpr TimeSourceTable kClockBackEnd = {clock_advance, clock_start, clock_idle, clock_idle};
 constexpr TimeSourceTable kMusicBackEnd = {music_advance, music_start, music_stop, music_release};
 
@@ -120,9 +132,18 @@ int init_time_source(HWND window) {
         return -2;
     }
 
-    // Not checked: a failed creation leaves handle 0, and every later call on
-    // it fails without a word (its position reads as the library's -1).
     MusicChannel = BASS_StreamCreateFile(TRUE, music.data, 0, music.size, BASS_STREAM_PRESCAN);
+    if (MusicChannel == 0) {
+        // Music that cannot be played must not go unnoticed: a handle of 0
+        // would read as position -1 on every frame, and the pictures would
+        // freeze at the end. Say why, then run on the clock as after a failed
+        // initialisation.
+        ErrorBox("BASS_StreamCreateFile failed: the music, entry 6 of %s, cannot be played: %s; "
+                 "the presentation goes on without sound",
+                 pack_path(), unplayable_reason(music, BASS_ErrorGetCode()).c_str());
+        BASS_Free();
+        return -2;
+    }
     TimeSource = kMusicBackEnd;
     return 0;
 }

@@ -18,7 +18,8 @@ extern int32_t clockBase;
 extern uint32_t MusicChannel;
 extern TimeSourceTable TimeSource;
 
-// 0, or -2 when the audio library cannot be initialised (the clock stays).
+// 0, or -2 when the audio library cannot be initialised or the music cannot
+// be played (the clock stays, after a box that says why).
 // The window is the one the music belongs to; the audio library is handed it.
 int init_time_source(HWND window);
 // Moves the music by delta bytes of the decoded stream.

@@ -566,6 +566,31 @@ class HostileFiles(unittest.TestCase):
         self.assertIn("io are out!", run.stdout)
         self.assertEqual(run.blob(), damaged, "written back unchanged")
 
+    def test_music_that_cannot_be_played_is_named_and_the_pictures_go_on(self):
+        wav = b"RIFF" + struct.pack("<I", 36) + b"WAVEfmt " + bytes(40)
+        for name, entries, reason in (
+                ("a WAV file", self.entries[:5] + [wav], "it is not an MP3 (no MPEG audio frames in it)"),
+                ("an empty entry", self.entries[:5] + [b""], "it is empty"),
+                ("five entries", self.entries[:5], "the pack has no such entry")):
+            with self.subTest(music=name):
+                damaged = pack_bytes(entries)
+                run = Run(self, self.xvfb, blob=damaged)
+                run.start()
+                self.assertIsNotNone(run.window_id(), "a window appears")
+                time.sleep(1.5)
+                self.assert_pictures_shown(run)
+                run.key("Escape")
+                self.assertEqual(run.wait(), 0)
+                self.assertEqual(box_texts(run.stderr),
+                                 "error: BASS_StreamCreateFile failed: the music, entry 6 of blob.dat, cannot be "
+                                 "played: %s; the presentation goes on without sound\n" % reason)
+                self.assertEqual(run.blob(), damaged, "written back unchanged")
+                if os.path.exists(run.audio):
+                    with open(run.audio, "rb") as f:
+                        self.assertEqual(f.read().strip(b"\0"), b"", "nothing but silence was played")
+
+    assert_pictures_shown = Presentation.assert_pictures_shown
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -129,6 +129,50 @@ TEST_F(TimeSourceTest, FailingInitLeavesTheClockWithoutAChannel) {
     EXPECT_TRUE(library_calls().empty());
 }
 
+TEST_F(TimeSourceTest, MusicThatCannotBePlayedSaysWhyAndRunsOnTheClock) {
+    struct Case {
+        const char* name;
+        uint8_t* data;
+        uint32_t size;
+        int code;
+        const char* reason;
+    } cases[] = {
+        {"not an MP3", music_bytes, sizeof music_bytes, BASS_ERROR_FILEFORM,
+         "it is not an MP3 (no MPEG audio frames in it)"},
+        {"empty entry", music_bytes, 0, BASS_ERROR_ILLPARAM, "it is empty"},
+        {"no sixth entry", nullptr, 0, BASS_ERROR_ILLPARAM, "the pack has no such entry"},
+        {"unplayable samples", music_bytes, sizeof music_bytes, BASS_ERROR_FORMAT,
+         "its samples are in a format that cannot be played"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        ResourcePack.entryData[5] = c.data;
+        ResourcePack.entrySize[5] = c.size;
+        fake_audio::set_stream(0, c.code);
+        EXPECT_EQ(init_time_source(kWindow), -2);
+        ASSERT_EQ(fake_platform::boxes().size(), 1u);
+        EXPECT_EQ(fake_platform::boxes()[0],
+                  std::string("BASS_StreamCreateFile failed: the music, entry 6 of blob.dat, cannot "
+                              "be played: ") +
+                      c.reason + "; the presentation goes on without sound");
+        // The device that was opened for the music is closed again.
+        EXPECT_EQ(fake_audio::calls_named({"BASS_Free"}).size(), 1u);
+        EXPECT_EQ(MusicChannel, 0u);
+
+        // The pictures move on the clock, from the start offset, with no
+        // further call into the library.
+        fake_audio::clear_calls();
+        TimeSource.start(kStartFrames);
+        fake_ms = 10;
+        TimeSource.advance();
+        EXPECT_EQ(timeline_position, 5345596u + 882u);
+        TimeSource.stop();
+        TimeSource.release();
+        EXPECT_TRUE(library_calls().empty());
+    }
+}
+
 TEST_F(TimeSourceTest, MusicStartPlaysThenPositions) {
     init_time_source(kWindow);
     fake_audio::clear_calls();
