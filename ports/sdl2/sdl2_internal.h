@@ -21,6 +21,9 @@
 
 namespace sdl2 {
 
+// True when the environment names an X11 or Wayland display.
+bool has_display();
+
 struct WindowEntry;
 
 // sdl2_reporting.cpp

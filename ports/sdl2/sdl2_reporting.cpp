@@ -24,6 +24,8 @@
 #include <SDL2/SDL_messagebox.h>
 
 #include <unistd.h>
+
+#include <cstdlib>
 #include <string>
 
 #include "sdl2_internal.h"
@@ -40,6 +42,15 @@ void sdl2::report_sdl_failure(const char* sdl_call, DWORD code) {
 
 int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
     const stdio_streams::BoxText shown = stdio_streams::echo_message_box(text, caption);
+
+    // With no display there is nothing to show a box on; SDL would only
+    // report that its last fallback (zenity) failed, which hides the reason.
+    if (!has_display() && !std::getenv("SDL_VIDEODRIVER")) {
+        const char line[] = "platform: no display to show the box on\n";
+        stdio_streams::write_fully(STDERR_FILENO, line, sizeof line - 1, nullptr);
+        SetLastError(ERROR_NO_DISPLAY);
+        return 0;
+    }
 
     // Without an owner the box still goes above the program's window: a
     // window manager keeps a full-screen window above every other one unless

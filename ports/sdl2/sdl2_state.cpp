@@ -20,9 +20,12 @@
 
 #include <SDL2/SDL.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "sdl2_internal.h"
+#include "stdio/stdio_console.h"
 
 namespace {
 
@@ -49,6 +52,30 @@ WindowEntry* find_window(HWND handle) {
     return it == s.windows.end() ? nullptr : &it->second;
 }
 
+bool has_display() {
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x11 && *x11) || (wayland && *wayland);
+}
+
+// The drivers worth trying here. Each desktop names its display in the
+// environment; without either name only the console (KMSDRM) is left, and
+// probing Wayland's default socket would only bury the real reason under
+// SDL's complaint about XDG_RUNTIME_DIR. So the missing display is said
+// first, once.
+const char* display_drivers(bool report) {
+    if (has_display()) return "x11,wayland,KMSDRM";
+    static bool said = false;
+    if (report && !said && !std::getenv("SDL_VIDEODRIVER")) {
+        said = true;
+        const char line[] =
+            "platform: no display: neither DISPLAY nor WAYLAND_DISPLAY is set; trying the "
+            "console (KMSDRM)\n";
+        stdio_streams::write_fully(STDERR_FILENO, line, sizeof line - 1, nullptr);
+    }
+    return "KMSDRM";
+}
+
 bool video_ready(bool report) {
     auto& s = state();
     if (s.video == Video::ready) return true;
@@ -60,7 +87,7 @@ bool video_ready(bool report) {
     // would fall back to its invisible "offscreen" driver and every window
     // would be made without anyone seeing it. SDL_VIDEODRIVER, when set,
     // still takes precedence over this list.
-    SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11,wayland,KMSDRM");
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, display_drivers(report));
     if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
         s.video = Video::failed;
         if (report)

@@ -34,6 +34,16 @@ unsigned address_of(const void* p) {
     return static_cast<unsigned>(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)));
 }
 
+// What a refused mode change means, in words; the platform's own detail (if
+// it has one) is on standard error.
+const char* display_change_reason(LONG result) {
+    switch (result) {
+        case DISP_CHANGE_BADMODE: return "the display has no such mode";
+        case DISP_CHANGE_FAILED: return "the display could not switch to it";
+        default: return "refused";
+    }
+}
+
 WNDCLASSA window_class(HINSTANCE instance) {
     WNDCLASSA wc{};
     wc.style = CS_VREDRAW | CS_HREDRAW | CS_OWNDC;
@@ -77,8 +87,10 @@ HWND create_fullscreen_window(HINSTANCE instance) {
     mode.dmPelsHeight = static_cast<DWORD>(Settings.window_height);
     LONG result = ChangeDisplaySettingsA(&mode, CDS_FULLSCREEN);
     if (result != DISP_CHANGE_SUCCESSFUL)
-        ErrorBox("failure:\n ChangeDisplaySettings(0x%x,0x%x)\n returned %i", address_of(&mode),
-                 static_cast<unsigned>(CDS_FULLSCREEN), static_cast<int>(result));
+        ErrorBox("failure:\n ChangeDisplaySettings(0x%x,0x%x)\n returned %i\n mode %i x %i x %i: %s",
+                 address_of(&mode), static_cast<unsigned>(CDS_FULLSCREEN), static_cast<int>(result),
+                 Settings.window_width, Settings.window_height, Settings.depth,
+                 display_change_reason(result));
     return window;
 }
 

@@ -223,7 +223,7 @@ TEST_F(GlWindow, RefusedDisplayModeStillGivesAWorkingWindow) {
     EXPECT_TRUE(
         std::regex_match(fake_platform::boxes()[0],
                          std::regex("failure:\n ChangeDisplaySettings\\(0x[0-9a-f]+,0x4\\)\n "
-                                    "returned -2")))
+                                    "returned -2\n mode 800 x 600 x 32: the display has no such mode")))
         << fake_platform::boxes()[0];
     EXPECT_TRUE(window()->visible);
     EXPECT_EQ(fake_platform::current_context(), kContext);

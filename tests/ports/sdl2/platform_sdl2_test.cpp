@@ -658,6 +658,14 @@ TEST(PlatformSdlHeadless, WithoutADisplayWindowsFailAndNothingHangs) {
               std::string::npos)
         << output;
     EXPECT_NE(output.find("headless box: nobody sees this\n"), std::string::npos) << output;
+    // The missing display is the first thing said, once, and no complaint of
+    // a driver that had no chance buries it.
+    const std::string no_display = "platform: no display: neither DISPLAY nor WAYLAND_DISPLAY";
+    EXPECT_LT(output.find(no_display), output.find("platform: SDL_InitSubSystem")) << output;
+    EXPECT_EQ(output.find(no_display), output.rfind(no_display)) << output;
+    EXPECT_EQ(output.find("XDG_RUNTIME_DIR"), std::string::npos) << output;
+    EXPECT_NE(output.find("platform: no display to show the box on\n"), std::string::npos)
+        << output;
 }
 
 }  // namespace
