@@ -591,6 +591,31 @@ class HostileFiles(unittest.TestCase):
 
     assert_pictures_shown = Presentation.assert_pictures_shown
 
+    def test_a_caption_beyond_ascii_is_the_window_title(self):
+        caption = "Velkorandi \u2013 \u00e9t\u00e9 \u2606"
+        config = re.sub(r"<caption>.*?</caption>", "<caption>%s</caption>" % caption,
+                        Presentation.default_config(self), flags=re.S | re.I)
+        run = Run(self, self.xvfb, config=None)
+        with open(os.path.join(run.dir, "config.xml"), "w", encoding="utf-8") as f:
+            f.write(config)
+        run.start()
+        titles = []
+        deadline = time.time() + 20
+        while time.time() < deadline and caption not in titles:
+            time.sleep(0.2)
+            tree = self.xvfb.run("xwininfo", "-root", "-tree").stdout
+            titles = []
+            for wid in re.findall(r"^\s+(0x[0-9a-f]+) ", tree, flags=re.M):
+                prop = subprocess.run(["xprop", "-id", wid, "_NET_WM_NAME"], capture_output=True,
+                                      env=dict(os.environ, DISPLAY=self.xvfb.display)).stdout
+                m = re.search(rb'= "(.*)"', prop)
+                if m:
+                    titles.append(m.group(1).decode("utf-8", "replace"))
+        self.assertIn(caption, titles)
+        run.proc.send_signal(signal.SIGTERM)
+        self.assertEqual(run.wait(), 0)
+        self.assertEqual(run.blob(), self.pack)
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
