@@ -82,7 +82,10 @@ EntryReport probe_picture(const std::vector<uint8_t>& bytes) {
         PcxImage image{};
         image.pixels = buffer.data();
         PcxDecodeResult result = decode_pcx_pixels(&image, bytes.data(), size, kBufferWords);
-        if (h.planes == 1 && result.paletteMisplaced)
+        // The program refuses what its decoder refuses; say so here first.
+        if (result.fault != kPcxGood)
+            r.problems.push_back(describe_pcx_fault(result.fault));
+        else if (h.planes == 1 && result.paletteMisplaced)
             r.problems.push_back("the palette ends at byte " + std::to_string(result.paletteEnd) +
                                  " instead of the end of the entry, " + std::to_string(size));
     }

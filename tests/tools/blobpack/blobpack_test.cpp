@@ -232,6 +232,8 @@ TEST_F(Blobpack, VerifyNamesWhatIsWrong) {
         {"picture too big", replaced(3, encode_pcx_indexed(2048, 1024, huge.data(), palette)),
          "do not fit"},
         {"picture is the music", replaced(0, entries[5]), "entry 0 (up)"},
+        {"picture cut short", replaced(2, Bytes(entries[2].begin(), entries[2].begin() + 400)),
+         "entry 2 (demo2)"},
         {"truncated", Bytes(good.begin(), good.end() - 3), "blobpack:"},
         {"tiny", Bytes{1, 2, 3}, "is truncated: 3 bytes"},
     };
