@@ -81,10 +81,14 @@ std::string unplayable_reason(const PackEntry& music, int code) {
     if (music.data == nullptr) return "the pack has no such entry";
     if (music.size == 0) return "it is empty";
     switch (code) {
-        case BASS_ERROR_FILEFORM: return "it is not an MP3 (no MPEG audio frames in it)";
-        case BASS_ERROR_FORMAT: return "its samples are in a format that cannot be played";
-        case BASS_ERROR_MEM: return "there is not enough memory";
-        default: return "error " + std::to_string(code);
+        case BASS_ERROR_FILEFORM:
+            return "it is not an MP3 (no MPEG audio frames in it)";
+        case BASS_ERROR_FORMAT:
+            return "its samples are in a format that cannot be played";
+        case BASS_ERROR_MEM:
+            return "there is not enough memory";
+        default:
+            return "error " + std::to_string(code);
     }
 }
 
@@ -138,9 +142,10 @@ int init_time_source(HWND window) {
         // would read as position -1 on every frame, and the pictures would
         // freeze at the end. Say why, then run on the clock as after a failed
         // initialisation.
-        ErrorBox("BASS_StreamCreateFile failed: the music, entry 6 of %s, cannot be played: %s; "
-                 "the presentation goes on without sound",
-                 pack_path(), unplayable_reason(music, BASS_ErrorGetCode()).c_str());
+        ErrorBox(
+            "BASS_StreamCreateFile failed: the music, entry 6 of %s, cannot be played: %s; "
+            "the presentation goes on without sound",
+            pack_path(), unplayable_reason(music, BASS_ErrorGetCode()).c_str());
         BASS_Free();
         return -2;
     }

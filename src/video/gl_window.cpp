@@ -38,9 +38,12 @@ unsigned address_of(const void* p) {
 // it has one) is on standard error.
 const char* display_change_reason(LONG result) {
     switch (result) {
-        case DISP_CHANGE_BADMODE: return "the display has no such mode";
-        case DISP_CHANGE_FAILED: return "the display could not switch to it";
-        default: return "refused";
+        case DISP_CHANGE_BADMODE:
+            return "the display has no such mode";
+        case DISP_CHANGE_FAILED:
+            return "the display could not switch to it";
+        default:
+            return "refused";
     }
 }
 
@@ -87,10 +90,11 @@ HWND create_fullscreen_window(HINSTANCE instance) {
     mode.dmPelsHeight = static_cast<DWORD>(Settings.window_height);
     LONG result = ChangeDisplaySettingsA(&mode, CDS_FULLSCREEN);
     if (result != DISP_CHANGE_SUCCESSFUL)
-        ErrorBox("failure:\n ChangeDisplaySettings(0x%x,0x%x)\n returned %i\n mode %i x %i x %i: %s",
-                 address_of(&mode), static_cast<unsigned>(CDS_FULLSCREEN), static_cast<int>(result),
-                 Settings.window_width, Settings.window_height, Settings.depth,
-                 display_change_reason(result));
+        ErrorBox(
+            "failure:\n ChangeDisplaySettings(0x%x,0x%x)\n returned %i\n mode %i x %i x %i: %s",
+            address_of(&mode), static_cast<unsigned>(CDS_FULLSCREEN), static_cast<int>(result),
+            Settings.window_width, Settings.window_height, Settings.depth,
+            display_change_reason(result));
     return window;
 }
 

@@ -152,10 +152,11 @@ TEST_F(TimeSourceTest, MusicThatCannotBePlayedSaysWhyAndRunsOnTheClock) {
         fake_audio::set_stream(0, c.code);
         EXPECT_EQ(init_time_source(kWindow), -2);
         ASSERT_EQ(fake_platform::boxes().size(), 1u);
-        EXPECT_EQ(fake_platform::boxes()[0],
-                  std::string("BASS_StreamCreateFile failed: the music, entry 6 of blob.dat, cannot "
-                              "be played: ") +
-                      c.reason + "; the presentation goes on without sound");
+        EXPECT_EQ(
+            fake_platform::boxes()[0],
+            std::string("BASS_StreamCreateFile failed: the music, entry 6 of blob.dat, cannot "
+                        "be played: ") +
+                c.reason + "; the presentation goes on without sound");
         // The device that was opened for the music is closed again.
         EXPECT_EQ(fake_audio::calls_named({"BASS_Free"}).size(), 1u);
         EXPECT_EQ(MusicChannel, 0u);

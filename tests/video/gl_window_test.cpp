@@ -220,10 +220,10 @@ TEST_F(GlWindow, RefusedDisplayModeStillGivesAWorkingWindow) {
     fake_platform::fail("ChangeDisplaySettingsA", 0, -1, DISP_CHANGE_BADMODE);
     EXPECT_EQ(create_gl_window(), 0);
     ASSERT_EQ(fake_platform::boxes().size(), 1u);
-    EXPECT_TRUE(
-        std::regex_match(fake_platform::boxes()[0],
-                         std::regex("failure:\n ChangeDisplaySettings\\(0x[0-9a-f]+,0x4\\)\n "
-                                    "returned -2\n mode 800 x 600 x 32: the display has no such mode")))
+    EXPECT_TRUE(std::regex_match(
+        fake_platform::boxes()[0],
+        std::regex("failure:\n ChangeDisplaySettings\\(0x[0-9a-f]+,0x4\\)\n "
+                   "returned -2\n mode 800 x 600 x 32: the display has no such mode")))
         << fake_platform::boxes()[0];
     EXPECT_TRUE(window()->visible);
     EXPECT_EQ(fake_platform::current_context(), kContext);

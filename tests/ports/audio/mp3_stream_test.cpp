@@ -1,7 +1,7 @@
 // The MP3 decoder against the mpg123 command: lengths, sample-exact seeks,
 // other rates and channel counts, and data that is not an MP3.
-#include <algorithm>
 #include <gtest/gtest.h>
+#include <algorithm>
 
 #include <cstdlib>
 #include <cstring>
