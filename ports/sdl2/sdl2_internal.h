@@ -23,6 +23,8 @@ namespace sdl2 {
 
 // True when the environment names an X11 or Wayland display.
 bool has_display();
+// Sets a window's title from UTF-8 text, whatever the character type.
+void set_window_title(SDL_Window* window, const char* text);
 
 struct WindowEntry;
 

@@ -20,12 +20,9 @@
 
 #include <SDL2/SDL.h>
 
-#include <langinfo.h>
 #include <unistd.h>
 
-#include <clocale>
 #include <cstdlib>
-#include <cstring>
 
 #include "sdl2_internal.h"
 #include "stdio/stdio_console.h"
@@ -79,22 +76,9 @@ const char* display_drivers(bool report) {
     return "KMSDRM";
 }
 
-// Window titles are UTF-8, as desktops show them; SDL's X11 driver converts
-// them through the process's character type and drops a title it cannot
-// convert, which the "C" character type every program starts with does for
-// any byte above 127. So the character type becomes the user's, or C.UTF-8
-// where the user's is not UTF-8. Only LC_CTYPE: numbers still read and print
-// the "C" way.
-void use_utf8_character_type() {
-    const char* chosen = std::setlocale(LC_CTYPE, "");
-    if (!chosen || std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0)
-        std::setlocale(LC_CTYPE, "C.UTF-8");
-}
-
 bool video_ready(bool report) {
     auto& s = state();
     if (s.video == Video::ready) return true;
-    use_utf8_character_type();
     // A close request for the last window must become WM_CLOSE only, not a
     // second one from SDL's quit event as well.
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");

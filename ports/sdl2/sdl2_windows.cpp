@@ -24,13 +24,20 @@
 //     parent, menu and creation parameter are ignored; WM_CREATE comes with
 //     lParam 0, not a CREATESTRUCT.
 //   - One module, one icon and one cursor: the fixed handles below.
+//   - Titles are UTF-8. SDL 2's X11 driver passes a title through the
+//     process's character type, which is "C" here, and so drops one that is
+//     not ASCII; such a title is therefore also set on the X window directly
+//     (_NET_WM_NAME and WM_NAME as UTF8_STRING, as desktops read them).
 //
 // DEPENDENCIES
-//   SDL 2 video.
+//   SDL 2 video; Xlib for titles beyond ASCII.
 #include <SDL2/SDL.h>
+#include <SDL2/SDL_syswm.h>
+#include <X11/Xlib.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <string>
 
 #include "sdl2_internal.h"
@@ -180,6 +187,7 @@ HWND CreateWindowExA(DWORD, const char* class_name, const char* window_name, DWO
         report_sdl_failure("SDL_CreateWindow", ERROR_NOT_ENOUGH_MEMORY);
         return 0;
     }
+    if (window_name) set_window_title(sdl, window_name);
     const HWND handle = new_handle();
     WindowEntry& w = s.windows[handle];
     w.sdl = sdl;
@@ -264,13 +272,40 @@ BOOL SetWindowPos(HWND handle, HWND insert_after, int x, int y, int cx, int cy, 
     return TRUE;
 }
 
+namespace {
+
+bool is_ascii(const char* text) {
+    for (const char* c = text; *c; ++c)
+        if (static_cast<unsigned char>(*c) > 127) return false;
+    return true;
+}
+
+}  // namespace
+
+void sdl2::set_window_title(SDL_Window* window, const char* text) {
+    SDL_SetWindowTitle(window, text);
+    if (is_ascii(text)) return;
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (!SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return;
+    Display* display = info.info.x11.display;
+    const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+    const int length = static_cast<int>(std::strlen(text));
+    for (const char* name : {"_NET_WM_NAME", "WM_NAME"}) {
+        XChangeProperty(display, info.info.x11.window, XInternAtom(display, name, False), utf8, 8,
+                        PropModeReplace, bytes, length);
+    }
+    XFlush(display);
+}
+
 BOOL SetWindowTextA(HWND handle, const char* text) {
     WindowEntry* w = find_window(handle);
     if (!w) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
-    SDL_SetWindowTitle(w->sdl, text ? text : "");
+    set_window_title(w->sdl, text ? text : "");
     return TRUE;
 }
 
