@@ -19,6 +19,10 @@ struct Canvas {
 
 Canvas make_canvas(int width, int height);
 
+// The canvas made factor times smaller along each axis, every pixel the mean
+// of the factor x factor pixels it covers (sides must divide by factor).
+Canvas shrink(const Canvas& canvas, int factor);
+
 // Samples per pixel along each axis; 4 x 4 smooths every edge without blur.
 constexpr int kSamples = 4;
 

@@ -209,10 +209,16 @@ float viewfinder_ink(float x, float y) {
 
 }  // namespace
 
-Canvas draw_up() {
-    Canvas canvas = make_canvas(kPictureSide, kPictureSide);
+Canvas draw_up() { return draw_emblem(kPictureSide); }
+
+Canvas draw_emblem(int side) {
+    // Small icons are drawn at 256 pixels or more and shrunk: the 24 rays are
+    // finer than a 16-pixel icon's pixels, and the canvas's 4 x 4 samples
+    // alone would turn them into a chequered moire instead of their mean.
+    const int factor = side < 256 ? (256 + side - 1) / side : 1;
+    Canvas canvas = make_canvas(side * factor, side * factor);
     paint(&canvas, [](float u, float v) { return emblem(u, v, false); });
-    return canvas;
+    return factor == 1 ? canvas : shrink(canvas, factor);
 }
 
 Canvas draw_down() {

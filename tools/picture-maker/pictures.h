@@ -29,3 +29,8 @@ Canvas draw_down();
 Canvas draw_demo2();
 Canvas draw_trevak();
 Canvas draw_mono();
+
+// The emblem of up, side pixels square: the program's icon. The shapes are
+// defined over the whole square, so any side draws the same design; at
+// kPictureSide it is the up picture itself.
+Canvas draw_emblem(int side);

@@ -1,7 +1,8 @@
 // The default pictures against what the presentation does with them: the
 // texture set turns pure greens white and reads only red from the masks, the
 // renderer clips the trevak overlay's right tenth, and the PCX decoder must
-// get back exactly what was drawn.
+// get back exactly what was drawn. The icons: the same emblem at every side,
+// and PNG files that another reader gets back exactly.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +11,10 @@
 
 #include "pcx_writer.h"
 #include "pictures.h"
+#include "png_file.h"
+#include "png_reader.h"
 #include "resources/pcx_decoder.h"
+#include "support/test_files.h"
 
 namespace {
 
@@ -115,6 +119,64 @@ TEST(Pictures, CounterPhaseFramesAndOverlayLayout) {
     const int cx = static_cast<int>(0.55 / 1.4 * mono.width);
     EXPECT_EQ(texel(mono, cx, mono.height / 2)[0], 0);
     EXPECT_EQ(texel(mono, mono.width / 2 + 12, mono.height / 2 + 12)[0], 255);
+}
+
+// Mean of each channel over one quarter of a canvas (quarter 0 top left, 1 top
+// right, 2 bottom left, 3 bottom right).
+std::vector<double> quarter_means(const Canvas& c, int quarter) {
+    const int x0 = (quarter & 1) * c.width / 2;
+    const int y0 = (quarter >> 1) * c.height / 2;
+    std::vector<double> sum(3, 0.0);
+    for (int y = y0; y < y0 + c.height / 2; ++y)
+        for (int x = x0; x < x0 + c.width / 2; ++x)
+            for (int k = 0; k < 3; ++k) sum[k] += texel(c, x, y)[k];
+    for (double& s : sum) s /= static_cast<double>(c.width / 2) * (c.height / 2);
+    return sum;
+}
+
+TEST(Icon, IsTheUpEmblemAtEverySide) {
+    EXPECT_EQ(draw_emblem(kPictureSide).rgb, pictures()[0].canvas.rgb);
+    // Each quarter of a small icon averages to the same colour as that
+    // quarter of the full picture: the whole design, scaled, not a corner
+    // of it or a copy squeezed off centre.
+    const Canvas& full = pictures()[0].canvas;
+    for (int side : {16, 32, 48, 64, 128, 256}) {
+        const Canvas icon = draw_emblem(side);
+        ASSERT_EQ(icon.width, side);
+        ASSERT_EQ(icon.height, side);
+        for (int quarter = 0; quarter < 4; ++quarter) {
+            const std::vector<double> small = quarter_means(icon, quarter);
+            const std::vector<double> large = quarter_means(full, quarter);
+            for (int k = 0; k < 3; ++k)
+                EXPECT_NEAR(small[k], large[k], 8.0) << side << " quarter " << quarter;
+        }
+    }
+}
+
+TEST(Icon, PngFileReadsBackExactlyAndFailuresAreNamed) {
+    ScratchDir dir;
+    for (int side : {16, 48, 256}) {
+        const Canvas icon = draw_emblem(side);
+        const std::string path = dir.file("icon-" + std::to_string(side) + ".png");
+        std::string error;
+        ASSERT_TRUE(write_png_file(path, icon, &error)) << error;
+        RgbPicture back;
+        ASSERT_TRUE(read_png(read_file(path), &back, &error)) << error;
+        EXPECT_EQ(back.width, static_cast<uint32_t>(side));
+        EXPECT_EQ(back.height, static_cast<uint32_t>(side));
+        EXPECT_FALSE(back.hadAlpha);
+        EXPECT_EQ(back.rgb, icon.rgb) << side;
+        // The same drawing gives the same bytes: the package is reproducible.
+        const std::string again = dir.file("again.png");
+        ASSERT_TRUE(write_png_file(again, draw_emblem(side), &error)) << error;
+        EXPECT_EQ(read_file(again), read_file(path));
+    }
+    std::string error;
+    const std::string nowhere = dir.file("no-such-folder/icon.png");
+    EXPECT_FALSE(write_png_file(nowhere, draw_emblem(16), &error));
+    EXPECT_NE(error.find(nowhere), std::string::npos) << error;
+    EXPECT_FALSE(write_png_file(dir.file("empty.png"), Canvas{}, &error));
+    EXPECT_TRUE(read_file(dir.file("empty.png")).empty());
 }
 
 }  // namespace
