@@ -30,3 +30,18 @@ function(demo_library name)
   add_library(${name} STATIC ${ARGN})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
 endfunction()
+
+# demo_install_program(target destination name)
+#   Installs a program under a name of its own (the build keeps the target's
+#   name), stripped when the install strips (cmake --install --strip, and
+#   cpack), as install(TARGETS) does. The compiler's .comment section goes
+#   too, as Debian's packages drop it.
+function(demo_install_program target destination name)
+  install(PROGRAMS $<TARGET_FILE:${target}> DESTINATION ${destination} RENAME ${name})
+  set(installed "\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${destination}/${name}")
+  install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+      execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment \"${installed}\"
+                      COMMAND_ERROR_IS_FATAL ANY)
+    endif()")
+endfunction()
