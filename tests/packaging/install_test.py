@@ -24,7 +24,7 @@ ICON_SIZES = [16, 32, 48, 64, 128, 256]
 EXPECTED_FILES = sorted(
     ["bin/velkorandi", "bin/blobpack", "bin/velkorandi-capture",
      "libexec/velkorandi/velkorandi",
-     "share/velkorandi/config.xml", "share/velkorandi/blob.dat",
+     "share/velkorandi/defaults/config.xml", "share/velkorandi/defaults/blob.dat",
      "share/applications/velkorandi.desktop",
      "share/man/man6/velkorandi.6.gz", "share/man/man1/blobpack.1.gz",
      "share/man/man1/velkorandi-capture.1.gz",
@@ -35,6 +35,7 @@ EXPECTED_FILES = sorted(
 # which files it found there.
 STAND_IN = """#!/bin/sh
 { pwd; echo "$#"; ls -A; } > "$STAND_IN_RECORD"
+[ -z "${STAND_IN_WRITES:-}" ] || echo "written back" >> blob.dat
 """
 
 
@@ -56,7 +57,7 @@ class Installed(unittest.TestCase):
         subprocess.run(["cmake", "--install", BUILD, "--prefix", cls.prefix],
                        check=True, capture_output=True)
         cls.launcher = os.path.join(cls.prefix, "bin", "velkorandi")
-        cls.defaults = os.path.join(cls.prefix, "share", "velkorandi")
+        cls.defaults = os.path.join(cls.prefix, "share", "velkorandi", "defaults")
 
     @classmethod
     def tearDownClass(cls):
@@ -186,6 +187,25 @@ class Installed(unittest.TestCase):
         self.assertEqual(len(backups), 1)
         self.assertEqual(os.listdir(os.path.join(folder, backups[0])), ["config.xml"])
         self.assertEqual(read(os.path.join(folder, backups[0], "config.xml"), "r"), "mine")
+
+    def test_installed_in_the_users_own_prefix_the_defaults_stay_apart(self):
+        # Under ~/.local the defaults lie below the user's own folder
+        # (~/.local/share/velkorandi), where the program writes back.
+        prefix = os.path.join(self.home, ".local")
+        subprocess.run(["cmake", "--install", BUILD, "--prefix", prefix],
+                       check=True, capture_output=True)
+        program = os.path.join(prefix, "libexec", "velkorandi", "velkorandi")
+        write(program, STAND_IN)
+        defaults = os.path.join(prefix, "share", "velkorandi", "defaults")
+        pack = read(os.path.join(defaults, "blob.dat"))
+        env = {"PATH": os.environ["PATH"], "HOME": self.home, "STAND_IN_RECORD": self.record,
+               "STAND_IN_WRITES": "1"}
+        for _ in range(2):
+            subprocess.run([os.path.join(prefix, "bin", "velkorandi")], env=env, check=True)
+            self.assertEqual(read(self.record, "r").splitlines()[0], self.folder())
+        self.assertEqual(read(os.path.join(defaults, "blob.dat")), pack)
+        self.assertEqual(read(os.path.join(self.folder(), "blob.dat")),
+                         pack + b"written back\nwritten back\n")
 
     def test_arguments(self):
         status, out, _, record = self.launch("--help")
