@@ -61,8 +61,7 @@ constexpr int kBufferFrames = 1024;
 constexpr pa_usec_t kTargetLatencyUs = 50'000;
 constexpr int64_t kConnectTimeoutNs = 500'000'000;
 constexpr pa_usec_t kTickUs = 5'000;
-constexpr int kTicksPerTimingRequest = 20;
-constexpr int64_t kLongestCarryNs = 20'000'000;
+constexpr int64_t kLongestCarryNs = 50'000'000;
 
 // The heard frame as the main loop last read it; under its own lock.
 struct HeardReading {
@@ -80,7 +79,8 @@ struct Pulse {
     pa_time_event* tick = nullptr;
     pa_io_event* wake = nullptr;
     int wake_fd = -1;
-    int ticks = 0;
+    pa_operation* report = nullptr;  // the timing report asked for last
+    int64_t report_ns = 0;
     FillBuffer fill = nullptr;
     std::vector<uint8_t> buffer;
     size_t target_bytes = 0;
@@ -106,20 +106,35 @@ void record_heard(const HeardReading& reading) {
     pulse.heard = reading;
 }
 
-// Reads the stream's time and records the frame it stands for. Main loop.
+// When the server took the figures of a timing report, on the library's
+// clock: a server on this machine stamps its answer with the same wall clock
+// as ours, which is more exact than guessing from the round trip (the main
+// loop may take the answer late).
+int64_t report_time(const pa_timing_info* timing) {
+    int64_t now = now_ns();
+    if (!timing) return now;
+    if (!timing->synchronized_clocks) return now - static_cast<int64_t>(timing->transport_usec) * 1000;
+    timeval wall;
+    pa_gettimeofday(&wall);
+    return now - static_cast<int64_t>(pa_timeval_diff(&wall, &timing->timestamp)) * 1000;
+}
+
+// Reads the last timing report and records the frame leaving the sink at
+// the time the server took it: what the server has read from the stream,
+// less what its sink holds. Main loop.
 void read_heard() {
     if (pulse.gone || !pulse.stream) return;
     const pa_timing_info* timing = pa_stream_get_timing_info(pulse.stream);
-    if (timing && !timing->write_index_corrupt)
+    if (!timing) return;
+    if (!timing->write_index_corrupt)
         timeline_place(pulse.timeline, pulse.handed, timing->write_index / kAudioFrameBytes);
-    pa_usec_t usec = 0;
+    if (timing->read_index_corrupt) return;
+    double leaving = static_cast<double>(timing->read_index / kAudioFrameBytes) -
+                     static_cast<double>(timing->sink_usec) * kAudioRate / 1e6;
     HeardReading reading;
-    reading.ns = now_ns();
-    if (pa_stream_get_time(pulse.stream, &usec) == 0)
-        reading.known = timeline_handed_frame(pulse.timeline,
-                                              static_cast<double>(usec) * kAudioRate / 1e6,
-                                              &reading.frame);
-    reading.advancing = timing && timing->playing && !pa_stream_is_corked(pulse.stream);
+    reading.ns = pulse.report_ns;
+    reading.known = timeline_handed_frame(pulse.timeline, leaving, &reading.frame);
+    reading.advancing = timing->playing != 0;
     record_heard(reading);
 }
 
@@ -192,10 +207,10 @@ void on_tick(pa_mainloop_api*, pa_time_event* e, const struct timeval*, void*) {
         pump_silently();
         return;
     }
-    if (++pulse.ticks % kTicksPerTimingRequest == 0)
-        if (pa_operation* o = pa_stream_update_timing_info(pulse.stream, nullptr, nullptr))
-            pa_operation_unref(o);
-    read_heard();
+    // One report asked for at a time; each answer calls on_timing.
+    if (pulse.report && pa_operation_get_state(pulse.report) == PA_OPERATION_RUNNING) return;
+    if (pulse.report) pa_operation_unref(pulse.report);
+    pulse.report = pa_stream_update_timing_info(pulse.stream, nullptr, nullptr);
 }
 
 void on_wake(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void*) {
@@ -221,7 +236,10 @@ void on_stream_state(pa_stream* s, void*) {
 
 void on_writable(pa_stream*, size_t, void*) { write_buffers(false); }
 
-void on_timing(pa_stream*, void*) { read_heard(); }
+void on_timing(pa_stream* s, void*) {
+    pulse.report_ns = report_time(pa_stream_get_timing_info(s));
+    read_heard();
+}
 
 void on_moved(pa_stream* s, void*) {
     if (pa_operation* o = pa_stream_update_timing_info(s, nullptr, nullptr)) pa_operation_unref(o);
@@ -265,6 +283,7 @@ void close_pulse() {
     pa_threaded_mainloop_lock(pulse.loop);
     pa_mainloop_api* api = pa_threaded_mainloop_get_api(pulse.loop);
     if (pulse.tick) api->time_free(pulse.tick);
+    if (pulse.report) pa_operation_unref(pulse.report);
     if (pulse.wake) api->io_free(pulse.wake);
     if (pulse.stream) {
         pa_stream_set_state_callback(pulse.stream, nullptr, nullptr);
@@ -285,6 +304,7 @@ void close_pulse() {
     pulse.context = nullptr;
     pulse.stream = nullptr;
     pulse.tick = nullptr;
+    pulse.report = nullptr;
     pulse.wake = nullptr;
     pulse.wake_fd = -1;
 }
@@ -318,12 +338,14 @@ std::string connect_stream(int64_t deadline) {
     pa_stream_set_latency_update_callback(pulse.stream, on_timing, nullptr);
     pa_stream_set_moved_callback(pulse.stream, on_moved, nullptr);
     pulse.target_bytes = pa_usec_to_bytes(kTargetLatencyUs, &spec);
+    // Playback starts (and after a drop, starts again) with the first frame
+    // that arrives: the server's default waits for a whole target's worth,
+    // which with an adjusted latency it may never ask for.
     pa_buffer_attr attr = {static_cast<uint32_t>(-1), static_cast<uint32_t>(pulse.target_bytes),
-                           static_cast<uint32_t>(-1), static_cast<uint32_t>(-1),
+                           static_cast<uint32_t>(kAudioFrameBytes), static_cast<uint32_t>(-1),
                            static_cast<uint32_t>(-1)};
     auto flags = static_cast<pa_stream_flags_t>(
-        PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY |
-        PA_STREAM_START_CORKED);
+        PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
     if (pa_stream_connect_playback(pulse.stream, nullptr, &attr, flags, nullptr, nullptr) < 0)
         return pa_strerror(pa_context_errno(pulse.context));
     auto stream_settled = [] {
@@ -343,7 +365,7 @@ bool open_pulse(FillBuffer fill, int* buffer_frames, std::string* said) {
     pulse.started = false;
     pulse.gone = false;
     pulse.handed = 0;
-    pulse.ticks = 0;
+    pulse.report = nullptr;
     pulse.timeline = new_pulse_timeline();
     record_heard(HeardReading{});
     pulse.loop = pa_threaded_mainloop_new();

@@ -1,0 +1,198 @@
+// sync_bench: how far the position the audio library reports lies from what
+// the sound server's sink plays at the same instant, in milliseconds.
+//
+//   sync_bench [--quick] [track.mp3]
+//
+// Starts a private PulseAudio server (scripts/sound-server), then for each
+// output plays the track through the audio library as the presentation does
+// (Play, then the start offset at once) for 30 s (--quick: 8 s) with four
+// seeks (a quarter second forward and back, 3 s forward, 5 s back),
+// polling the position every 2 ms. Meanwhile it records the null sink's
+// monitor, dates every recorded block by the server's timing of the
+// recording stream (when the block left the sink, not when it arrived),
+// finds each block in the track decoded with libmpg123 (sample for sample:
+// the null sink at 44100 Hz 16-bit stereo changes nothing), and compares the
+// polled positions with the track frame heard at the same instants. The
+// 50 ms after each seek (and after the start) are left out: there the sink
+// still plays what it held, and the position holds the new place.
+//
+// Two outputs, on the same server: the library's own sound-server output,
+// and SDL's pulseaudio driver (SDL_AUDIODRIVER=pulseaudio), the baseline.
+// One line each:
+//   sync NAME median M ms worst W ms bias B ms polls N left-out L unheard U exact X %
+// bias is the median of reported - heard (positive: ahead of the sound);
+// exact is the share of the recorded sound that was found in the track.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/mp3_stream.h"
+#include "support/monitor_recorder.h"
+#include "support/sound_server.h"
+#include "support/test_files.h"
+#include "support/track_matcher.h"
+#include "timeline/audio_format.h"
+#include "timeline/audio_library.h"
+
+namespace {
+
+constexpr int64_t kStartFrame = 2672798;  // where the presentation starts its music
+constexpr int64_t kSettleNs = 50'000'000;
+
+int64_t steady_ns() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+struct Poll {
+    int64_t ns;
+    int64_t frame;
+};
+
+struct Figures {
+    bool ran = false;
+    double median = 0, worst = 0, bias = 0, exact = 0;
+    size_t polls = 0, left_out = 0, unheard = 0;
+};
+
+std::vector<int16_t> decode(const std::vector<uint8_t>& file) {
+    Mp3Stream stream;
+    std::vector<int16_t> pcm;
+    if (mp3_open(&stream, file.data(), file.size()) != kMp3Ok) return pcm;
+    pcm.resize(static_cast<size_t>(stream.length) * 2);
+    pcm.resize(static_cast<size_t>(mp3_read(&stream, pcm.data(), stream.length)) * 2);
+    mp3_close(&stream);
+    return pcm;
+}
+
+// Plays with four seeks, polling; the seeks' (and the start's) times.
+std::vector<Poll> play(HSTREAM stream, double seconds, std::vector<int64_t>* moves) {
+    const int64_t steps[] = {11025, -11025, 3 * 44100, -5 * 44100};
+    std::vector<Poll> polls;
+    int64_t t0 = steady_ns();
+    moves->push_back(t0);
+    BASS_ChannelPlay(stream, FALSE);
+    BASS_ChannelSetPosition(stream, 4 * kStartFrame);
+    int next = 0;
+    while (steady_ns() - t0 < static_cast<int64_t>(seconds * 1e9)) {
+        int64_t now = steady_ns();
+        int64_t frame = static_cast<int64_t>(BASS_ChannelGetPosition(stream) / 4);
+        polls.push_back({now, frame});
+        if (next < 4 && now - t0 >= static_cast<int64_t>(seconds * 1e9 * (next + 1) / 5)) {
+            moves->push_back(steady_ns());
+            BASS_ChannelSetPosition(stream, static_cast<QWORD>(4 * (frame + steps[next++])));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return polls;
+}
+
+Figures measure(const SoundServer& server, const std::vector<uint8_t>& file,
+                const std::vector<int16_t>& track, double seconds) {
+    Figures f;
+    std::string why;
+    MonitorRecorder* recorder = start_recording(server.address, "velkorandi", &why);
+    if (!recorder) {
+        std::fprintf(stderr, "sync_bench: cannot record the sink: %s\n", why.c_str());
+        return f;
+    }
+    std::vector<Poll> polls;
+    std::vector<int64_t> moves;
+    if (BASS_Init(-1, kAudioRate, 0, 0, nullptr)) {
+        HSTREAM stream =
+            BASS_StreamCreateFile(TRUE, file.data(), 0, file.size(), BASS_STREAM_PRESCAN);
+        if (stream) polls = play(stream, seconds, &moves);
+        BASS_Free();
+    }
+    Recording recording = finish_recording(recorder);
+    if (polls.empty()) return f;
+    std::vector<MatchedRun> runs = match_recording(recording.samples, track);
+
+    int64_t sound = 0, matched = 0;
+    for (int64_t i = 0; i < recording.frames(); ++i)
+        if (recording.samples[2 * i] != 0 || recording.samples[2 * i + 1] != 0) ++sound;
+    for (const MatchedRun& r : runs) matched += r.frames;
+    f.exact = sound ? 100.0 * static_cast<double>(std::min(matched, sound)) / sound : 0;
+
+    std::vector<double> errors;
+    for (const Poll& p : polls) {
+        bool settling = std::any_of(moves.begin(), moves.end(),
+                                    [&](int64_t m) { return p.ns >= m && p.ns < m + kSettleNs; });
+        if (settling) {
+            ++f.left_out;
+            continue;
+        }
+        double recorded = 0;
+        int64_t heard = recorded_frame_at(recording, p.ns, &recorded)
+                            ? track_frame_at(runs, static_cast<int64_t>(std::floor(recorded)))
+                            : -1;
+        if (heard < 0) {
+            ++f.unheard;
+            continue;
+        }
+        errors.push_back(static_cast<double>(p.frame - heard) * 1000.0 / kAudioRate);
+    }
+    f.polls = errors.size();
+    if (errors.empty()) return f;
+    std::vector<double> sizes(errors.size());
+    std::transform(errors.begin(), errors.end(), sizes.begin(), [](double e) { return std::abs(e); });
+    std::sort(sizes.begin(), sizes.end());
+    std::sort(errors.begin(), errors.end());
+    f.median = sizes[sizes.size() / 2];
+    f.worst = sizes.back();
+    f.bias = errors[errors.size() / 2];
+    f.ran = true;
+    return f;
+}
+
+void print(const char* name, const Figures& f) {
+    if (!f.ran) {
+        std::printf("sync %s failed\n", name);
+        return;
+    }
+    std::printf(
+        "sync %s median %.2f ms worst %.2f ms bias %+.2f ms polls %zu left-out %zu unheard %zu "
+        "exact %.1f %%\n",
+        name, f.median, f.worst, f.bias, f.polls, f.left_out, f.unheard, f.exact);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool quick = false;
+    const char* path = DEFAULT_TRACK;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--quick") == 0)
+            quick = true;
+        else
+            path = argv[i];
+    }
+    std::vector<uint8_t> file = read_file(path);
+    std::vector<int16_t> track = decode(file);
+    if (track.size() < static_cast<size_t>(2 * (kStartFrame + 40 * kAudioRate))) {
+        std::fprintf(stderr, "sync_bench: %s is not a track of at least 100 s\n", path);
+        return 1;
+    }
+    SoundServer server = start_sound_server();
+    if (!server.running()) {
+        std::printf("sync skipped: no PulseAudio daemon can run here: %s\n", server.failure.c_str());
+        return 0;
+    }
+    std::printf("server %s\n", server.name.c_str());
+    double seconds = quick ? 8 : 30;
+    use_sound_server(server);
+    Figures ours = measure(server, file, track, seconds);
+    setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+    Figures sdl = measure(server, file, track, seconds);
+    stop_sound_server(server);
+    print("server", ours);
+    print("sdl", sdl);
+    return ours.ran && sdl.ran ? 0 : 1;
+}
