@@ -62,9 +62,6 @@ void use_sound_server(const SoundServer& server) {
     unsetenv("SDL_AUDIODRIVER");
 }
 
-std::string pactl(const SoundServer& server, const std::string& arguments) {
-    std::string out;
-    if (!run("PULSE_SERVER='" + server.address + "' pactl " + arguments + " 2>/dev/null", &out))
-        return "";
-    return out;
+bool pactl(const SoundServer& server, const std::string& arguments, std::string* out) {
+    return run("PULSE_SERVER='" + server.address + "' pactl " + arguments + " 2>/dev/null", out);
 }

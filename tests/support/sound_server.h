@@ -24,6 +24,6 @@ void stop_sound_server(SoundServer& server);
 // so that the audio library chooses the server.
 void use_sound_server(const SoundServer& server);
 
-// pactl with its arguments against the server; its standard output, or
-// nothing when it fails.
-std::string pactl(const SoundServer& server, const std::string& arguments);
+// pactl with its arguments against the server: whether it succeeded, and
+// its standard output.
+bool pactl(const SoundServer& server, const std::string& arguments, std::string* out);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <thread>
 
 #include "media_files.h"
@@ -60,7 +61,7 @@ protected:
     void TearDown() override {
         if (initialised_) BASS_Free();
         if (recorder_) finish_recording(recorder_);
-        stop_sound_server(server_);
+        if (server_.running()) stop_sound_server(server_);
     }
 
     // Ends playback and the recording; the recording's runs of the track.
@@ -187,6 +188,169 @@ TEST_F(PulseOutputTest, StartsAtTheOffsetSeeksBothWaysAndReportsWhatIsHeard) {
     ASSERT_GT(errors.size(), polls.size() * 3 / 4);
     EXPECT_LT(errors[errors.size() / 2], 2.0) << "median";
     EXPECT_LT(errors.back(), 25.0) << "worst";
+}
+
+TEST_F(PulseOutputTest, PlaysToTheEndOnlyAsItIsHeardAndStopKeepsThePosition) {
+    std::vector<uint8_t> file = read_file(media_path("short"));
+    std::vector<int16_t> reference = reference_decode(media_path("short"));
+    const int64_t length = 66150;  // 1.5 s
+    ASSERT_EQ(reference.size(), static_cast<size_t>(length) * 2);
+    HSTREAM stream = BASS_StreamCreateFile(TRUE, file.data(), 0, file.size(), BASS_STREAM_PRESCAN);
+    ASSERT_NE(stream, 0u);
+
+    // Stopped, the position holds where it was heard; Play resumes there.
+    ASSERT_TRUE(BASS_ChannelPlay(stream, FALSE));
+    ASSERT_TRUE(BASS_ChannelSetPosition(stream, 4 * 22050));
+    sleep_ms(300);
+    int64_t stop_ns = steady_ns();
+    ASSERT_TRUE(BASS_ChannelStop(stream));
+    int64_t stopped = static_cast<int64_t>(BASS_ChannelGetPosition(stream) / 4);
+    sleep_ms(100);
+    EXPECT_EQ(BASS_ChannelGetPosition(stream), QWORD(4 * stopped));
+
+    ASSERT_TRUE(BASS_ChannelPlay(stream, FALSE));
+    std::vector<Poll> polls;
+    poll(stream, 1200, &polls);  // 1.2 s of the 1.5 s are left
+    for (size_t i = 1; i < polls.size(); ++i) ASSERT_GE(polls[i].frame, polls[i - 1].frame) << i;
+    EXPECT_EQ(polls.back().frame, length);
+    auto end = std::find_if(polls.begin(), polls.end(), [&](const Poll& p) { return p.frame == length; });
+    ASSERT_NE(end, polls.end());
+    EXPECT_TRUE(BASS_StreamFree(stream));
+    EXPECT_FALSE(BASS_StreamFree(stream));
+
+    // The first run ends where the stop came, give or take what the sink
+    // held; the second runs from there to the last sample, and the position
+    // reached the end only once that sample was heard.
+    std::vector<MatchedRun> runs = heard_runs(reference);
+    ASSERT_EQ(runs.size(), 2u) << described(runs);
+    double at_stop = 0;
+    ASSERT_TRUE(recorded_frame_at(recording_, stop_ns, &at_stop));
+    EXPECT_LT(std::abs(static_cast<double>(runs[0].recorded + runs[0].frames) - at_stop), 0.030 * 44100);
+    EXPECT_NEAR(static_cast<double>(runs[0].track + runs[0].frames), static_cast<double>(stopped),
+                0.030 * 44100);
+    EXPECT_EQ(runs[1].track, stopped);
+    EXPECT_EQ(runs[1].track + runs[1].frames, length);
+    double at_end = 0;
+    ASSERT_TRUE(recorded_frame_at(recording_, end->ns, &at_end));
+    EXPECT_GT(at_end, static_cast<double>(runs[1].recorded + runs[1].frames) - 0.010 * 44100)
+        << "the end was reported before the last sample was heard";
+}
+
+TEST_F(PulseOutputTest, FollowsTheStreamToAnotherSink) {
+    std::string why;
+    MonitorRecorder* other = start_recording(server_.address, "velkorandi_other", &why);
+    ASSERT_NE(other, nullptr) << why;
+    std::vector<uint8_t> file = read_file(media_path("tone70"));
+    HSTREAM stream = BASS_StreamCreateFile(TRUE, file.data(), 0, file.size(), BASS_STREAM_PRESCAN);
+    ASSERT_NE(stream, 0u);
+    std::vector<int64_t> moves = {steady_ns()};
+    ASSERT_TRUE(BASS_ChannelPlay(stream, FALSE));
+    ASSERT_TRUE(BASS_ChannelSetPosition(stream, 4 * kStartFrame));
+    std::vector<Poll> polls;
+    poll(stream, 1000, &polls);
+    std::string inputs, unused;
+    ASSERT_TRUE(pactl(server_, "list short sink-inputs", &inputs));
+    moves.push_back(steady_ns());
+    ASSERT_TRUE(pactl(server_, "move-sink-input " + inputs.substr(0, inputs.find('\t')) +
+                                   " velkorandi_other", &unused));
+    size_t before = polls.size();
+    poll(stream, 1500, &polls);
+    for (size_t i = 1; i < polls.size(); ++i) ASSERT_GE(polls[i].frame, polls[i - 1].frame) << i;
+
+    // Before the move the first sink played it, after it the other: each
+    // recording judges the positions of its part.
+    Recording moved = finish_recording(other);
+    std::vector<MatchedRun> runs = heard_runs(tone_reference());
+    std::vector<Poll> first(polls.begin(), polls.begin() + static_cast<ptrdiff_t>(before));
+    std::vector<Poll> second(polls.begin() + static_cast<ptrdiff_t>(before), polls.end());
+    std::vector<double> errors = errors_ms(first, runs, moves);
+    ASSERT_FALSE(runs.empty());
+    recording_ = moved;
+    std::vector<MatchedRun> moved_runs = match_recording(moved.samples, tone_reference());
+    ASSERT_FALSE(moved_runs.empty()) << "nothing reached the other sink";
+    std::vector<double> after = errors_ms(second, moved_runs, moves);
+    ASSERT_GT(after.size(), second.size() / 2);
+    errors.insert(errors.end(), after.begin(), after.end());
+    std::sort(errors.begin(), errors.end());
+    EXPECT_LT(errors[errors.size() / 2], 2.0) << "median";
+    EXPECT_LT(after.back(), 25.0) << "worst after the move";
+}
+
+TEST_F(PulseOutputTest, AServerThatGoesAwayLeavesThePicturesOnTheClock) {
+    std::vector<uint8_t> file = read_file(media_path("tone70"));
+    HSTREAM stream = BASS_StreamCreateFile(TRUE, file.data(), 0, file.size(), BASS_STREAM_PRESCAN);
+    ASSERT_NE(stream, 0u);
+    ASSERT_TRUE(BASS_ChannelPlay(stream, FALSE));
+    ASSERT_TRUE(BASS_ChannelSetPosition(stream, 4 * kStartFrame));
+    sleep_ms(500);
+    ::testing::internal::CaptureStderr();
+    stop_sound_server(server_);
+    std::vector<Poll> polls;
+    poll(stream, 1000, &polls);
+
+    // The position goes on in real time, and a seek still lands.
+    for (size_t i = 1; i < polls.size(); ++i) ASSERT_GE(polls[i].frame, polls[i - 1].frame) << i;
+    double advanced = static_cast<double>(polls.back().frame - polls.front().frame) / 44100;
+    double elapsed = static_cast<double>(polls.back().ns - polls.front().ns) / 1e9;
+    EXPECT_NEAR(advanced, elapsed, 0.05);
+    int64_t target = polls.back().frame + 5 * 44100;
+    ASSERT_TRUE(BASS_ChannelSetPosition(stream, 4 * target));
+    EXPECT_EQ(BASS_ChannelGetPosition(stream), QWORD(4 * target));
+    sleep_ms(300);
+    EXPECT_NEAR(static_cast<double>(BASS_ChannelGetPosition(stream) / 4 - target) / 44100, 0.3, 0.06);
+
+    // Said once; nothing hangs.
+    auto t0 = Clock::now();
+    EXPECT_TRUE(BASS_StreamFree(stream));
+    EXPECT_TRUE(BASS_Free());
+    initialised_ = false;
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - t0).count(), 1.0);
+    std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said.find("audio: the sound server went away ("), 0u) << said;
+    EXPECT_EQ(said.find('\n'), said.size() - 1) << said;
+}
+
+// The library's own lines in what went to standard error (SDL and ALSA add
+// theirs).
+std::string audio_lines(const std::string& said) {
+    std::string lines;
+    for (size_t at = 0; at < said.size();) {
+        size_t end = said.find('\n', at);
+        end = end == std::string::npos ? said.size() : end + 1;
+        if (said.compare(at, 7, "audio: ") == 0) lines += said.substr(at, end - at);
+        at = end;
+    }
+    return lines;
+}
+
+// Without a server, or with SDL asked for, SDL plays, and the line says why.
+TEST(OutputChoice, SaysWhySdlPlays) {
+    const char* before = std::getenv("SDL_AUDIODRIVER");
+    std::string kept = before ? before : "";
+    setenv("PULSE_SERVER", "unix:/nonexistent/native", 1);
+    unsetenv("SDL_AUDIODRIVER");
+    ::testing::internal::CaptureStderr();
+    auto t0 = Clock::now();
+    bool opened = BASS_Init(-1, 44100, 0, 0, nullptr);
+    double took = std::chrono::duration<double>(Clock::now() - t0).count();
+    std::string said = audio_lines(::testing::internal::GetCapturedStderr());
+    if (opened) BASS_Free();
+    EXPECT_EQ(said.find("audio: no sound server ("), 0u) << said;
+    EXPECT_EQ(said.find('\n'), said.size() - 1) << "one line: " << said;
+    EXPECT_LT(took, 0.5) << "no server must not hold up the start";
+
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(BASS_Init(-1, 44100, 0, 0, nullptr));
+    said = audio_lines(::testing::internal::GetCapturedStderr());
+    BASS_Free();
+    EXPECT_EQ(said, "audio: SDL_AUDIODRIVER=disk is set: playing through SDL (its disk driver)\n");
+    if (before)
+        setenv("SDL_AUDIODRIVER", kept.c_str(), 1);
+    else
+        unsetenv("SDL_AUDIODRIVER");
+    unsetenv("PULSE_SERVER");
 }
 
 }  // namespace
