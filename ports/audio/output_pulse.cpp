@@ -8,22 +8,28 @@
 // HOW
 //   libpulse's threaded main loop runs one playback stream at 44100 Hz
 //   16-bit stereo, 50 ms of target latency (the server adjusts its sink to
-//   it where it can), interpolated timing with automatic updates. Each
-//   request of the server is filled by the mixer on the main loop's thread,
-//   in buffers of at most 1024 frames. The frame heard is the stream's time
-//   (pa_stream_get_time: what the server has read from the stream, less what
-//   its sink holds, interpolated between its timing reports), turned into
-//   frames handed over by pulse_timeline.h. The program's thread never
-//   waits for the main loop: the main loop writes the heard frame, with the
-//   time it was read, to a record under a lock of its own every 5 ms (and on
-//   every write and timing report), and the program's thread carries it on
-//   at the output rate from there. A timing report is asked for every
-//   100 ms, so a change of the server's latency (a stream moved to another
-//   sink) is followed within that. When the mixer says a stream was
-//   positioned anew, the stream's queue is flushed before the new buffer is
-//   written, and topped up at once, so the new place is heard after the
-//   sink's own latency; the library's hurry wakes the main loop through an
-//   eventfd so this does not wait for the server's next request.
+//   it where it can), automatic timing updates. Each request of the server
+//   is filled by the mixer on the main loop's thread, in buffers of at most
+//   1024 frames.
+//   The frame heard is read off the server's timing reports, one asked for
+//   every 5 ms: what the server had read from the stream less what its sink
+//   held, at the time the server stamped its answer (it shares our wall
+//   clock), turned into frames handed over by pulse_timeline.h. A report
+//   the server was slow to answer is passed over: its stamp is late by an
+//   unknown amount. (pa_stream_get_time is not used: its interpolation runs
+//   on while a just-started sink has not played yet, and being monotonic it
+//   then stands still for as long once the sink starts.) The program's
+//   thread never waits for the main loop: the main loop writes the heard
+//   frame with its time to a record under a lock of its own, and the
+//   program's thread carries it on at the output rate from there. A change
+//   of the server's latency (a stream moved to another sink) shows in the
+//   next report, within 5 ms.
+//   When the mixer says a stream was positioned anew, the stream's queue is
+//   flushed before the new buffer is written, and topped up at once, so the
+//   new place is heard after what the sink itself holds; the library's
+//   hurry wakes the main loop through an eventfd so this does not wait for
+//   the server's next request. Playback starts again with the first frame
+//   that arrives (the server's prebuffering is set to one frame).
 //   If the server goes away, that is said once on standard error and the
 //   main loop goes on asking the mixer for buffers at the output rate,
 //   throwing them away, while the heard frame follows the clock: the
@@ -33,8 +39,8 @@
 //   - Connects to the default server only (PULSE_SERVER, or the user's),
 //     never starting one; gives up after 500 ms.
 //   - The heard frame is carried on at exactly 44100 frames a second between
-//     readings, at most 20 ms past the last; a sink whose clock drifts is
-//     followed at each reading.
+//     reports, at most 50 ms past the last; a sink whose clock drifts is
+//     followed at each report.
 //   - A server that comes back is not reconnected to.
 //
 // DEPENDENCIES
@@ -62,6 +68,16 @@ constexpr pa_usec_t kTargetLatencyUs = 50'000;
 constexpr int64_t kConnectTimeoutNs = 500'000'000;
 constexpr pa_usec_t kTickUs = 5'000;
 constexpr int64_t kLongestCarryNs = 50'000'000;
+constexpr pa_usec_t kSlowReportUs = 300;
+constexpr int64_t kStaleReportNs = 25'000'000;
+
+// A timing report of the server: the stream's frame leaving the sink, when.
+struct Report {
+    bool taken = false;
+    int64_t ns = 0;
+    double leaving = 0;  // in the server's count of the stream's frames
+    bool playing = false;
+};
 
 // The heard frame as the main loop last read it; under its own lock.
 struct HeardReading {
@@ -79,8 +95,8 @@ struct Pulse {
     pa_time_event* tick = nullptr;
     pa_io_event* wake = nullptr;
     int wake_fd = -1;
-    pa_operation* report = nullptr;  // the timing report asked for last
-    int64_t report_ns = 0;
+    pa_operation* asked = nullptr;  // the timing report asked for last
+    Report report;                  // the last one taken
     FillBuffer fill = nullptr;
     std::vector<uint8_t> buffer;
     size_t target_bytes = 0;
@@ -119,22 +135,18 @@ int64_t report_time(const pa_timing_info* timing) {
     return now - static_cast<int64_t>(pa_timeval_diff(&wall, &timing->timestamp)) * 1000;
 }
 
-// Reads the last timing report and records the frame leaving the sink at
-// the time the server took it: what the server has read from the stream,
-// less what its sink holds. Main loop.
+// Records the frame leaving the sink at the time of the last report taken,
+// in frames handed over. Main loop.
 void read_heard() {
     if (pulse.gone || !pulse.stream) return;
     const pa_timing_info* timing = pa_stream_get_timing_info(pulse.stream);
-    if (!timing) return;
-    if (!timing->write_index_corrupt)
+    if (timing && !timing->write_index_corrupt)
         timeline_place(pulse.timeline, pulse.handed, timing->write_index / kAudioFrameBytes);
-    if (timing->read_index_corrupt) return;
-    double leaving = static_cast<double>(timing->read_index / kAudioFrameBytes) -
-                     static_cast<double>(timing->sink_usec) * kAudioRate / 1e6;
+    if (!pulse.report.taken) return;
     HeardReading reading;
-    reading.ns = pulse.report_ns;
-    reading.known = timeline_handed_frame(pulse.timeline, leaving, &reading.frame);
-    reading.advancing = timing->playing != 0;
+    reading.ns = pulse.report.ns;
+    reading.known = timeline_handed_frame(pulse.timeline, pulse.report.leaving, &reading.frame);
+    reading.advancing = pulse.report.playing;
     record_heard(reading);
 }
 
@@ -208,9 +220,9 @@ void on_tick(pa_mainloop_api*, pa_time_event* e, const struct timeval*, void*) {
         return;
     }
     // One report asked for at a time; each answer calls on_timing.
-    if (pulse.report && pa_operation_get_state(pulse.report) == PA_OPERATION_RUNNING) return;
-    if (pulse.report) pa_operation_unref(pulse.report);
-    pulse.report = pa_stream_update_timing_info(pulse.stream, nullptr, nullptr);
+    if (pulse.asked && pa_operation_get_state(pulse.asked) == PA_OPERATION_RUNNING) return;
+    if (pulse.asked) pa_operation_unref(pulse.asked);
+    pulse.asked = pa_stream_update_timing_info(pulse.stream, nullptr, nullptr);
 }
 
 void on_wake(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void*) {
@@ -237,7 +249,21 @@ void on_stream_state(pa_stream* s, void*) {
 void on_writable(pa_stream*, size_t, void*) { write_buffers(false); }
 
 void on_timing(pa_stream* s, void*) {
-    pulse.report_ns = report_time(pa_stream_get_timing_info(s));
+    // A report the server was slow to answer (its main thread was put aside
+    // between taking its figures and stamping the answer) is dated late, so
+    // it would put the position behind: passed over while the last one is
+    // recent, as there is no telling how late.
+    const pa_timing_info* timing = pa_stream_get_timing_info(s);
+    int64_t now = now_ns();
+    if (!timing || timing->read_index_corrupt) return;
+    if (timing->synchronized_clocks && timing->transport_usec > kSlowReportUs &&
+        now - pulse.report.ns < kStaleReportNs)
+        return;
+    // What the server has read from the stream, less what its sink holds.
+    pulse.report = {true, report_time(timing),
+                    static_cast<double>(timing->read_index / kAudioFrameBytes) -
+                        static_cast<double>(timing->sink_usec) * kAudioRate / 1e6,
+                    timing->playing != 0};
     read_heard();
 }
 
@@ -283,7 +309,7 @@ void close_pulse() {
     pa_threaded_mainloop_lock(pulse.loop);
     pa_mainloop_api* api = pa_threaded_mainloop_get_api(pulse.loop);
     if (pulse.tick) api->time_free(pulse.tick);
-    if (pulse.report) pa_operation_unref(pulse.report);
+    if (pulse.asked) pa_operation_unref(pulse.asked);
     if (pulse.wake) api->io_free(pulse.wake);
     if (pulse.stream) {
         pa_stream_set_state_callback(pulse.stream, nullptr, nullptr);
@@ -304,7 +330,8 @@ void close_pulse() {
     pulse.context = nullptr;
     pulse.stream = nullptr;
     pulse.tick = nullptr;
-    pulse.report = nullptr;
+    pulse.asked = nullptr;
+    pulse.report = Report{};
     pulse.wake = nullptr;
     pulse.wake_fd = -1;
 }
@@ -365,7 +392,8 @@ bool open_pulse(FillBuffer fill, int* buffer_frames, std::string* said) {
     pulse.started = false;
     pulse.gone = false;
     pulse.handed = 0;
-    pulse.report = nullptr;
+    pulse.asked = nullptr;
+    pulse.report = Report{};
     pulse.timeline = new_pulse_timeline();
     record_heard(HeardReading{});
     pulse.loop = pa_threaded_mainloop_new();

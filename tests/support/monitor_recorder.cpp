@@ -161,6 +161,34 @@ MonitorRecorder* start_recording(const std::string& address, const std::string& 
     return nullptr;
 }
 
+namespace {
+
+// Each report dates its blocks to within a few milliseconds: the server's
+// figures for a monitor come from two threads and jitter by about one of its
+// chunks. The sink plays on at its rate, so every block's date less its
+// frames' duration is the same offset wherever it plays without a gap: the
+// median over the 21 blocks around each (some 200 ms) takes the jitter out
+// and still follows a gap or a change of latency within 100 ms.
+void steady_dates(Recording& recording) {
+    const std::vector<RecordedBlock> dated = recording.blocks;
+    auto offset = [](const RecordedBlock& b) {
+        return b.left_ns - static_cast<int64_t>(static_cast<double>(b.first) * 1e9 / kRate);
+    };
+    std::vector<int64_t> window;
+    for (size_t i = 0; i < dated.size(); ++i) {
+        size_t from = i >= 10 ? i - 10 : 0, to = std::min(dated.size(), i + 11);
+        window.clear();
+        for (size_t j = from; j < to; ++j) window.push_back(offset(dated[j]));
+        std::nth_element(window.begin(), window.begin() + static_cast<ptrdiff_t>(window.size() / 2),
+                         window.end());
+        recording.blocks[i].left_ns =
+            window[window.size() / 2] +
+            static_cast<int64_t>(static_cast<double>(dated[i].first) * 1e9 / kRate);
+    }
+}
+
+}  // namespace
+
 Recording finish_recording(MonitorRecorder* r) {
     pa_threaded_mainloop_lock(r->loop);
     pa_stream_set_read_callback(r->stream, nullptr, nullptr);
@@ -168,6 +196,7 @@ Recording finish_recording(MonitorRecorder* r) {
     Recording recording = std::move(r->recording);
     pa_threaded_mainloop_unlock(r->loop);
     release(r);
+    steady_dates(recording);
     return recording;
 }
 

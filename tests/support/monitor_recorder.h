@@ -1,8 +1,9 @@
 // Records what a sound server's sink plays, through its monitor, and dates
 // each recorded block by the server's own timing of the recording stream:
 // when the block's first frame left the sink (not when it reached us: a
-// monitor recording arrives late by its own latency). On the steady clock,
-// as the audio library's positions are read.
+// monitor recording arrives late by its own latency), steadied by the
+// median over the reports around it. On the steady clock, as the audio
+// library's positions are read.
 #pragma once
 
 #include <cstdint>
