@@ -45,7 +45,8 @@
 //
 // DEPENDENCIES
 //   libpulse (pulse/pulseaudio.h), Linux's eventfd; the library's steady
-//   clock (audio_streams.h) and pulse_timeline.h of this folder.
+//   clock (audio_streams.h), pulse_connection.h and pulse_timeline.h of this
+//   folder.
 #include <pulse/pulseaudio.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -58,6 +59,7 @@
 
 #include "audio/audio_output.h"
 #include "audio/audio_streams.h"
+#include "audio/pulse_connection.h"
 #include "audio/pulse_timeline.h"
 #include "timeline/audio_format.h"
 
@@ -89,9 +91,7 @@ struct HeardReading {
 };
 
 struct Pulse {
-    pa_threaded_mainloop* loop = nullptr;
-    pa_context* context = nullptr;
-    pa_stream* stream = nullptr;
+    PulseConnection c;
     pa_time_event* tick = nullptr;
     pa_io_event* wake = nullptr;
     int wake_fd = -1;
@@ -104,7 +104,6 @@ struct Pulse {
     bool gone = false;
     int64_t handed = 0;  // frames handed to the server (or thrown away once it is gone)
     PulseTimeline timeline = new_pulse_timeline();
-    std::string server;
     std::mutex heard_lock;
     HeardReading heard;
 };
@@ -138,8 +137,8 @@ int64_t report_time(const pa_timing_info* timing) {
 // Records the frame leaving the sink at the time of the last report taken,
 // in frames handed over. Main loop.
 void read_heard() {
-    if (pulse.gone || !pulse.stream) return;
-    const pa_timing_info* timing = pa_stream_get_timing_info(pulse.stream);
+    if (pulse.gone || !pulse.c.stream) return;
+    const pa_timing_info* timing = pa_stream_get_timing_info(pulse.c.stream);
     if (timing && !timing->write_index_corrupt)
         timeline_place(pulse.timeline, pulse.handed, timing->write_index / kAudioFrameBytes);
     if (!pulse.report.taken) return;
@@ -155,7 +154,7 @@ void read_heard() {
 void write_buffers(bool at_least_one) {
     if (!pulse.started || pulse.gone) return;
     size_t frame_bytes = kAudioFrameBytes;
-    size_t writable = pa_stream_writable_size(pulse.stream);
+    size_t writable = pa_stream_writable_size(pulse.c.stream);
     if (writable == static_cast<size_t>(-1)) return;
     if (at_least_one) writable = std::max(writable, pulse.buffer.size());
     while (writable >= frame_bytes) {
@@ -165,12 +164,12 @@ void write_buffers(bool at_least_one) {
             // Flushed before this buffer is written: the server plays it
             // right after what its sink already holds. Topped up at once to
             // the target, so the sink does not run dry meanwhile.
-            if (pa_operation* o = pa_stream_flush(pulse.stream, nullptr, nullptr))
+            if (pa_operation* o = pa_stream_flush(pulse.c.stream, nullptr, nullptr))
                 pa_operation_unref(o);
             timeline_drop(pulse.timeline, pulse.handed);
             writable = std::max(writable, pulse.target_bytes - std::min(bytes, pulse.target_bytes));
         }
-        if (pa_stream_write(pulse.stream, pulse.buffer.data(), bytes, nullptr, 0,
+        if (pa_stream_write(pulse.c.stream, pulse.buffer.data(), bytes, nullptr, 0,
                             PA_SEEK_RELATIVE) < 0)
             return;
         pulse.handed += static_cast<int64_t>(bytes / frame_bytes);
@@ -213,7 +212,7 @@ void go_silent(const char* why) {
 }
 
 void on_tick(pa_mainloop_api*, pa_time_event* e, const struct timeval*, void*) {
-    pa_context_rttime_restart(pulse.context, e, pa_rtclock_now() + kTickUs);
+    pa_context_rttime_restart(pulse.c.context, e, pa_rtclock_now() + kTickUs);
     if (!pulse.started) return;
     if (pulse.gone) {
         pump_silently();
@@ -222,7 +221,7 @@ void on_tick(pa_mainloop_api*, pa_time_event* e, const struct timeval*, void*) {
     // One report asked for at a time; each answer calls on_timing.
     if (pulse.asked && pa_operation_get_state(pulse.asked) == PA_OPERATION_RUNNING) return;
     if (pulse.asked) pa_operation_unref(pulse.asked);
-    pulse.asked = pa_stream_update_timing_info(pulse.stream, nullptr, nullptr);
+    pulse.asked = pa_stream_update_timing_info(pulse.c.stream, nullptr, nullptr);
 }
 
 void on_wake(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void*) {
@@ -237,13 +236,13 @@ void on_wake(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void*)
 void on_context_state(pa_context* c, void*) {
     pa_context_state_t state = pa_context_get_state(c);
     if (!PA_CONTEXT_IS_GOOD(state) && pulse.started) go_silent(pa_strerror(pa_context_errno(c)));
-    pa_threaded_mainloop_signal(pulse.loop, 0);
+    pa_threaded_mainloop_signal(pulse.c.loop, 0);
 }
 
 void on_stream_state(pa_stream* s, void*) {
     if (!PA_STREAM_IS_GOOD(pa_stream_get_state(s)) && pulse.started)
-        go_silent(pa_strerror(pa_context_errno(pulse.context)));
-    pa_threaded_mainloop_signal(pulse.loop, 0);
+        go_silent(pa_strerror(pa_context_errno(pulse.c.context)));
+    pa_threaded_mainloop_signal(pulse.c.loop, 0);
 }
 
 void on_writable(pa_stream*, size_t, void*) { write_buffers(false); }
@@ -271,122 +270,23 @@ void on_moved(pa_stream* s, void*) {
     if (pa_operation* o = pa_stream_update_timing_info(s, nullptr, nullptr)) pa_operation_unref(o);
 }
 
-void on_server_info(pa_context*, const pa_server_info* info, void*) {
-    if (info) {
-        std::string name = info->server_name ? info->server_name : "sound server";
-        pulse.server = (name == "pulseaudio" ? "PulseAudio" : name) + " " +
-                       (info->server_version ? info->server_version : "");
-    }
-    pa_threaded_mainloop_signal(pulse.loop, 0);
-}
-
-void on_deadline(pa_mainloop_api*, pa_time_event*, const struct timeval*, void*) {
-    pa_threaded_mainloop_signal(pulse.loop, 0);
-}
-
-// Waits, the main loop locked, until done() or the deadline; false then.
-template <class Done>
-bool wait_until(Done done, int64_t deadline) {
-    int64_t left_us = (deadline - now_ns()) / 1000;
-    if (left_us <= 0) return done();
-    pa_time_event* timer =
-        pa_context_rttime_new(pulse.context, pa_rtclock_now() + static_cast<pa_usec_t>(left_us),
-                              on_deadline, nullptr);
-    bool answered = true;
-    while (!done()) {
-        if (now_ns() >= deadline) {
-            answered = false;
-            break;
-        }
-        pa_threaded_mainloop_wait(pulse.loop);
-    }
-    pa_threaded_mainloop_get_api(pulse.loop)->time_free(timer);
-    return answered;
-}
-
 void close_pulse() {
-    if (!pulse.loop) return;
-    pa_threaded_mainloop_lock(pulse.loop);
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(pulse.loop);
+    if (!pulse.c.loop) return;
+    pa_threaded_mainloop_lock(pulse.c.loop);
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(pulse.c.loop);
     if (pulse.tick) api->time_free(pulse.tick);
     if (pulse.asked) pa_operation_unref(pulse.asked);
     if (pulse.wake) api->io_free(pulse.wake);
-    if (pulse.stream) {
-        pa_stream_set_state_callback(pulse.stream, nullptr, nullptr);
-        pa_stream_set_write_callback(pulse.stream, nullptr, nullptr);
-        if (pa_stream_get_state(pulse.stream) == PA_STREAM_READY) pa_stream_disconnect(pulse.stream);
-        pa_stream_unref(pulse.stream);
-    }
-    if (pulse.context) {
-        pa_context_set_state_callback(pulse.context, nullptr, nullptr);
-        pa_context_disconnect(pulse.context);
-        pa_context_unref(pulse.context);
-    }
-    pa_threaded_mainloop_unlock(pulse.loop);
-    pa_threaded_mainloop_stop(pulse.loop);
-    pa_threaded_mainloop_free(pulse.loop);
+    pa_threaded_mainloop_unlock(pulse.c.loop);
+    pulse_disconnect(pulse.c);
     if (pulse.wake_fd >= 0) close(pulse.wake_fd);
-    pulse.loop = nullptr;
-    pulse.context = nullptr;
-    pulse.stream = nullptr;
     pulse.tick = nullptr;
     pulse.asked = nullptr;
-    pulse.report = Report{};
     pulse.wake = nullptr;
     pulse.wake_fd = -1;
 }
 
-// Connects and opens the stream, the main loop locked; the reason it cannot.
-std::string connect_stream(int64_t deadline) {
-    pulse.context = pa_context_new(pa_threaded_mainloop_get_api(pulse.loop), "Velkorandi");
-    if (!pulse.context) return "libpulse could not make a context";
-    pa_context_set_state_callback(pulse.context, on_context_state, nullptr);
-    if (pa_context_connect(pulse.context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
-        return pa_strerror(pa_context_errno(pulse.context));
-    auto context_settled = [] {
-        pa_context_state_t s = pa_context_get_state(pulse.context);
-        return s == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(s);
-    };
-    if (!wait_until(context_settled, deadline)) return "no answer within 500 ms";
-    if (pa_context_get_state(pulse.context) != PA_CONTEXT_READY)
-        return pa_strerror(pa_context_errno(pulse.context));
-
-    pulse.server.clear();
-    if (pa_operation* o = pa_context_get_server_info(pulse.context, on_server_info, nullptr)) {
-        wait_until([o] { return pa_operation_get_state(o) != PA_OPERATION_RUNNING; }, deadline);
-        pa_operation_unref(o);
-    }
-
-    pa_sample_spec spec = {PA_SAMPLE_S16NE, kAudioRate, kAudioChannels};
-    pulse.stream = pa_stream_new(pulse.context, "music", &spec, nullptr);
-    if (!pulse.stream) return pa_strerror(pa_context_errno(pulse.context));
-    pa_stream_set_state_callback(pulse.stream, on_stream_state, nullptr);
-    pa_stream_set_write_callback(pulse.stream, on_writable, nullptr);
-    pa_stream_set_latency_update_callback(pulse.stream, on_timing, nullptr);
-    pa_stream_set_moved_callback(pulse.stream, on_moved, nullptr);
-    pulse.target_bytes = pa_usec_to_bytes(kTargetLatencyUs, &spec);
-    // Playback starts (and after a drop, starts again) with the first frame
-    // that arrives: the server's default waits for a whole target's worth,
-    // which with an adjusted latency it may never ask for.
-    pa_buffer_attr attr = {static_cast<uint32_t>(-1), static_cast<uint32_t>(pulse.target_bytes),
-                           static_cast<uint32_t>(kAudioFrameBytes), static_cast<uint32_t>(-1),
-                           static_cast<uint32_t>(-1)};
-    auto flags = static_cast<pa_stream_flags_t>(
-        PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
-    if (pa_stream_connect_playback(pulse.stream, nullptr, &attr, flags, nullptr, nullptr) < 0)
-        return pa_strerror(pa_context_errno(pulse.context));
-    auto stream_settled = [] {
-        pa_stream_state_t s = pa_stream_get_state(pulse.stream);
-        return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
-    };
-    if (!wait_until(stream_settled, deadline)) return "the playback stream was not set up in time";
-    if (pa_stream_get_state(pulse.stream) != PA_STREAM_READY)
-        return pa_strerror(pa_context_errno(pulse.context));
-    return "";
-}
-
 bool open_pulse(FillBuffer fill, int* buffer_frames, std::string* said) {
-    int64_t deadline = now_ns() + kConnectTimeoutNs;
     pulse.fill = fill;
     pulse.buffer.assign(static_cast<size_t>(kBufferFrames) * kAudioFrameBytes, 0);
     pulse.started = false;
@@ -396,50 +296,57 @@ bool open_pulse(FillBuffer fill, int* buffer_frames, std::string* said) {
     pulse.report = Report{};
     pulse.timeline = new_pulse_timeline();
     record_heard(HeardReading{});
-    pulse.loop = pa_threaded_mainloop_new();
-    if (!pulse.loop) {
-        *said = "libpulse could not make a main loop";
+
+    pa_sample_spec spec = {PA_SAMPLE_S16NE, kAudioRate, kAudioChannels};
+    pulse.target_bytes = pa_usec_to_bytes(kTargetLatencyUs, &spec);
+    // Playback starts (and after a drop, starts again) with the first frame
+    // that arrives: the server's default waits for a whole target's worth,
+    // which with an adjusted latency it may never ask for.
+    pa_buffer_attr attr = {static_cast<uint32_t>(-1), static_cast<uint32_t>(pulse.target_bytes),
+                           static_cast<uint32_t>(kAudioFrameBytes), static_cast<uint32_t>(-1),
+                           static_cast<uint32_t>(-1)};
+    auto flags = static_cast<pa_stream_flags_t>(
+        PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
+    std::string failure = pulse_connect(pulse.c, attr, flags, now_ns() + kConnectTimeoutNs);
+    if (!failure.empty()) {
+        *said = failure;
         return false;
     }
-    pa_threaded_mainloop_lock(pulse.loop);
-    std::string why = pa_threaded_mainloop_start(pulse.loop) < 0
-                          ? "libpulse could not start its main loop"
-                          : connect_stream(deadline);
-    if (why.empty()) {
-        pa_mainloop_api* api = pa_threaded_mainloop_get_api(pulse.loop);
-        pulse.wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-        if (pulse.wake_fd >= 0)
-            pulse.wake = api->io_new(api, pulse.wake_fd, PA_IO_EVENT_INPUT, on_wake, nullptr);
-        pulse.tick = pa_context_rttime_new(pulse.context, pa_rtclock_now() + kTickUs, on_tick,
-                                           nullptr);
-        *said = "the sound server (" + pulse.server + ") at " +
-                pa_context_get_server(pulse.context) + ", sink " +
-                pa_stream_get_device_name(pulse.stream);
-    }
-    pa_threaded_mainloop_unlock(pulse.loop);
-    if (!why.empty()) {
-        close_pulse();
-        *said = why;
-        return false;
-    }
+
+    pa_threaded_mainloop_lock(pulse.c.loop);
+    pa_context_set_state_callback(pulse.c.context, on_context_state, nullptr);
+    pa_stream_set_state_callback(pulse.c.stream, on_stream_state, nullptr);
+    pa_stream_set_write_callback(pulse.c.stream, on_writable, nullptr);
+    pa_stream_set_latency_update_callback(pulse.c.stream, on_timing, nullptr);
+    pa_stream_set_moved_callback(pulse.c.stream, on_moved, nullptr);
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(pulse.c.loop);
+    pulse.wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (pulse.wake_fd >= 0)
+        pulse.wake = api->io_new(api, pulse.wake_fd, PA_IO_EVENT_INPUT, on_wake, nullptr);
+    pulse.tick =
+        pa_context_rttime_new(pulse.c.context, pa_rtclock_now() + kTickUs, on_tick, nullptr);
+    *said = "the sound server (" + pulse.c.server + ") at " +
+            pa_context_get_server(pulse.c.context) + ", sink " +
+            pa_stream_get_device_name(pulse.c.stream);
+    pa_threaded_mainloop_unlock(pulse.c.loop);
     *buffer_frames = kBufferFrames;
     return true;
 }
 
 void start_pulse() {
-    pa_threaded_mainloop_lock(pulse.loop);
+    pa_threaded_mainloop_lock(pulse.c.loop);
     pulse.started = true;
     if (!pulse.gone) {
-        if (pa_operation* o = pa_stream_cork(pulse.stream, 0, nullptr, nullptr))
+        if (pa_operation* o = pa_stream_cork(pulse.c.stream, 0, nullptr, nullptr))
             pa_operation_unref(o);
         write_buffers(false);
     }
-    pa_threaded_mainloop_unlock(pulse.loop);
+    pa_threaded_mainloop_unlock(pulse.c.loop);
 }
 
-void lock_pulse() { pa_threaded_mainloop_lock(pulse.loop); }
+void lock_pulse() { pa_threaded_mainloop_lock(pulse.c.loop); }
 
-void unlock_pulse() { pa_threaded_mainloop_unlock(pulse.loop); }
+void unlock_pulse() { pa_threaded_mainloop_unlock(pulse.c.loop); }
 
 bool heard_pulse(int64_t now, double* frame) {
     std::lock_guard<std::mutex> guard(pulse.heard_lock);
