@@ -29,11 +29,11 @@
 // the last seek, to standard error.
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <climits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -158,15 +158,15 @@ Figures measure(const char* name, const SoundServer& server, const std::vector<u
                 return (a <= p.ns ? a : INT64_MIN) < (b <= p.ns ? b : INT64_MIN);
             });
             std::fprintf(stderr, "%s off %+.2f ms at %.3f s, %.0f ms after a seek\n", name,
-                         errors.back(),
-                         static_cast<double>(p.ns - moves[0]) / 1e9,
+                         errors.back(), static_cast<double>(p.ns - moves[0]) / 1e9,
                          static_cast<double>(p.ns - last) / 1e6);
         }
     }
     f.polls = errors.size();
     if (errors.empty()) return f;
     std::vector<double> sizes(errors.size());
-    std::transform(errors.begin(), errors.end(), sizes.begin(), [](double e) { return std::abs(e); });
+    std::transform(errors.begin(), errors.end(), sizes.begin(),
+                   [](double e) { return std::abs(e); });
     std::sort(sizes.begin(), sizes.end());
     std::sort(errors.begin(), errors.end());
     f.median = sizes[sizes.size() / 2];
@@ -208,7 +208,8 @@ int main(int argc, char** argv) {
     }
     SoundServer server = start_sound_server();
     if (!server.running()) {
-        std::printf("sync skipped: no PulseAudio daemon can run here: %s\n", server.failure.c_str());
+        std::printf("sync skipped: no PulseAudio daemon can run here: %s\n",
+                    server.failure.c_str());
         return 0;
     }
     std::printf("server %s\n", server.name.c_str());

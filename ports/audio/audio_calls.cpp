@@ -239,8 +239,7 @@ BOOL BASS_ChannelStop(DWORD handle) {
     return change_channel(handle, [](ChannelState& c) {
         if (c.playback == Playback::kStopped) return succeed();
         // Resume from what was heard, not from what was already queued.
-        int64_t frame =
-            c.playback == Playback::kPlaying ? heard_frame(c, now_ns()) : c.next_frame;
+        int64_t frame = c.playback == Playback::kPlaying ? heard_frame(c, now_ns()) : c.next_frame;
         reposition(c, frame);
         c.playback = Playback::kStopped;
         return succeed();

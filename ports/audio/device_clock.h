@@ -44,7 +44,7 @@ struct HeardAnchor {
 constexpr int kHeardAnchors = 16;
 struct HeardPosition {
     HeardAnchor anchors[kHeardAnchors];
-    int count = 0;         // anchors held; the newest is anchors[newest]
+    int count = 0;  // anchors held; the newest is anchors[newest]
     int newest = 0;
     int64_t reported = 0;  // the last position reported
 };

@@ -128,7 +128,8 @@ void record_heard(const HeardReading& reading) {
 int64_t report_time(const pa_timing_info* timing) {
     int64_t now = now_ns();
     if (!timing) return now;
-    if (!timing->synchronized_clocks) return now - static_cast<int64_t>(timing->transport_usec) * 1000;
+    if (!timing->synchronized_clocks)
+        return now - static_cast<int64_t>(timing->transport_usec) * 1000;
     timeval wall;
     pa_gettimeofday(&wall);
     return now - static_cast<int64_t>(pa_timeval_diff(&wall, &timing->timestamp)) * 1000;
@@ -305,8 +306,8 @@ bool open_pulse(FillBuffer fill, int* buffer_frames, std::string* said) {
     pa_buffer_attr attr = {static_cast<uint32_t>(-1), static_cast<uint32_t>(pulse.target_bytes),
                            static_cast<uint32_t>(kAudioFrameBytes), static_cast<uint32_t>(-1),
                            static_cast<uint32_t>(-1)};
-    auto flags = static_cast<pa_stream_flags_t>(
-        PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
+    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_AUTO_TIMING_UPDATE |
+                                                PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
     std::string failure = pulse_connect(pulse.c, attr, flags, now_ns() + kConnectTimeoutNs);
     if (!failure.empty()) {
         *said = failure;

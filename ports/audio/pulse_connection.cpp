@@ -25,7 +25,9 @@
 
 namespace {
 
-void signal_loop(void* loop) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0); }
+void signal_loop(void* loop) {
+    pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
+}
 
 void on_context_state(pa_context*, void* loop) { signal_loop(loop); }
 
@@ -89,7 +91,8 @@ std::string connect_locked(PulseConnection& c, const pa_buffer_attr& attr, pa_st
     c.server = "sound server";
     ServerAnswer answer{&c};
     if (pa_operation* o = pa_context_get_server_info(c.context, on_server_info, &answer)) {
-        wait_until(c, [&answer] { return answer.answered; }, deadline);
+        wait_until(
+            c, [&answer] { return answer.answered; }, deadline);
         if (!answer.answered) pa_operation_cancel(o);
         pa_operation_unref(o);
     }
@@ -104,7 +107,8 @@ std::string connect_locked(PulseConnection& c, const pa_buffer_attr& attr, pa_st
         pa_stream_state_t s = pa_stream_get_state(c.stream);
         return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
     };
-    if (!wait_until(c, stream_settled, deadline)) return "the playback stream was not set up in time";
+    if (!wait_until(c, stream_settled, deadline))
+        return "the playback stream was not set up in time";
     if (pa_stream_get_state(c.stream) != PA_STREAM_READY) return why(c);
     return "";
 }

@@ -36,8 +36,9 @@ constexpr pa_usec_t kTickUs = 5000;
 bool leaving_at_report(pa_stream* s, double* frame) {
     const pa_timing_info* t = pa_stream_get_timing_info(s);
     if (!t || t->write_index_corrupt) return false;
-    *frame = static_cast<double>(t->write_index) / 4 +
-             (static_cast<double>(t->source_usec) - static_cast<double>(t->sink_usec)) * kRate / 1e6;
+    *frame =
+        static_cast<double>(t->write_index) / 4 +
+        (static_cast<double>(t->source_usec) - static_cast<double>(t->sink_usec)) * kRate / 1e6;
     return true;
 }
 
@@ -119,8 +120,10 @@ MonitorRecorder* start_recording(const std::string& address, const std::string& 
     pa_threaded_mainloop_start(r->loop);
     bool ok = pa_context_connect(r->context, address.c_str(), PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
     while (ok && pa_context_get_state(r->context) != PA_CONTEXT_READY) {
-        if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(r->context))) ok = false;
-        else pa_threaded_mainloop_wait(r->loop);
+        if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(r->context)))
+            ok = false;
+        else
+            pa_threaded_mainloop_wait(r->loop);
     }
     if (ok) {
         pa_sample_spec spec = {PA_SAMPLE_S16NE, kRate, 2};
@@ -134,13 +137,15 @@ MonitorRecorder* start_recording(const std::string& address, const std::string& 
         pa_buffer_attr attr = {static_cast<uint32_t>(-1), static_cast<uint32_t>(-1),
                                static_cast<uint32_t>(-1), static_cast<uint32_t>(-1),
                                static_cast<uint32_t>(pa_usec_to_bytes(10000, &spec))};
-        auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_AUTO_TIMING_UPDATE |
-                                                    PA_STREAM_ADJUST_LATENCY);
+        auto flags =
+            static_cast<pa_stream_flags_t>(PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
         std::string monitor = sink + ".monitor";
         ok = pa_stream_connect_record(r->stream, monitor.c_str(), &attr, flags) >= 0;
         while (ok && pa_stream_get_state(r->stream) != PA_STREAM_READY) {
-            if (!PA_STREAM_IS_GOOD(pa_stream_get_state(r->stream))) ok = false;
-            else pa_threaded_mainloop_wait(r->loop);
+            if (!PA_STREAM_IS_GOOD(pa_stream_get_state(r->stream)))
+                ok = false;
+            else
+                pa_threaded_mainloop_wait(r->loop);
         }
     }
     if (ok) {
@@ -201,9 +206,8 @@ Recording finish_recording(MonitorRecorder* r) {
 }
 
 bool recorded_frame_at(const Recording& recording, int64_t ns, double* frame) {
-    auto after = std::upper_bound(
-        recording.blocks.begin(), recording.blocks.end(), ns,
-        [](int64_t t, const RecordedBlock& b) { return t < b.left_ns; });
+    auto after = std::upper_bound(recording.blocks.begin(), recording.blocks.end(), ns,
+                                  [](int64_t t, const RecordedBlock& b) { return t < b.left_ns; });
     if (after == recording.blocks.begin()) return false;
     const RecordedBlock& b = *(after - 1);
     *frame = static_cast<double>(b.first) + static_cast<double>(ns - b.left_ns) * kRate / 1e9;

@@ -6,9 +6,9 @@
 
 namespace {
 
-constexpr int64_t kKeyFrames = 8;     // frames hashed per key
-constexpr int64_t kStride = 64;       // the track is indexed every kStride frames
-constexpr int64_t kConfirm = 256;     // frames that must match to start a run
+constexpr int64_t kKeyFrames = 8;  // frames hashed per key
+constexpr int64_t kStride = 64;    // the track is indexed every kStride frames
+constexpr int64_t kConfirm = 256;  // frames that must match to start a run
 
 uint64_t key_at(const int16_t* frames) {
     uint64_t h = 1469598103934665603ull;
@@ -56,8 +56,8 @@ std::vector<MatchedRun> match_recording(const std::vector<int16_t>& recording,
             for (; at != index.end() && at->first == key; ++at) {
                 int64_t t = at->second - k;
                 if (t < 0) continue;
-                int64_t n = agreeing(&recording[2 * r], &track[2 * t],
-                                     std::min(recorded - r, length - t));
+                int64_t n =
+                    agreeing(&recording[2 * r], &track[2 * t], std::min(recorded - r, length - t));
                 if (n > best.frames) best = {r, t, n};
             }
             if (best.frames > 0) break;
@@ -73,8 +73,9 @@ std::vector<MatchedRun> match_recording(const std::vector<int16_t>& recording,
 }
 
 int64_t track_frame_at(const std::vector<MatchedRun>& runs, int64_t frame) {
-    auto after = std::upper_bound(runs.begin(), runs.end(), frame,
-                                  [](int64_t f, const MatchedRun& run) { return f < run.recorded; });
+    auto after =
+        std::upper_bound(runs.begin(), runs.end(), frame,
+                         [](int64_t f, const MatchedRun& run) { return f < run.recorded; });
     if (after == runs.begin()) return -1;
     const MatchedRun& run = *(after - 1);
     return frame < run.recorded + run.frames ? run.track + frame - run.recorded : -1;

@@ -24,8 +24,7 @@ constexpr int64_t kStartFrame = 2672798;  // where the program starts its music
 constexpr int64_t kQuarter = 11025;       // what an arrow key moves, in frames
 
 int64_t steady_ns() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               Clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
         .count();
 }
 
@@ -48,7 +47,8 @@ class PulseOutputTest : public ::testing::Test {
 protected:
     void SetUp() override {
         server_ = start_sound_server();
-        if (!server_.running()) GTEST_SKIP() << "no PulseAudio daemon can run here: " << server_.failure;
+        if (!server_.running())
+            GTEST_SKIP() << "no PulseAudio daemon can run here: " << server_.failure;
         use_sound_server(server_);
         std::string why;
         recorder_ = start_recording(server_.address, "velkorandi", &why);
@@ -77,14 +77,16 @@ protected:
     static void poll(HSTREAM stream, int ms, std::vector<Poll>* polls) {
         int64_t end = steady_ns() + int64_t{ms} * 1'000'000;
         while (steady_ns() < end) {
-            polls->push_back({steady_ns(), static_cast<int64_t>(BASS_ChannelGetPosition(stream) / 4)});
+            polls->push_back(
+                {steady_ns(), static_cast<int64_t>(BASS_ChannelGetPosition(stream) / 4)});
             sleep_ms(2);
         }
     }
 
     // |reported - heard| in ms for the polls outside the 50 ms after each of
     // `moves` (times in ns), where the sink was playing the track.
-    std::vector<double> errors_ms(const std::vector<Poll>& polls, const std::vector<MatchedRun>& runs,
+    std::vector<double> errors_ms(const std::vector<Poll>& polls,
+                                  const std::vector<MatchedRun>& runs,
                                   const std::vector<int64_t>& moves) {
         std::vector<double> errors;
         for (const Poll& p : polls) {
@@ -213,7 +215,8 @@ TEST_F(PulseOutputTest, PlaysToTheEndOnlyAsItIsHeardAndStopKeepsThePosition) {
     poll(stream, 1200, &polls);  // 1.2 s of the 1.5 s are left
     for (size_t i = 1; i < polls.size(); ++i) ASSERT_GE(polls[i].frame, polls[i - 1].frame) << i;
     EXPECT_EQ(polls.back().frame, length);
-    auto end = std::find_if(polls.begin(), polls.end(), [&](const Poll& p) { return p.frame == length; });
+    auto end =
+        std::find_if(polls.begin(), polls.end(), [&](const Poll& p) { return p.frame == length; });
     ASSERT_NE(end, polls.end());
     EXPECT_TRUE(BASS_StreamFree(stream));
     EXPECT_FALSE(BASS_StreamFree(stream));
@@ -225,7 +228,8 @@ TEST_F(PulseOutputTest, PlaysToTheEndOnlyAsItIsHeardAndStopKeepsThePosition) {
     ASSERT_EQ(runs.size(), 2u) << described(runs);
     double at_stop = 0;
     ASSERT_TRUE(recorded_frame_at(recording_, stop_ns, &at_stop));
-    EXPECT_LT(std::abs(static_cast<double>(runs[0].recorded + runs[0].frames) - at_stop), 0.030 * 44100);
+    EXPECT_LT(std::abs(static_cast<double>(runs[0].recorded + runs[0].frames) - at_stop),
+              0.030 * 44100);
     EXPECT_NEAR(static_cast<double>(runs[0].track + runs[0].frames), static_cast<double>(stopped),
                 0.030 * 44100);
     EXPECT_EQ(runs[1].track, stopped);
@@ -251,8 +255,9 @@ TEST_F(PulseOutputTest, FollowsTheStreamToAnotherSink) {
     std::string inputs, unused;
     ASSERT_TRUE(pactl(server_, "list short sink-inputs", &inputs));
     moves.push_back(steady_ns());
-    ASSERT_TRUE(pactl(server_, "move-sink-input " + inputs.substr(0, inputs.find('\t')) +
-                                   " velkorandi_other", &unused));
+    ASSERT_TRUE(pactl(
+        server_, "move-sink-input " + inputs.substr(0, inputs.find('\t')) + " velkorandi_other",
+        &unused));
     size_t before = polls.size();
     poll(stream, 1500, &polls);
     for (size_t i = 1; i < polls.size(); ++i) ASSERT_GE(polls[i].frame, polls[i - 1].frame) << i;
@@ -297,7 +302,8 @@ TEST_F(PulseOutputTest, AServerThatGoesAwayLeavesThePicturesOnTheClock) {
     ASSERT_TRUE(BASS_ChannelSetPosition(stream, 4 * target));
     EXPECT_EQ(BASS_ChannelGetPosition(stream), QWORD(4 * target));
     sleep_ms(300);
-    EXPECT_NEAR(static_cast<double>(BASS_ChannelGetPosition(stream) / 4 - target) / 44100, 0.3, 0.06);
+    EXPECT_NEAR(static_cast<double>(BASS_ChannelGetPosition(stream) / 4 - target) / 44100, 0.3,
+                0.06);
 
     // Said once; nothing hangs.
     auto t0 = Clock::now();
