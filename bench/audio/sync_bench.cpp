@@ -6,15 +6,15 @@
 // Starts a private PulseAudio server (scripts/sound-server), then for each
 // output plays the track through the audio library as the presentation does
 // (Play, then the start offset at once) for 30 s (--quick: 8 s) with four
-// seeks (a quarter second forward and back, 3 s forward, 5 s back),
-// polling the position every 2 ms. Meanwhile it records the null sink's
-// monitor, dates every recorded block by the server's timing of the
-// recording stream (when the block left the sink, not when it arrived),
-// finds each block in the track decoded with libmpg123 (sample for sample:
-// the null sink at 44100 Hz 16-bit stereo changes nothing), and compares the
-// polled positions with the track frame heard at the same instants. The
-// 50 ms after each seek (and after the start) are left out: there the sink
-// still plays what it held, and the position holds the new place.
+// seeks (a quarter second forward and back, 3 s forward, 5 s back) and,
+// halfway, a move of the stream to the server's other sink (pactl
+// move-sink-input: the latency changes), polling the position every 2 ms.
+// Meanwhile it records both null sinks' monitors, dates every recorded block by the server's timing
+// of the recording stream (when the block left the sink, not when it arrived), finds each block in
+// the track decoded with libmpg123 (sample for sample: the null sink at 44100 Hz 16-bit stereo
+// changes nothing), and compares the polled positions with the track frame heard at the same
+// instants. The 50 ms after each seek (and after the start, and the move) are left out: there the
+// sink still plays what it held, and the position holds the new place.
 //
 // Two outputs, on the same server: the library's own sound-server output,
 // and SDL's pulseaudio driver (SDL_AUDIODRIVER=pulseaudio), the baseline.
@@ -24,7 +24,10 @@
 // unheard counts polls while the sink played nothing of the track (a gap),
 // unsure those whose call took over 0.2 ms (the poller was put aside, so
 // its instant is not known to better than that); exact is the share of the
-// recorded sound that was found in the track.
+// recorded sound that was found in the track. And for each output:
+//   init NAME T ms
+// the time BASS_Init takes to open it (median of five), which the program's
+// start waits for.
 // --verbose also prints every poll more than 1 ms off, with its time since
 // the last seek, to standard error.
 #include <algorithm>
@@ -66,6 +69,7 @@ struct Poll {
 
 struct Figures {
     bool ran = false;
+    double init_ms = 0;  // BASS_Init, median of five
     double median = 0, worst = 0, bias = 0, exact = 0;
     size_t polls = 0, left_out = 0, unheard = 0, unsure = 0;
 };
@@ -80,8 +84,22 @@ std::vector<int16_t> decode(const std::vector<uint8_t>& file) {
     return pcm;
 }
 
-// Plays with four seeks, polling; the seeks' (and the start's) times.
-std::vector<Poll> play(HSTREAM stream, double seconds, std::vector<int64_t>* moves) {
+// Moves the one playing stream to the other sink, as a user switching
+// outputs does; when the move was asked for and when it was done.
+void move_to_other_sink(const SoundServer& server, int64_t* asked, int64_t* done) {
+    std::string inputs, unused;
+    *asked = steady_ns();
+    if (pactl(server, "list short sink-inputs", &inputs))
+        pactl(server,
+              "move-sink-input " + inputs.substr(0, inputs.find('\t')) + " velkorandi_other",
+              &unused);
+    *done = steady_ns();
+}
+
+// Plays with four seeks and, halfway, a move to the other sink, polling; the
+// times of the seeks (and the start), and of the move.
+std::vector<Poll> play(const SoundServer& server, HSTREAM stream, double seconds,
+                       std::vector<int64_t>* moves, int64_t* move_asked, int64_t* move_done) {
     const int64_t steps[] = {11025, -11025, 3 * 44100, -5 * 44100};
     std::vector<Poll> polls;
     int64_t t0 = steady_ns();
@@ -89,6 +107,7 @@ std::vector<Poll> play(HSTREAM stream, double seconds, std::vector<int64_t>* mov
     BASS_ChannelPlay(stream, FALSE);
     BASS_ChannelSetPosition(stream, 4 * kStartFrame);
     int next = 0;
+    std::thread mover;
     while (steady_ns() - t0 < static_cast<int64_t>(seconds * 1e9)) {
         // A poll is dated by the middle of the call; one that took longer
         // than 0.2 ms (the thread was put aside) has no sure date.
@@ -100,8 +119,11 @@ std::vector<Poll> play(HSTREAM stream, double seconds, std::vector<int64_t>* mov
             moves->push_back(steady_ns());
             BASS_ChannelSetPosition(stream, static_cast<QWORD>(4 * (frame + steps[next++])));
         }
+        if (!mover.joinable() && now - t0 >= static_cast<int64_t>(seconds * 1e9) / 2)
+            mover = std::thread(move_to_other_sink, std::cref(server), move_asked, move_done);
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+    if (mover.joinable()) mover.join();
     return polls;
 }
 
@@ -110,26 +132,45 @@ Figures measure(const char* name, const SoundServer& server, const std::vector<u
     Figures f;
     std::string why;
     MonitorRecorder* recorder = start_recording(server.address, "velkorandi", &why);
-    if (!recorder) {
-        std::fprintf(stderr, "sync_bench: cannot record the sink: %s\n", why.c_str());
+    MonitorRecorder* other =
+        recorder ? start_recording(server.address, "velkorandi_other", &why) : nullptr;
+    if (!other) {
+        if (recorder) finish_recording(recorder);
+        std::fprintf(stderr, "sync_bench: cannot record the sinks: %s\n", why.c_str());
         return f;
     }
+    // What opening the output costs the program's start: connecting and
+    // setting up the stream (the rest of Init is the same for both).
+    std::vector<double> inits;
+    for (int i = 0; i < 5; ++i) {
+        int64_t t0 = steady_ns();
+        bool opened = BASS_Init(-1, kAudioRate, 0, 0, nullptr);
+        inits.push_back(static_cast<double>(steady_ns() - t0) / 1e6);
+        if (opened) BASS_Free();
+    }
+    std::sort(inits.begin(), inits.end());
+    f.init_ms = inits[inits.size() / 2];
     std::vector<Poll> polls;
     std::vector<int64_t> moves;
+    int64_t move_asked = INT64_MAX, move_done = INT64_MAX;
     if (BASS_Init(-1, kAudioRate, 0, 0, nullptr)) {
         HSTREAM stream =
             BASS_StreamCreateFile(TRUE, file.data(), 0, file.size(), BASS_STREAM_PRESCAN);
-        if (stream) polls = play(stream, seconds, &moves);
+        if (stream) polls = play(server, stream, seconds, &moves, &move_asked, &move_done);
         BASS_Free();
     }
-    Recording recording = finish_recording(recorder);
+    // Before the move the first sink plays the track, after it the other.
+    const Recording recordings[2] = {finish_recording(recorder), finish_recording(other)};
     if (polls.empty()) return f;
-    std::vector<MatchedRun> runs = match_recording(recording.samples, track);
-
+    std::vector<MatchedRun> runs[2];
     int64_t sound = 0, matched = 0;
-    for (int64_t i = 0; i < recording.frames(); ++i)
-        if (recording.samples[2 * i] != 0 || recording.samples[2 * i + 1] != 0) ++sound;
-    for (const MatchedRun& r : runs) matched += r.frames;
+    for (int k = 0; k < 2; ++k) {
+        const Recording& recording = recordings[k];
+        runs[k] = match_recording(recording.samples, track);
+        for (int64_t i = 0; i < recording.frames(); ++i)
+            if (recording.samples[2 * i] != 0 || recording.samples[2 * i + 1] != 0) ++sound;
+        for (const MatchedRun& r : runs[k]) matched += r.frames;
+    }
     f.exact = sound ? 100.0 * static_cast<double>(std::min(matched, sound)) / sound : 0;
 
     std::vector<double> errors;
@@ -140,13 +181,14 @@ Figures measure(const char* name, const SoundServer& server, const std::vector<u
         }
         bool settling = std::any_of(moves.begin(), moves.end(),
                                     [&](int64_t m) { return p.ns >= m && p.ns < m + kSettleNs; });
-        if (settling) {
+        if (settling || (p.ns >= move_asked && p.ns < move_done + kSettleNs)) {
             ++f.left_out;
             continue;
         }
+        int k = p.ns < move_asked ? 0 : 1;
         double recorded = 0;
-        int64_t heard = recorded_frame_at(recording, p.ns, &recorded)
-                            ? track_frame_at(runs, static_cast<int64_t>(std::floor(recorded)))
+        int64_t heard = recorded_frame_at(recordings[k], p.ns, &recorded)
+                            ? track_frame_at(runs[k], static_cast<int64_t>(std::floor(recorded)))
                             : -1;
         if (heard < 0) {
             ++f.unheard;
@@ -154,9 +196,12 @@ Figures measure(const char* name, const SoundServer& server, const std::vector<u
         }
         errors.push_back(static_cast<double>(p.frame - heard) * 1000.0 / kAudioRate);
         if (verbose && std::abs(errors.back()) > 1.0) {
-            int64_t last = *std::max_element(moves.begin(), moves.end(), [&](int64_t a, int64_t b) {
-                return (a <= p.ns ? a : INT64_MIN) < (b <= p.ns ? b : INT64_MIN);
-            });
+            std::vector<int64_t> events = moves;
+            events.push_back(move_done);
+            int64_t last =
+                *std::max_element(events.begin(), events.end(), [&](int64_t a, int64_t b) {
+                    return (a <= p.ns ? a : INT64_MIN) < (b <= p.ns ? b : INT64_MIN);
+                });
             std::fprintf(stderr, "%s off %+.2f ms at %.3f s, %.0f ms after a seek\n", name,
                          errors.back(), static_cast<double>(p.ns - moves[0]) / 1e9,
                          static_cast<double>(p.ns - last) / 1e6);
@@ -185,6 +230,7 @@ void print(const char* name, const Figures& f) {
         "sync %s median %.2f ms worst %.2f ms bias %+.2f ms polls %zu left-out %zu unheard %zu "
         "unsure %zu exact %.1f %%\n",
         name, f.median, f.worst, f.bias, f.polls, f.left_out, f.unheard, f.unsure, f.exact);
+    std::printf("init %s %.2f ms\n", name, f.init_ms);
 }
 
 }  // namespace
