@@ -21,15 +21,15 @@ bool run(const std::string& command, std::string* out) {
 
 }  // namespace
 
-SoundServer start_sound_server() {
+SoundServer start_sound_server(bool pipewire) {
     SoundServer server;
     static int count = 0;
     server.dir = (std::filesystem::temp_directory_path() /
                   ("sound-server-" + std::to_string(getpid()) + "-" + std::to_string(++count)))
                      .string();
     std::string out;
-    std::string command =
-        std::string(SOUND_SERVER_SCRIPT) + " start '" + server.dir + "' 2>" + server.dir + ".why";
+    std::string command = std::string(SOUND_SERVER_SCRIPT) + " start '" + server.dir + "'" +
+                          (pipewire ? " pipewire" : "") + " 2>" + server.dir + ".why";
     bool started = run(command, &out);
     std::istringstream lines(out);
     for (std::string line; std::getline(lines, line);) {

@@ -15,8 +15,9 @@ struct SoundServer {
 };
 
 // Starts a server with its two null sinks ("velkorandi", the default, and
-// "velkorandi_other"); on failure, says why in `failure`.
-SoundServer start_sound_server();
+// "velkorandi_other"): PulseAudio, or with `pipewire` PipeWire's PulseAudio
+// service. On failure, says why in `failure`.
+SoundServer start_sound_server(bool pipewire = false);
 // Ends it (the client sees the connection go) and removes its files.
 void stop_sound_server(SoundServer& server);
 
