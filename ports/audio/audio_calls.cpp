@@ -1,5 +1,5 @@
-// The audio library on libmpg123 and SDL2 audio: the calls and the table of
-// streams.
+// The audio library on libmpg123 and the sound server or SDL2 audio: the
+// calls and the table of streams.
 //
 // IMPLEMENTS
 //   timeline/audio_library.h: the BASS 2.3 calls the time source makes
@@ -7,13 +7,16 @@
 //   free, error code) and BASS_Free. Written from that call table alone.
 //
 // HOW
-//   Init opens the output (output_sdl.cpp) and leaves it running; the
-//   mixer (audio_mixer.cpp) decodes and mixes the playing streams on the
-//   output's thread. The program's thread only flips state under a mutex
+//   Init opens the output (output_choice.cpp picks the sound server or SDL)
+//   and leaves it running; the mixer (audio_mixer.cpp) decodes and mixes the
+//   playing streams on the output's thread. The program's thread only flips state under a mutex
 //   that the audio thread never holds while decoding, so no call of the
 //   program waits for more than a few microseconds (Free and StreamFree
 //   excepted: they wait for the callback to finish before releasing its
-//   decoder). Positions come from the device clock (device_clock.cpp).
+//   decoder). Positions are read off each stream's anchors at the device
+//   frame the output says is heard (device_clock.h). A new position makes an
+//   output that can drop what it holds do so, so it is heard at once; the
+//   other playing streams are then positioned anew where they are heard.
 //   Handles carry a serial in the high bits, so a freed handle stays invalid
 //   after its slot is reused.
 //
@@ -25,7 +28,7 @@
 //     from two threads at once get no ordering beyond the mutex.
 //
 // DEPENDENCIES
-//   mp3_stream (libmpg123) to open streams; the mixer, the output and the
+//   mp3_stream (libmpg123) to open streams; the mixer, the outputs and the
 //   device clock of this folder; the C++ library's mutex.
 #include "timeline/audio_library.h"
 
@@ -52,19 +55,29 @@ BOOL succeed() {
     return TRUE;
 }
 
-// The position being heard at time now. Lock held.
-int64_t heard_frame(ChannelState& c, const DeviceClock& clock, int64_t now) {
-    if (c.playback != Playback::kPlaying) return c.rest_frame;
-    return heard_stream_frame(c.heard, clock, now, c.next_frame, c.length);
-}
-
-// A new place to play from: drop what is queued and start over there.
-void reposition(ChannelState& c, int64_t frame) {
+// A new place to play from: forget what was handed out and start there.
+void restart_at(ChannelState& c, int64_t frame) {
     c.next_frame = frame;
     c.rest_frame = frame;
     c.heard.reported = frame;
-    c.heard.anchored = false;
+    c.ended = false;
+    clear_anchors(c.heard);
     ++c.generation;
+}
+
+// The same, and for an output that drops what it holds (so that the new
+// place is heard at once), every other playing stream goes on from what is
+// heard of it, as the drop takes its next frames too.
+void reposition(ChannelState& c, int64_t frame) {
+    AudioLibrary& l = audio_library();
+    restart_at(c, frame);
+    if (!l.output || !l.output->drops_held) return;
+    l.drop_held = true;
+    int64_t now = now_ns();
+    for (Channel& other : l.channels)
+        if (&other.state != &c && other.state.used && other.state.playback == Playback::kPlaying)
+            restart_at(other.state, heard_frame(other.state, now));
+    l.output->hurry();
 }
 
 // The call after a Play lets it begin (see the header).
@@ -91,6 +104,13 @@ AudioLibrary& audio_library() {
     return library;
 }
 
+int64_t heard_frame(ChannelState& c, int64_t now) {
+    if (c.playback != Playback::kPlaying) return c.rest_frame;
+    double device = 0;
+    bool known = audio_library().output->heard(now, &device);
+    return heard_stream_frame(c.heard, known, device, c.next_frame, c.length);
+}
+
 Channel* find_channel(DWORD handle) {
     if (handle == 0) return nullptr;
     Channel& c = audio_library().channels[(handle - 1) % kMaxStreams];
@@ -108,9 +128,12 @@ BOOL BASS_Init(int device, DWORD freq, DWORD, HWND, const void*) {
     if (device != -1 && device != 1) return fail(BASS_ERROR_DEVICE);
     if (freq != kAudioRate) return fail(BASS_ERROR_FORMAT);
     int buffer_frames = 0;
-    if (!open_output(mix_next_buffer, &buffer_frames)) return fail(BASS_ERROR_DRIVER);
+    const AudioOutput* output = open_chosen_output(mix_next_buffer, &buffer_frames);
+    if (!output) return fail(BASS_ERROR_DRIVER);
     {
         std::lock_guard<std::mutex> guard(l.lock);
+        l.output = output;
+        l.drop_held = false;
         l.clock = DeviceClock{};
         l.buffer_frames = buffer_frames;
         prepare_mixer(buffer_frames);
@@ -119,7 +142,7 @@ BOOL BASS_Init(int device, DWORD freq, DWORD, HWND, const void*) {
     // The disk driver writes its file as it goes but the last buffers only
     // reach it when the device is closed; programs end without asking.
     if (!l.exit_hook) l.exit_hook = std::atexit(free_at_exit) == 0;
-    start_output();
+    output->start();
     return succeed();
 }
 
@@ -171,6 +194,11 @@ HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD le
 
 BOOL BASS_ChannelPlay(DWORD handle, BOOL restart) {
     return change_channel(handle, [restart](ChannelState& c) {
+        if (c.ended) {
+            // Played to its end, its last frames still on their way: as stopped.
+            c.playback = Playback::kStopped;
+            c.rest_frame = c.next_frame;
+        }
         if (c.playback != Playback::kStopped) {
             if (restart) reposition(c, 0);
             release_pending(c);
@@ -204,16 +232,14 @@ QWORD BASS_ChannelGetPosition(DWORD handle) {
     }
     release_pending(channel->state);
     l.error = BASS_OK;
-    return static_cast<QWORD>(heard_frame(channel->state, l.clock, now_ns())) * kAudioFrameBytes;
+    return static_cast<QWORD>(heard_frame(channel->state, now_ns())) * kAudioFrameBytes;
 }
 
 BOOL BASS_ChannelStop(DWORD handle) {
     return change_channel(handle, [](ChannelState& c) {
         if (c.playback == Playback::kStopped) return succeed();
         // Resume from what was heard, not from what was already queued.
-        int64_t frame = c.playback == Playback::kPlaying
-                            ? heard_frame(c, audio_library().clock, now_ns())
-                            : c.next_frame;
+        int64_t frame = c.playback == Playback::kPlaying ? heard_frame(c, now_ns()) : c.next_frame;
         reposition(c, frame);
         c.playback = Playback::kStopped;
         return succeed();
@@ -224,7 +250,8 @@ BOOL BASS_StreamFree(HSTREAM handle) {
     AudioLibrary& l = audio_library();
     if (!l.initialised) return fail(BASS_ERROR_HANDLE);
     // Keeps the callback out while its decoder goes away.
-    lock_output();
+    const AudioOutput* output = l.output;
+    output->lock();
     BOOL result;
     {
         std::lock_guard<std::mutex> guard(l.lock);
@@ -239,21 +266,24 @@ BOOL BASS_StreamFree(HSTREAM handle) {
             result = FALSE;
         }
     }
-    unlock_output();
+    output->unlock();
     return result;
 }
 
 BOOL BASS_Free() {
     AudioLibrary& l = audio_library();
+    const AudioOutput* output;
     {
         std::lock_guard<std::mutex> guard(l.lock);
         if (!l.initialised) return fail(BASS_ERROR_INIT);
         l.initialised = false;
         l.buffer_frames = 0;
+        output = l.output;
     }
     // Waits for the audio thread to end; the disk driver closes its file.
-    close_output();
+    output->close();
     std::lock_guard<std::mutex> guard(l.lock);
+    l.output = nullptr;
     for (Channel& c : l.channels) {
         c.state = ChannelState{};
         mp3_close(&c.decoder);

@@ -10,5 +10,7 @@
 void prepare_mixer(int frames);
 
 // Fills out, `bytes` long, with the next buffer in the output format: every
-// playing stream mixed, silence where none plays.
-void mix_next_buffer(uint8_t* out, int bytes);
+// playing stream mixed, silence where none plays. True when a stream was
+// positioned anew since the last buffer, so that what the output still holds
+// from before is not to be played (see FillBuffer).
+bool mix_next_buffer(uint8_t* out, int bytes);

@@ -1,24 +1,50 @@
-// Where the audio library's buffers go: the system's default output device,
-// opened in the output format of timeline/audio_format.h and asking its own
-// thread for each buffer. output_sdl.cpp holds the back end on SDL2 audio;
-// another back end (a sound server's own interface, say) would implement
-// these same calls.
+// Where the audio library's buffers go: an output back end, opened in the
+// output format of timeline/audio_format.h, asking its own thread for each
+// buffer and telling which of the frames handed to it is being heard.
+// output_pulse.cpp plays through the sound server (libpulse), output_sdl.cpp
+// through SDL2 audio; output_choice.cpp picks one at Init.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
-// Fills out, `bytes` long, with the next buffer; called on the device's thread.
-using FillBuffer = void (*)(uint8_t* out, int bytes);
+// Fills out, `bytes` long, with the next buffer; called on the output's
+// thread. True when a stream was positioned anew since the last buffer: what
+// the output still holds from before should not be played.
+using FillBuffer = bool (*)(uint8_t* out, int bytes);
 
-// Opens the device, paused, with `fill` as its callback; *buffer_frames is the
-// size of one device buffer in sample frames. On failure the reason goes to
-// standard error, nothing stays open and the answer is false.
-bool open_output(FillBuffer fill, int* buffer_frames);
-// Starts the callbacks.
-void start_output();
-// Between the two no callback runs: what it reads can be released.
-void lock_output();
-void unlock_output();
-// Waits for the callback to finish and closes the device, so that what was
-// played is complete wherever it goes.
-void close_output();
+struct AudioOutput {
+    // Opens the device, paused, with `fill` as its callback; *buffer_frames is
+    // the size of the buffers it asks for, in sample frames. *said is what
+    // the program tells on standard error: where it plays, or why it cannot.
+    // On failure nothing stays open and the answer is false.
+    bool (*open)(FillBuffer fill, int* buffer_frames, std::string* said);
+    // Starts the callbacks.
+    void (*start)();
+    // Between the two no callback runs: what it reads can be released.
+    void (*lock)();
+    void (*unlock)();
+    // Waits for the callback to finish and closes the device, so that what
+    // was played is complete wherever it goes.
+    void (*close)();
+    // The frame being heard at time now (ns of the library's steady clock),
+    // counted in frames handed to fill since open; false while the output
+    // cannot tell (just after it dropped what it held). Called under the
+    // library's lock, so it never waits for the output's thread.
+    bool (*heard)(int64_t now, double* frame);
+    // A stream was positioned anew: the output should ask for the next buffer
+    // soon rather than when its queue runs low. Never waits.
+    void (*hurry)();
+    // True when the output drops what it holds on fill's word, so that a
+    // new position is heard at once; the library then positions the other
+    // playing streams anew too, at what is heard of them.
+    bool drops_held;
+};
+
+extern const AudioOutput kSdlOutput;
+extern const AudioOutput kPulseOutput;
+
+// Opens the output this machine should play through: the sound server when
+// one answers and SDL_AUDIODRIVER is not set, else SDL2 audio. Says on
+// standard error, in one line, which and why. Null when none opens.
+const AudioOutput* open_chosen_output(FillBuffer fill, int* buffer_frames);

@@ -8,7 +8,7 @@
 // HOW
 //   Reads the stream table under its lock, as the calls do, and reports the
 //   raw figures behind the position: the buffer size the output got and the
-//   first frame of the buffer being heard.
+//   first frame of the last buffer handed over (on SDL, the one being heard).
 //
 // LIMITATIONS
 //   - The buffer position moves in whole buffers: it is the naive figure the
@@ -18,6 +18,7 @@
 //   The stream table of this folder (audio_streams.h).
 #include "audio/audio_probe.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include "audio/audio_streams.h"
@@ -35,6 +36,9 @@ QWORD audio_channel_buffer_position(DWORD handle) {
     const ChannelState& c = channel->state;
     if (c.playback != Playback::kPlaying)
         return static_cast<QWORD>(c.rest_frame) * kAudioFrameBytes;
-    return static_cast<QWORD>(c.heard.anchored ? c.heard.anchor_frame : c.next_frame) *
-           kAudioFrameBytes;
+    if (!anchored(c.heard)) return static_cast<QWORD>(c.next_frame) * kAudioFrameBytes;
+    // Buffers played on end to end share an anchor: the last one is its tail.
+    const HeardAnchor& a = newest_anchor(c.heard);
+    int64_t start = std::max(a.frame, a.frame + a.frames - audio_library().buffer_frames);
+    return static_cast<QWORD>(start) * kAudioFrameBytes;
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "audio/audio_output.h"
 #include "audio/device_clock.h"
 #include "audio/mp3_stream.h"
 #include "timeline/audio_library.h"
@@ -29,6 +30,8 @@ struct ChannelState {
     // Bumped by every command that changes what should be heard next; a
     // buffer decoded under an older generation is thrown away.
     uint32_t generation = 0;
+    // Decoded to its end: it plays on until its last buffer has been heard.
+    bool ended = false;
     HeardPosition heard;  // where it is heard while playing
 };
 
@@ -42,6 +45,10 @@ struct Channel {
 struct AudioLibrary {
     std::mutex lock;
     DeviceClock clock;
+    const AudioOutput* output = nullptr;  // while initialised
+    // A stream was positioned anew since the last buffer: the output drops
+    // what it holds before it plays the next (outputs that can, only).
+    bool drop_held = false;
     bool initialised = false;
     bool exit_hook = false;
     int buffer_frames = 0;
@@ -55,6 +62,10 @@ AudioLibrary& audio_library();
 
 // The live stream of a handle, or null. Lock held.
 Channel* find_channel(DWORD handle);
+
+// The frame of a stream being heard at time now (its resting place when it
+// is not playing). Lock held.
+int64_t heard_frame(ChannelState& c, int64_t now);
 
 // The time every part of the library measures in: a steady clock, in ns.
 inline int64_t now_ns() {

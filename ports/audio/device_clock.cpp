@@ -64,16 +64,44 @@ void track_device_clock(DeviceClock& clock, int64_t now, int frames) {
         std::clamp(clock.rate + kRateGain * error / period, kAudioRate * 0.95, kAudioRate * 1.05);
 }
 
-int64_t heard_stream_frame(HeardPosition& heard, const DeviceClock& clock, int64_t now,
-                           int64_t next_frame, int64_t length) {
-    int64_t frame = next_frame;
-    if (heard.anchored) {
-        double device = device_frame_at(clock, now) - kJitterMarginSeconds * clock.rate;
-        frame = heard.anchor_frame +
-                static_cast<int64_t>(std::floor(device - static_cast<double>(heard.anchor_device)));
-        frame = std::min(frame, heard.anchor_limit);
+void add_anchor(HeardPosition& heard, int64_t device, int64_t frame, int64_t frames) {
+    if (heard.count > 0) {
+        HeardAnchor& last = heard.anchors[heard.newest];
+        if (last.device + last.frames == device && last.frame + last.frames == frame) {
+            last.frames += frames;
+            return;
+        }
+        heard.newest = (heard.newest + 1) % kHeardAnchors;
+    }
+    heard.anchors[heard.newest] = HeardAnchor{device, frame, frames};
+    heard.count = std::min(heard.count + 1, kHeardAnchors);
+}
+
+void clear_anchors(HeardPosition& heard) {
+    heard.count = 0;
+    heard.newest = 0;
+}
+
+int64_t heard_stream_frame(HeardPosition& heard, bool known, double device, int64_t next_frame,
+                           int64_t length) {
+    int64_t frame = anchored(heard) ? heard.reported : next_frame;
+    for (int i = 0; known && i < heard.count; ++i) {
+        const HeardAnchor& a = heard.anchors[(heard.newest - i + kHeardAnchors) % kHeardAnchors];
+        double into = device - static_cast<double>(a.device);
+        if (into < 0) continue;
+        frame = a.frame + std::min(static_cast<int64_t>(std::floor(into)), a.frames);
+        break;
     }
     frame = std::clamp(frame, heard.reported, length);
     heard.reported = frame;
     return frame;
+}
+
+double heard_device_frame(const DeviceClock& clock, int64_t now) {
+    return device_frame_at(clock, now) - kJitterMarginSeconds * clock.rate;
+}
+
+int64_t heard_stream_frame(HeardPosition& heard, const DeviceClock& clock, int64_t now,
+                           int64_t next_frame, int64_t length) {
+    return heard_stream_frame(heard, true, heard_device_frame(clock, now), next_frame, length);
 }

@@ -28,21 +28,52 @@ double device_frame_at(const DeviceClock& clock, int64_t now);
 // they are handed over: device frame `handed` starts being heard now.
 void track_device_clock(DeviceClock& clock, int64_t now, int frames);
 
-// Where a playing stream stands on the device clock.
+// One buffer of a stream handed to the device: its first frame, how many
+// frames it holds, and the device frame (counted in frames handed over) at
+// which it begins. Consecutive buffers of a stream merge into one anchor.
+struct HeardAnchor {
+    int64_t device = 0;
+    int64_t frame = 0;
+    int64_t frames = 0;
+};
+
+// Where a playing stream stands on the device. An output that hands its
+// buffers to a sound server hears them long after they were handed over,
+// so every buffer not yet heard keeps its anchor; the oldest fall out of the
+// ring once it is full (they have long been heard by then).
+constexpr int kHeardAnchors = 16;
 struct HeardPosition {
-    // The stream's buffer being heard: its first frame, its end, and the
-    // device frame at which it began to be heard.
-    bool anchored = false;
-    int64_t anchor_frame = 0;
-    int64_t anchor_limit = 0;
-    int64_t anchor_device = 0;
+    HeardAnchor anchors[kHeardAnchors];
+    int count = 0;  // anchors held; the newest is anchors[newest]
+    int newest = 0;
     int64_t reported = 0;  // the last position reported
 };
 
-// The stream frame heard at time now, read off the clock and held a little
-// behind it to absorb the callbacks' jitter: never past the end of the buffer
-// being heard, never before the last position reported, never past length.
-// Without a buffer being heard (nothing handed out since the stream was
-// positioned) it is next_frame. The answer is recorded as reported.
+// Records that frames [frame, frame + frames) of the stream begin at device
+// frame `device`.
+void add_anchor(HeardPosition& heard, int64_t device, int64_t frame, int64_t frames);
+// Forgets every anchor: the stream was positioned anew.
+void clear_anchors(HeardPosition& heard);
+inline bool anchored(const HeardPosition& heard) { return heard.count > 0; }
+// The newest anchor (anchored only).
+inline const HeardAnchor& newest_anchor(const HeardPosition& heard) {
+    return heard.anchors[heard.newest];
+}
+
+// The stream frame at device frame `device` (known: false when the output
+// cannot tell yet): read off the anchors, never past the end of what was
+// handed over, never before the last position reported, never past length.
+// Before the first anchor is heard, and without any anchor (nothing handed
+// out since the stream was positioned), it stays where it was reported;
+// without any anchor it is next_frame. The answer is recorded as reported.
+int64_t heard_stream_frame(HeardPosition& heard, bool known, double device, int64_t next_frame,
+                           int64_t length);
+
+// The device frame being heard at time now on a device whose clock is
+// fitted to its callbacks: the fitted line held a little behind, to absorb
+// the callbacks' jitter.
+double heard_device_frame(const DeviceClock& clock, int64_t now);
+
+// The stream frame heard at time now on such a device (see the two above).
 int64_t heard_stream_frame(HeardPosition& heard, const DeviceClock& clock, int64_t now,
                            int64_t next_frame, int64_t length);

@@ -1,14 +1,17 @@
 // The audio library's output on SDL2 audio (see audio_output.h).
 //
 // IMPLEMENTS
-//   audio_output.h: the device BASS_Init opens and leaves running,
-//   BASS_StreamFree locks out, and BASS_Free closes.
+//   audio_output.h (kSdlOutput): the device BASS_Init opens and leaves
+//   running, BASS_StreamFree locks out, and BASS_Free closes, where no sound
+//   server answers or SDL_AUDIODRIVER is set.
 //
 // HOW
 //   SDL's default output device at 44100 Hz, 16-bit stereo; its callback
 //   (SDL's audio thread) asks for each buffer. No changes allowed: SDL
 //   converts if the device wants another format, so the callback always
-//   fills the output format.
+//   fills the output format. The frame heard is read off the device clock
+//   fitted to the callbacks (device_clock.h): the buffer asked for now is
+//   taken to start being heard now.
 //   BUFFER: 512 frames (11.6 ms) on sound cards. SDL's disk and dummy
 //   drivers pace themselves by sleeping whole milliseconds per buffer;
 //   measured with SDL 2.26 they run about 4 % fast with 512 frames and within
@@ -19,19 +22,19 @@
 //     visible through SDL 2, so on a real device the reported position leads
 //     what leaves the speakers by that much (typically a few milliseconds).
 //   - One device at a time, always the default one.
+//   - A new position waits for what SDL already holds (one buffer).
 //
 // DEPENDENCIES
 //   SDL 2's audio subsystem, started here and quit on close; SDL_AUDIODRIVER,
 //   when set, is obeyed (the disk driver writes to SDL_DISKAUDIOFILE). SDL's
 //   reason for a failure goes to standard error: the program shows only the
 //   library's error code.
-#include "audio/audio_output.h"
-
 #include <SDL2/SDL.h>
 
-#include <cstdio>
 #include <cstring>
 
+#include "audio/audio_output.h"
+#include "audio/audio_streams.h"
 #include "timeline/audio_format.h"
 
 namespace {
@@ -44,11 +47,9 @@ FillBuffer filler = nullptr;
 
 void SDLCALL fill_device_buffer(void*, Uint8* out, int bytes) { filler(out, bytes); }
 
-}  // namespace
-
-bool open_output(FillBuffer fill, int* buffer_frames) {
+bool open_sdl(FillBuffer fill, int* buffer_frames, std::string* said) {
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        std::fprintf(stderr, "audio: %s\n", SDL_GetError());
+        *said = SDL_GetError();
         return false;
     }
 
@@ -65,25 +66,38 @@ bool open_output(FillBuffer fill, int* buffer_frames) {
     filler = fill;
     SDL_AudioDeviceID id = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (id == 0) {
-        std::fprintf(stderr, "audio: %s\n", SDL_GetError());
+        *said = SDL_GetError();
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return false;
     }
     device = id;
     *buffer_frames = have.samples;
+    *said = std::string("SDL (its ") + (driver ? driver : "default") + " driver)";
     return true;
 }
 
-void start_output() { SDL_PauseAudioDevice(device, 0); }
+void start_sdl() { SDL_PauseAudioDevice(device, 0); }
 
-void lock_output() { SDL_LockAudioDevice(device); }
+void lock_sdl() { SDL_LockAudioDevice(device); }
 
-void unlock_output() { SDL_UnlockAudioDevice(device); }
+void unlock_sdl() { SDL_UnlockAudioDevice(device); }
 
-void close_output() {
+bool heard_sdl(int64_t now, double* frame) {
+    *frame = heard_device_frame(audio_library().clock, now);
+    return true;
+}
+
+void hurry_sdl() {}
+
+void close_sdl() {
     SDL_AudioDeviceID id = device;
     device = 0;
     // Waits for the audio thread to end; the disk driver closes its file.
     SDL_CloseAudioDevice(id);
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
+
+}  // namespace
+
+const AudioOutput kSdlOutput = {open_sdl,  start_sdl, lock_sdl,  unlock_sdl,
+                                close_sdl, heard_sdl, hurry_sdl, false};

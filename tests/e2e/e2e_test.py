@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """End-to-end tests: the real `demo` binary in a temporary directory, on its
-own Xvfb server, with audio going to a file through SDL's disk driver.
+own Xvfb server, with audio going to a file through SDL's disk driver (or,
+for one test, to a private PulseAudio server, recorded at its sink).
 
 Keys are sent with xdotool, message boxes are found by name with xwininfo and
 dismissed with Return, screenshots are taken with ImageMagick's `import` and
@@ -212,11 +213,12 @@ def pcx_extrema(pcx_bytes, workdir):
 
 def box_texts(stderr):
     """Standard error less the lines that are not box texts: SDL's own
-    warnings and the platform's note that a box could not be drawn. What is
-    left is every box's "caption: text", in order, whether or not the desktop
-    could show it."""
+    warnings, the platform's note that a box could not be drawn and the audio
+    library's notes (which output plays, and why). What is left is every
+    box's "caption: text", in order, whether or not the desktop could show
+    it."""
     return "".join(line for line in stderr.splitlines(True)
-                   if not line.startswith(("CRITICAL:", "platform: ")))
+                   if not line.startswith(("CRITICAL:", "platform: ", "audio: ")))
 
 
 def boxes_pattern(expected_boxes):
@@ -227,6 +229,26 @@ def boxes_pattern(expected_boxes):
 
 FAREWELL = "demo attempt was a complete failure.. \n bye"
 NO_CONFIG_BOX = "an xml errors occured FILE `config.xml` is missing or not readable :(\n "
+
+
+def shifts_through(audio, reference):
+    """Follows played audio through the reference in chunks from its first
+    sound on, which must be the music from the start frame: the shift (in
+    bytes) of each stretch against that, one entry per stretch."""
+    begin = first_sound(audio)
+    chunk = 4096
+    shifts = []
+    for pos in range(begin, len(audio) - chunk, chunk):
+        piece = audio[pos:pos + chunk]
+        expected_at = START_BYTES + (pos - begin) + (shifts[-1] if shifts else 0)
+        if reference[expected_at:expected_at + chunk] == piece:
+            if not shifts:
+                shifts.append(0)
+            continue
+        found = reference.find(piece, max(0, expected_at - 3 * 176400), expected_at + 3 * 176400)
+        if found >= 0 and found % 4 == 0:
+            shifts.append(found - START_BYTES - (pos - begin))
+    return shifts
 
 
 def first_sound(audio):
@@ -353,21 +375,7 @@ class Presentation(unittest.TestCase):
         self.assertEqual(run.wait(), 0)
         with open(run.audio, "rb") as f:
             audio = f.read()
-        begin = first_sound(audio)
-        # Follow the played audio through the reference in chunks and note
-        # where each chunk came from.
-        chunk = 4096
-        shifts = []
-        for pos in range(begin, len(audio) - chunk, chunk):
-            piece = audio[pos:pos + chunk]
-            expected_at = START_BYTES + (pos - begin) + (shifts[-1] if shifts else 0)
-            if self.reference[expected_at:expected_at + chunk] == piece:
-                if not shifts:
-                    shifts.append(0)
-                continue
-            found = self.reference.find(piece, max(0, expected_at - 3 * 176400), expected_at + 3 * 176400)
-            if found >= 0 and found % 4 == 0:
-                shifts.append(found - START_BYTES - (pos - begin))
+        shifts = shifts_through(audio, self.reference)
         jumps = [b - a for a, b in zip(shifts, shifts[1:])]
         self.assertEqual(len(jumps), 2, "two jumps, found shifts %r" % shifts)
         # A seek starts from the position of the last frame and cannot take
@@ -615,6 +623,86 @@ class HostileFiles(unittest.TestCase):
         run.proc.send_signal(signal.SIGTERM)
         self.assertEqual(run.wait(), 0)
         self.assertEqual(run.blob(), self.pack)
+
+
+SOUND_SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts",
+                            "sound-server")
+
+
+def start_sound_server(folder):
+    """A private PulseAudio server from scripts/sound-server, the helper the
+    audio tests and the sync rig start theirs with: its PULSE_SERVER,
+    XDG_RUNTIME_DIR, SERVER and PID, or unittest.SkipTest with the script's
+    reason when none can run here."""
+    done = subprocess.run([SOUND_SERVER, "start", folder], capture_output=True, text=True)
+    if done.returncode != 0:
+        raise unittest.SkipTest("no PulseAudio daemon can run here: " + done.stderr.strip())
+    return dict(line.split("=", 1) for line in done.stdout.splitlines() if "=" in line)
+
+
+def stop_sound_server(folder):
+    subprocess.run([SOUND_SERVER, "stop", folder], capture_output=True)
+
+
+class ThroughASoundServer(unittest.TestCase):
+    """The presentation as a desktop plays it: SDL_AUDIODRIVER not set and a
+    sound server running (a private PulseAudio daemon). Its null sink's
+    monitor is recorded while the arrows move the music."""
+
+    setUpClass = Presentation.__dict__["setUpClass"]
+    tearDownClass = Presentation.__dict__["tearDownClass"]
+    setUp = Presentation.setUp
+    expected_write_back = Presentation.expected_write_back
+
+    def test_arrows_move_the_heard_music_by_a_quarter_second(self):
+        folder = os.path.join(tempfile.mkdtemp(prefix="demo-e2e-sound-"), "server")
+        self.addCleanup(shutil.rmtree, os.path.dirname(folder), True)
+        server = start_sound_server(folder)
+        self.addCleanup(stop_sound_server, folder)
+        run = Run(self, self.xvfb, env={"PULSE_SERVER": server["PULSE_SERVER"],
+                                        "XDG_RUNTIME_DIR": server["XDG_RUNTIME_DIR"]})
+        run.env.pop("SDL_AUDIODRIVER")
+        # The monitor's recording at 10 ms wakes the idle null sink (it
+        # renders blocks of two seconds until someone asks for less).
+        recorded = os.path.join(run.dir, "monitor.raw")
+        with open(recorded, "wb") as out:
+            parec = subprocess.Popen(
+                ["parec", "--device=velkorandi.monitor", "--format=s16le", "--rate=44100",
+                 "--channels=2", "--raw", "--latency-msec=10"],
+                env=dict(os.environ, PULSE_SERVER=server["PULSE_SERVER"]), stdout=out)
+        self.addCleanup(parec.kill)
+        deadline = time.time() + 5
+        while os.path.getsize(recorded) == 0 and time.time() < deadline:
+            time.sleep(0.05)
+        run.start()
+        self.assertIsNotNone(run.window_id())
+        time.sleep(1.5)
+        run.key("Right")
+        time.sleep(1.5)
+        run.key("Left")
+        time.sleep(1.5)
+        run.key("Escape")
+        self.assertEqual(run.wait(), 0)
+        parec.terminate()
+        parec.wait(timeout=10)
+
+        self.assertIn("audio: playing through the sound server (%s) at %s, sink velkorandi\n"
+                      % (server["SERVER"], server["PULSE_SERVER"]), run.stderr)
+        self.assertEqual(box_texts(run.stderr), "")
+        self.assertEqual(run.blob(), self.pack)
+        self.assertTrue(run.stdout.endswith(self.expected_write_back()))
+        with open(recorded, "rb") as f:
+            audio = f.read()
+        shifts = shifts_through(audio, self.reference)
+        jumps = [b - a for a, b in zip(shifts, shifts[1:])]
+        self.assertEqual(len(jumps), 2, "two jumps, found shifts %r" % shifts)
+        # The position is the frame being heard, and a seek drops what the
+        # server holds but what its sink has already taken: the heard music
+        # jumps by a quarter second less that and the frame's age (50 ms in
+        # all, at most).
+        latency = 4 * 2205
+        self.assertTrue(44100 - latency <= jumps[0] <= 44100, shifts)
+        self.assertTrue(-44100 - latency <= jumps[1] <= -44100, shifts)
 
 
 if __name__ == "__main__":

@@ -28,10 +28,7 @@ struct PlayedStream {
     void callback(int64_t now) {
         track_device_clock(clock, now, buffer_frames);
         int64_t got = std::min<int64_t>(buffer_frames, length - next_frame);
-        heard.anchored = true;
-        heard.anchor_frame = next_frame;
-        heard.anchor_limit = next_frame + got;
-        heard.anchor_device = clock.handed;
+        add_anchor(heard, clock.handed, next_frame, got);
         next_frame += got;
         clock.handed += buffer_frames;
     }
@@ -62,8 +59,9 @@ RunFigures play(PlayedStream& s, double device_rate, double seconds, double sett
         while (callback_ns(k) <= now) s.callback(callback_ns(k++));
         int64_t p = heard_stream_frame(s.heard, s.clock, now, s.next_frame, s.length);
         if (p < previous) f.backwards += previous - p;
-        if (p > s.heard.anchor_limit) ++f.past_handed;
-        if (s.heard.anchored && p == s.heard.anchor_limit) ++f.held;
+        int64_t limit = newest_anchor(s.heard).frame + newest_anchor(s.heard).frames;
+        if (p > limit) ++f.past_handed;
+        if (anchored(s.heard) && p == limit) ++f.held;
         if (now >= static_cast<int64_t>(settled * 1e9)) {
             double step_ms = static_cast<double>(p - previous) / device_rate * 1e3;
             f.worst_step_ms =

@@ -1,0 +1,276 @@
+// sync_bench: how far the position the audio library reports lies from what
+// the sound server's sink plays at the same instant, in milliseconds.
+//
+//   sync_bench [--quick] [--verbose] [--pipewire] [track.mp3]
+//
+// Starts a private PulseAudio server (scripts/sound-server), then for each
+// output plays the track through the audio library as the presentation does
+// (Play, then the start offset at once) for 30 s (--quick: 8 s) with four
+// seeks (a quarter second forward and back, 3 s forward, 5 s back) and,
+// halfway, a move of the stream to the server's other sink (pactl
+// move-sink-input: the latency changes), polling the position every 2 ms.
+// Meanwhile it records both null sinks' monitors, dates every recorded block by the server's timing
+// of the recording stream (when the block left the sink, not when it arrived), finds each block in
+// the track decoded with libmpg123 (sample for sample: the null sink at 44100 Hz 16-bit stereo
+// changes nothing), and compares the polled positions with the track frame heard at the same
+// instants. The 50 ms after each seek (and after the start, and the move) are left out: there the
+// sink still plays what it held, and the position holds the new place.
+//
+// With --pipewire the server is PipeWire's PulseAudio service instead.
+// Two outputs, on the same server: the library's own sound-server output,
+// and SDL's pulseaudio driver (SDL_AUDIODRIVER=pulseaudio), the baseline.
+// One line each:
+//   sync NAME median M ms worst W ms bias B ms polls N left-out L unheard U unsure S exact X %
+// bias is the median of reported - heard (positive: ahead of the sound);
+// unheard counts polls while the sink played nothing of the track (a gap),
+// unsure those whose call took over 0.2 ms (the poller was put aside, so
+// its instant is not known to better than that); exact is the share of the
+// recorded sound that was found in the track. And for each output:
+//   init NAME T ms
+// the time BASS_Init takes to open it (median of five), which the program's
+// start waits for.
+// --verbose also prints every poll more than 1 ms off, with its time since
+// the last seek, to standard error.
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/mp3_stream.h"
+#include "support/monitor_recorder.h"
+#include "support/sound_server.h"
+#include "support/test_files.h"
+#include "support/track_matcher.h"
+#include "timeline/audio_format.h"
+#include "timeline/audio_library.h"
+
+namespace {
+
+constexpr int64_t kStartFrame = 2672798;  // where the presentation starts its music
+constexpr int64_t kSettleNs = 50'000'000;
+constexpr int64_t kSureCallNs = 200'000;
+bool verbose = false;
+
+int64_t steady_ns() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+struct Poll {
+    int64_t ns;
+    int64_t frame;
+};
+
+struct Figures {
+    bool ran = false;
+    double init_ms = 0;  // BASS_Init, median of five
+    double median = 0, worst = 0, bias = 0, exact = 0;
+    size_t polls = 0, left_out = 0, unheard = 0, unsure = 0;
+};
+
+std::vector<int16_t> decode(const std::vector<uint8_t>& file) {
+    Mp3Stream stream;
+    std::vector<int16_t> pcm;
+    if (mp3_open(&stream, file.data(), file.size()) != kMp3Ok) return pcm;
+    pcm.resize(static_cast<size_t>(stream.length) * 2);
+    pcm.resize(static_cast<size_t>(mp3_read(&stream, pcm.data(), stream.length)) * 2);
+    mp3_close(&stream);
+    return pcm;
+}
+
+// Moves the one playing stream to the other sink, as a user switching
+// outputs does; when the move was asked for and when it was done.
+void move_to_other_sink(const SoundServer& server, int64_t* asked, int64_t* done) {
+    std::string inputs, unused;
+    *asked = steady_ns();
+    if (pactl(server, "list short sink-inputs", &inputs))
+        pactl(server,
+              "move-sink-input " + inputs.substr(0, inputs.find('\t')) + " velkorandi_other",
+              &unused);
+    *done = steady_ns();
+}
+
+// Plays with four seeks and, halfway, a move to the other sink, polling; the
+// times of the seeks (and the start), and of the move.
+std::vector<Poll> play(const SoundServer& server, HSTREAM stream, double seconds,
+                       std::vector<int64_t>* moves, int64_t* move_asked, int64_t* move_done) {
+    const int64_t steps[] = {11025, -11025, 3 * 44100, -5 * 44100};
+    std::vector<Poll> polls;
+    int64_t t0 = steady_ns();
+    moves->push_back(t0);
+    BASS_ChannelPlay(stream, FALSE);
+    BASS_ChannelSetPosition(stream, 4 * kStartFrame);
+    int next = 0;
+    std::thread mover;
+    while (steady_ns() - t0 < static_cast<int64_t>(seconds * 1e9)) {
+        // A poll is dated by the middle of the call; one that took longer
+        // than 0.2 ms (the thread was put aside) has no sure date.
+        int64_t before = steady_ns();
+        int64_t frame = static_cast<int64_t>(BASS_ChannelGetPosition(stream) / 4);
+        int64_t now = steady_ns();
+        polls.push_back({now - before > kSureCallNs ? -1 : (before + now) / 2, frame});
+        if (next < 4 && now - t0 >= static_cast<int64_t>(seconds * 1e9 * (next + 1) / 5)) {
+            moves->push_back(steady_ns());
+            BASS_ChannelSetPosition(stream, static_cast<QWORD>(4 * (frame + steps[next++])));
+        }
+        if (!mover.joinable() && now - t0 >= static_cast<int64_t>(seconds * 1e9) / 2)
+            mover = std::thread(move_to_other_sink, std::cref(server), move_asked, move_done);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (mover.joinable()) mover.join();
+    return polls;
+}
+
+Figures measure(const char* name, const SoundServer& server, const std::vector<uint8_t>& file,
+                const std::vector<int16_t>& track, double seconds) {
+    Figures f;
+    std::string why;
+    MonitorRecorder* recorder = start_recording(server.address, "velkorandi", &why);
+    MonitorRecorder* other =
+        recorder ? start_recording(server.address, "velkorandi_other", &why) : nullptr;
+    if (!other) {
+        if (recorder) finish_recording(recorder);
+        std::fprintf(stderr, "sync_bench: cannot record the sinks: %s\n", why.c_str());
+        return f;
+    }
+    // What opening the output costs the program's start: connecting and
+    // setting up the stream (the rest of Init is the same for both).
+    std::vector<double> inits;
+    for (int i = 0; i < 5; ++i) {
+        int64_t t0 = steady_ns();
+        bool opened = BASS_Init(-1, kAudioRate, 0, 0, nullptr);
+        inits.push_back(static_cast<double>(steady_ns() - t0) / 1e6);
+        if (opened) BASS_Free();
+    }
+    std::sort(inits.begin(), inits.end());
+    f.init_ms = inits[inits.size() / 2];
+    std::vector<Poll> polls;
+    std::vector<int64_t> moves;
+    int64_t move_asked = INT64_MAX, move_done = INT64_MAX;
+    if (BASS_Init(-1, kAudioRate, 0, 0, nullptr)) {
+        HSTREAM stream =
+            BASS_StreamCreateFile(TRUE, file.data(), 0, file.size(), BASS_STREAM_PRESCAN);
+        if (stream) polls = play(server, stream, seconds, &moves, &move_asked, &move_done);
+        BASS_Free();
+    }
+    // Before the move the first sink plays the track, after it the other.
+    const Recording recordings[2] = {finish_recording(recorder), finish_recording(other)};
+    if (polls.empty()) return f;
+    std::vector<MatchedRun> runs[2];
+    int64_t sound = 0, matched = 0;
+    for (int k = 0; k < 2; ++k) {
+        const Recording& recording = recordings[k];
+        runs[k] = match_recording(recording.samples, track);
+        for (int64_t i = 0; i < recording.frames(); ++i)
+            if (recording.samples[2 * i] != 0 || recording.samples[2 * i + 1] != 0) ++sound;
+        for (const MatchedRun& r : runs[k]) matched += r.frames;
+    }
+    f.exact = sound ? 100.0 * static_cast<double>(std::min(matched, sound)) / sound : 0;
+
+    std::vector<double> errors;
+    for (const Poll& p : polls) {
+        if (p.ns < 0) {
+            ++f.unsure;
+            continue;
+        }
+        bool settling = std::any_of(moves.begin(), moves.end(),
+                                    [&](int64_t m) { return p.ns >= m && p.ns < m + kSettleNs; });
+        if (settling || (p.ns >= move_asked && p.ns < move_done + kSettleNs)) {
+            ++f.left_out;
+            continue;
+        }
+        // After the move the other sink plays it (if the server moved it).
+        int64_t heard = -1;
+        for (int k : {p.ns < move_asked ? 0 : 1, 0}) {
+            double recorded = 0;
+            if (heard < 0 && recorded_frame_at(recordings[k], p.ns, &recorded))
+                heard = track_frame_at(runs[k], static_cast<int64_t>(std::floor(recorded)));
+        }
+        if (heard < 0) {
+            ++f.unheard;
+            continue;
+        }
+        errors.push_back(static_cast<double>(p.frame - heard) * 1000.0 / kAudioRate);
+        if (verbose && std::abs(errors.back()) > 1.0) {
+            std::vector<int64_t> events = moves;
+            events.push_back(move_done);
+            int64_t last =
+                *std::max_element(events.begin(), events.end(), [&](int64_t a, int64_t b) {
+                    return (a <= p.ns ? a : INT64_MIN) < (b <= p.ns ? b : INT64_MIN);
+                });
+            std::fprintf(stderr, "%s off %+.2f ms at %.3f s, %.0f ms after a seek\n", name,
+                         errors.back(), static_cast<double>(p.ns - moves[0]) / 1e9,
+                         static_cast<double>(p.ns - last) / 1e6);
+        }
+    }
+    f.polls = errors.size();
+    if (errors.empty()) return f;
+    std::vector<double> sizes(errors.size());
+    std::transform(errors.begin(), errors.end(), sizes.begin(),
+                   [](double e) { return std::abs(e); });
+    std::sort(sizes.begin(), sizes.end());
+    std::sort(errors.begin(), errors.end());
+    f.median = sizes[sizes.size() / 2];
+    f.worst = sizes.back();
+    f.bias = errors[errors.size() / 2];
+    f.ran = true;
+    return f;
+}
+
+void print(const char* name, const Figures& f) {
+    if (!f.ran) {
+        std::printf("sync %s failed\n", name);
+        return;
+    }
+    std::printf(
+        "sync %s median %.2f ms worst %.2f ms bias %+.2f ms polls %zu left-out %zu unheard %zu "
+        "unsure %zu exact %.1f %%\n",
+        name, f.median, f.worst, f.bias, f.polls, f.left_out, f.unheard, f.unsure, f.exact);
+    std::printf("init %s %.2f ms\n", name, f.init_ms);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool quick = false, pipewire = false;
+    const char* path = DEFAULT_TRACK;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--quick") == 0)
+            quick = true;
+        else if (std::strcmp(argv[i], "--verbose") == 0)
+            verbose = true;
+        else if (std::strcmp(argv[i], "--pipewire") == 0)
+            pipewire = true;
+        else
+            path = argv[i];
+    }
+    std::vector<uint8_t> file = read_file(path);
+    std::vector<int16_t> track = decode(file);
+    if (track.size() < static_cast<size_t>(2 * (kStartFrame + 40 * kAudioRate))) {
+        std::fprintf(stderr, "sync_bench: %s is not a track of at least 100 s\n", path);
+        return 1;
+    }
+    SoundServer server = start_sound_server(pipewire);
+    if (!server.running()) {
+        std::printf("sync skipped: no %s server can run here: %s\n",
+                    pipewire ? "PipeWire" : "PulseAudio", server.failure.c_str());
+        return 0;
+    }
+    std::printf("server %s\n", server.name.c_str());
+    double seconds = quick ? 8 : 30;
+    use_sound_server(server);
+    Figures ours = measure("server", server, file, track, seconds);
+    setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+    Figures sdl = measure("sdl", server, file, track, seconds);
+    stop_sound_server(server);
+    print("server", ours);
+    print("sdl", sdl);
+    return ours.ran && sdl.ran ? 0 : 1;
+}

@@ -1,0 +1,369 @@
+// The audio library's output on the sound server (see audio_output.h).
+//
+// IMPLEMENTS
+//   audio_output.h (kPulseOutput): the device BASS_Init opens and leaves
+//   running, BASS_StreamFree locks out and BASS_Free closes, and the frame
+//   leaving the server's sink, which BASS_ChannelGetPosition reports.
+//
+// HOW
+//   libpulse's threaded main loop runs one playback stream at 44100 Hz
+//   16-bit stereo, 50 ms of target latency (the server adjusts its sink to
+//   it where it can), automatic timing updates. Each request of the server
+//   is filled by the mixer on the main loop's thread, in buffers of at most
+//   1024 frames.
+//   The frame heard is read off the server's timing reports, one asked for
+//   every 5 ms: what the server had read from the stream less what its sink
+//   held, at the time the server stamped its answer (it shares our wall
+//   clock), turned into frames handed over by pulse_timeline.h. A report
+//   the server was slow to answer is passed over: its stamp is late by an
+//   unknown amount. (pa_stream_get_time is not used: its interpolation runs
+//   on while a just-started sink has not played yet, and being monotonic it
+//   then stands still for as long once the sink starts.) The program's
+//   thread never waits for the main loop: the main loop writes the heard
+//   frame with its time to a record under a lock of its own, and the
+//   program's thread carries it on at the output rate from there. A change
+//   of the server's latency (a stream moved to another sink) shows in the
+//   next report, within 5 ms.
+//   When the mixer says a stream was positioned anew, the stream's queue is
+//   flushed before the new buffer is written, and topped up at once, so the
+//   new place is heard after what the sink itself holds; the library's
+//   hurry wakes the main loop through an eventfd so this does not wait for
+//   the server's next request. Playback starts again with the first frame
+//   that arrives (the server's prebuffering is set to one frame).
+//   If the server goes away, that is said once on standard error and the
+//   main loop goes on asking the mixer for buffers at the output rate,
+//   throwing them away, while the heard frame follows the clock: the
+//   pictures go on silently.
+//
+// LIMITATIONS
+//   - Connects to the default server only (PULSE_SERVER, or the user's),
+//     never starting one; gives up after 500 ms.
+//   - The heard frame is carried on at exactly 44100 frames a second between
+//     reports, at most 50 ms past the last; a sink whose clock drifts is
+//     followed at each report.
+//   - A server that comes back is not reconnected to.
+//
+// DEPENDENCIES
+//   libpulse (pulse/pulseaudio.h), Linux's eventfd; the library's steady
+//   clock (audio_streams.h), pulse_connection.h and pulse_timeline.h of this
+//   folder.
+#include <pulse/pulseaudio.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "audio/audio_output.h"
+#include "audio/audio_streams.h"
+#include "audio/pulse_connection.h"
+#include "audio/pulse_timeline.h"
+#include "timeline/audio_format.h"
+
+namespace {
+
+constexpr int kBufferFrames = 1024;
+constexpr pa_usec_t kTargetLatencyUs = 50'000;
+constexpr int64_t kConnectTimeoutNs = 500'000'000;
+constexpr pa_usec_t kTickUs = 5'000;
+constexpr int64_t kLongestCarryNs = 50'000'000;
+constexpr pa_usec_t kSlowReportUs = 300;
+constexpr int64_t kStaleReportNs = 25'000'000;
+
+// A timing report of the server: the stream's frame leaving the sink, when.
+struct Report {
+    bool taken = false;
+    int64_t ns = 0;
+    double leaving = 0;  // in the server's count of the stream's frames
+    bool playing = false;
+};
+
+// The heard frame as the main loop last read it; under its own lock.
+struct HeardReading {
+    bool known = false;
+    int64_t ns = 0;
+    double frame = 0;  // in frames handed over
+    bool advancing = false;
+    bool clock_only = false;  // the server went away: carried on without end
+};
+
+struct Pulse {
+    PulseConnection c;
+    pa_time_event* tick = nullptr;
+    pa_io_event* wake = nullptr;
+    int wake_fd = -1;
+    pa_operation* asked = nullptr;  // the timing report asked for last
+    Report report;                  // the last one taken
+    FillBuffer fill = nullptr;
+    std::vector<uint8_t> buffer;
+    size_t target_bytes = 0;
+    bool started = false;
+    bool gone = false;
+    int64_t handed = 0;  // frames handed to the server (or thrown away once it is gone)
+    PulseTimeline timeline = new_pulse_timeline();
+    std::mutex heard_lock;
+    HeardReading heard;
+};
+
+Pulse pulse;
+
+double carried(const HeardReading& h, int64_t now) {
+    int64_t elapsed = now - h.ns;
+    if (!h.clock_only) elapsed = std::min(elapsed, kLongestCarryNs);
+    return h.advancing ? h.frame + static_cast<double>(elapsed) * kAudioRate / 1e9 : h.frame;
+}
+
+void record_heard(const HeardReading& reading) {
+    std::lock_guard<std::mutex> guard(pulse.heard_lock);
+    pulse.heard = reading;
+}
+
+// When the server took the figures of a timing report, on the library's
+// clock: a server on this machine stamps its answer with the same wall clock
+// as ours, which is more exact than guessing from the round trip (the main
+// loop may take the answer late).
+int64_t report_time(const pa_timing_info* timing) {
+    int64_t now = now_ns();
+    if (!timing) return now;
+    if (!timing->synchronized_clocks)
+        return now - static_cast<int64_t>(timing->transport_usec) * 1000;
+    timeval wall;
+    pa_gettimeofday(&wall);
+    return now - static_cast<int64_t>(pa_timeval_diff(&wall, &timing->timestamp)) * 1000;
+}
+
+// Records the frame leaving the sink at the time of the last report taken,
+// in frames handed over. Main loop.
+void read_heard() {
+    if (pulse.gone || !pulse.c.stream) return;
+    const pa_timing_info* timing = pa_stream_get_timing_info(pulse.c.stream);
+    if (timing && !timing->write_index_corrupt)
+        timeline_place(pulse.timeline, pulse.handed, timing->write_index / kAudioFrameBytes);
+    if (!pulse.report.taken) return;
+    HeardReading reading;
+    reading.ns = pulse.report.ns;
+    reading.known = timeline_handed_frame(pulse.timeline, pulse.report.leaving, &reading.frame);
+    reading.advancing = pulse.report.playing;
+    record_heard(reading);
+}
+
+// Fills what the server asks for; at least one buffer when `at_least_one`
+// (a stream was positioned anew and the server has not asked yet).
+void write_buffers(bool at_least_one) {
+    if (!pulse.started || pulse.gone) return;
+    size_t frame_bytes = kAudioFrameBytes;
+    size_t writable = pa_stream_writable_size(pulse.c.stream);
+    if (writable == static_cast<size_t>(-1)) return;
+    if (at_least_one) writable = std::max(writable, pulse.buffer.size());
+    while (writable >= frame_bytes) {
+        size_t bytes = std::min(writable, pulse.buffer.size()) / frame_bytes * frame_bytes;
+        writable -= bytes;
+        if (pulse.fill(pulse.buffer.data(), static_cast<int>(bytes))) {
+            // Flushed before this buffer is written: the server plays it
+            // right after what its sink already holds. Topped up at once to
+            // the target, so the sink does not run dry meanwhile.
+            if (pa_operation* o = pa_stream_flush(pulse.c.stream, nullptr, nullptr))
+                pa_operation_unref(o);
+            timeline_drop(pulse.timeline, pulse.handed);
+            writable = std::max(writable, pulse.target_bytes - std::min(bytes, pulse.target_bytes));
+        }
+        if (pa_stream_write(pulse.c.stream, pulse.buffer.data(), bytes, nullptr, 0,
+                            PA_SEEK_RELATIVE) < 0)
+            return;
+        pulse.handed += static_cast<int64_t>(bytes / frame_bytes);
+    }
+    read_heard();
+}
+
+// Once the server is gone: buffers at the output rate, thrown away, a
+// buffer ahead of the clock.
+void pump_silently() {
+    HeardReading h;
+    {
+        std::lock_guard<std::mutex> guard(pulse.heard_lock);
+        h = pulse.heard;
+    }
+    int64_t now = now_ns();
+    while (static_cast<double>(pulse.handed) < carried(h, now) + kBufferFrames) {
+        int bytes = static_cast<int>(pulse.buffer.size());
+        if (pulse.fill(pulse.buffer.data(), bytes)) {
+            // Nothing is held any more: a new place is heard from now on.
+            h = HeardReading{true, now, static_cast<double>(pulse.handed), true, true};
+            record_heard(h);
+        }
+        pulse.handed += kBufferFrames;
+    }
+}
+
+void go_silent(const char* why) {
+    if (pulse.gone) return;
+    pulse.gone = true;
+    int64_t now = now_ns();
+    std::lock_guard<std::mutex> guard(pulse.heard_lock);
+    HeardReading& h = pulse.heard;
+    double frame = h.known ? carried(h, now) : static_cast<double>(pulse.handed);
+    h = HeardReading{true, now, frame, true, true};
+    std::fprintf(stderr,
+                 "audio: the sound server went away (%s): the music goes on silently, timed by "
+                 "the clock\n",
+                 why);
+}
+
+void on_tick(pa_mainloop_api*, pa_time_event* e, const struct timeval*, void*) {
+    pa_context_rttime_restart(pulse.c.context, e, pa_rtclock_now() + kTickUs);
+    if (!pulse.started) return;
+    if (pulse.gone) {
+        pump_silently();
+        return;
+    }
+    // One report asked for at a time; each answer calls on_timing.
+    if (pulse.asked && pa_operation_get_state(pulse.asked) == PA_OPERATION_RUNNING) return;
+    if (pulse.asked) pa_operation_unref(pulse.asked);
+    pulse.asked = pa_stream_update_timing_info(pulse.c.stream, nullptr, nullptr);
+}
+
+void on_wake(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void*) {
+    uint64_t count = 0;
+    if (read(fd, &count, sizeof count) < 0) return;
+    if (pulse.gone)
+        pump_silently();
+    else
+        write_buffers(true);
+}
+
+void on_context_state(pa_context* c, void*) {
+    pa_context_state_t state = pa_context_get_state(c);
+    if (!PA_CONTEXT_IS_GOOD(state) && pulse.started) go_silent(pa_strerror(pa_context_errno(c)));
+    pa_threaded_mainloop_signal(pulse.c.loop, 0);
+}
+
+void on_stream_state(pa_stream* s, void*) {
+    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(s)) && pulse.started)
+        go_silent(pa_strerror(pa_context_errno(pulse.c.context)));
+    pa_threaded_mainloop_signal(pulse.c.loop, 0);
+}
+
+void on_writable(pa_stream*, size_t, void*) { write_buffers(false); }
+
+void on_timing(pa_stream* s, void*) {
+    // A report the server was slow to answer (its main thread was put aside
+    // between taking its figures and stamping the answer) is dated late, so
+    // it would put the position behind: passed over while the last one is
+    // recent, as there is no telling how late.
+    const pa_timing_info* timing = pa_stream_get_timing_info(s);
+    int64_t now = now_ns();
+    if (!timing || timing->read_index_corrupt) return;
+    if (timing->synchronized_clocks && timing->transport_usec > kSlowReportUs &&
+        now - pulse.report.ns < kStaleReportNs)
+        return;
+    // What the server has read from the stream, less what its sink holds.
+    pulse.report = {true, report_time(timing),
+                    static_cast<double>(timing->read_index / kAudioFrameBytes) -
+                        static_cast<double>(timing->sink_usec) * kAudioRate / 1e6,
+                    timing->playing != 0};
+    read_heard();
+}
+
+void on_moved(pa_stream* s, void*) {
+    if (pa_operation* o = pa_stream_update_timing_info(s, nullptr, nullptr)) pa_operation_unref(o);
+}
+
+void close_pulse() {
+    if (!pulse.c.loop) return;
+    pa_threaded_mainloop_lock(pulse.c.loop);
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(pulse.c.loop);
+    if (pulse.tick) api->time_free(pulse.tick);
+    if (pulse.asked) pa_operation_unref(pulse.asked);
+    if (pulse.wake) api->io_free(pulse.wake);
+    pa_threaded_mainloop_unlock(pulse.c.loop);
+    pulse_disconnect(pulse.c);
+    if (pulse.wake_fd >= 0) close(pulse.wake_fd);
+    pulse.tick = nullptr;
+    pulse.asked = nullptr;
+    pulse.wake = nullptr;
+    pulse.wake_fd = -1;
+}
+
+bool open_pulse(FillBuffer fill, int* buffer_frames, std::string* said) {
+    pulse.fill = fill;
+    pulse.buffer.assign(static_cast<size_t>(kBufferFrames) * kAudioFrameBytes, 0);
+    pulse.started = false;
+    pulse.gone = false;
+    pulse.handed = 0;
+    pulse.asked = nullptr;
+    pulse.report = Report{};
+    pulse.timeline = new_pulse_timeline();
+    record_heard(HeardReading{});
+
+    pa_sample_spec spec = {PA_SAMPLE_S16NE, kAudioRate, kAudioChannels};
+    pulse.target_bytes = pa_usec_to_bytes(kTargetLatencyUs, &spec);
+    // Playback starts (and after a drop, starts again) with the first frame
+    // that arrives: the server's default waits for a whole target's worth,
+    // which with an adjusted latency it may never ask for.
+    pa_buffer_attr attr = {static_cast<uint32_t>(-1), static_cast<uint32_t>(pulse.target_bytes),
+                           static_cast<uint32_t>(kAudioFrameBytes), static_cast<uint32_t>(-1),
+                           static_cast<uint32_t>(-1)};
+    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_AUTO_TIMING_UPDATE |
+                                                PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
+    std::string failure = pulse_connect(pulse.c, attr, flags, now_ns() + kConnectTimeoutNs);
+    if (!failure.empty()) {
+        *said = failure;
+        return false;
+    }
+
+    pa_threaded_mainloop_lock(pulse.c.loop);
+    pa_context_set_state_callback(pulse.c.context, on_context_state, nullptr);
+    pa_stream_set_state_callback(pulse.c.stream, on_stream_state, nullptr);
+    pa_stream_set_write_callback(pulse.c.stream, on_writable, nullptr);
+    pa_stream_set_latency_update_callback(pulse.c.stream, on_timing, nullptr);
+    pa_stream_set_moved_callback(pulse.c.stream, on_moved, nullptr);
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(pulse.c.loop);
+    pulse.wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (pulse.wake_fd >= 0)
+        pulse.wake = api->io_new(api, pulse.wake_fd, PA_IO_EVENT_INPUT, on_wake, nullptr);
+    pulse.tick =
+        pa_context_rttime_new(pulse.c.context, pa_rtclock_now() + kTickUs, on_tick, nullptr);
+    *said = "the sound server (" + pulse.c.server + ") at " +
+            pa_context_get_server(pulse.c.context) + ", sink " +
+            pa_stream_get_device_name(pulse.c.stream);
+    pa_threaded_mainloop_unlock(pulse.c.loop);
+    *buffer_frames = kBufferFrames;
+    return true;
+}
+
+void start_pulse() {
+    pa_threaded_mainloop_lock(pulse.c.loop);
+    pulse.started = true;
+    if (!pulse.gone) {
+        if (pa_operation* o = pa_stream_cork(pulse.c.stream, 0, nullptr, nullptr))
+            pa_operation_unref(o);
+        write_buffers(false);
+    }
+    pa_threaded_mainloop_unlock(pulse.c.loop);
+}
+
+void lock_pulse() { pa_threaded_mainloop_lock(pulse.c.loop); }
+
+void unlock_pulse() { pa_threaded_mainloop_unlock(pulse.c.loop); }
+
+bool heard_pulse(int64_t now, double* frame) {
+    std::lock_guard<std::mutex> guard(pulse.heard_lock);
+    if (!pulse.heard.known) return false;
+    *frame = carried(pulse.heard, now);
+    return true;
+}
+
+void hurry_pulse() {
+    uint64_t one = 1;
+    if (pulse.wake_fd >= 0 && write(pulse.wake_fd, &one, sizeof one) < 0) {
+        // Full (it never is: the main loop empties it): the next request comes anyway.
+    }
+}
+
+}  // namespace
+
+const AudioOutput kPulseOutput = {open_pulse,  start_pulse, lock_pulse,  unlock_pulse,
+                                  close_pulse, heard_pulse, hurry_pulse, true};
