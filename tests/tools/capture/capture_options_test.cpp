@@ -51,7 +51,7 @@ TEST(CaptureOptions, DefaultsAreTenSecondsAtSixtyFromTheProgramsStart) {
     EXPECT_EQ(given.options.start, 100u);
     EXPECT_EQ(given.options.fps, 24u);
     EXPECT_EQ(given.options.frames, 60u);
-    EXPECT_STREQ(given.options.out_dir, "x/y");
+    EXPECT_STREQ(given.options.out, "x/y");
     EXPECT_STREQ(given.options.config_path, "c.xml");
     EXPECT_STREQ(given.options.pack_path, "p.dat");
 
