@@ -24,8 +24,7 @@ CaptureProgress start_progress(uint64_t total) {
 }
 
 double progress_seconds(const CaptureProgress& progress) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - progress.began)
-        .count();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - progress.began).count();
 }
 
 void show_progress(CaptureProgress* progress, uint64_t done) {

@@ -56,7 +56,7 @@ int capture_frames(const CaptureOptions& options, std::vector<uint8_t>& pixels) 
             options.single ? options.at : frame_position(options.start, k, options.fps);
         timeline_position = static_cast<uint32_t>(position);
         draw_frame();
-        read_frame_rgba(pixels.data());
+        read_rows(pixels.data(), 0, OffscreenGl.height, PixelOrder::kRgba);
 
         char path[4096];
         if (options.single) {

@@ -83,7 +83,8 @@ std::string read_log(int fd) {
     if (fd < 0 || lseek(fd, 0, SEEK_SET) != 0) return log;
     char buffer[4096];
     ssize_t got;
-    while ((got = read(fd, buffer, sizeof buffer)) > 0) log.append(buffer, static_cast<size_t>(got));
+    while ((got = read(fd, buffer, sizeof buffer)) > 0)
+        log.append(buffer, static_cast<size_t>(got));
     return log;
 }
 

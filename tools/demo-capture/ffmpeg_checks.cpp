@@ -28,7 +28,8 @@ bool encoder_has_option(const std::string& help, const char* option) {
         std::istringstream words(line);
         std::string first;
         words >> first;
-        if (first.size() > 1 && first[0] == '-' && first.compare(1, std::string::npos, option) == 0) {
+        if (first.size() > 1 && first[0] == '-' &&
+            first.compare(1, std::string::npos, option) == 0) {
             return true;
         }
     }

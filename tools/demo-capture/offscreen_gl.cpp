@@ -147,8 +147,6 @@ bool make_framebuffer(int width, int height, char* error, size_t error_size) {
                       width, height, offscreen_renderer(), max_width, max_height);
         return false;
     }
-    GLint depth_bits = 0;
-    glGetIntegerv(GL_DEPTH_BITS, &depth_bits);
     while (glGetError() != GL_NO_ERROR) {
     }
     Fbo.gen_framebuffers(1, &OffscreenGl.framebuffer);
@@ -160,9 +158,7 @@ bool make_framebuffer(int width, int height, char* error, size_t error_size) {
                                  OffscreenGl.color);
     Fbo.gen_renderbuffers(1, &OffscreenGl.depth);
     Fbo.bind_renderbuffer(GL_RENDERBUFFER, OffscreenGl.depth);
-    Fbo.renderbuffer_storage(GL_RENDERBUFFER,
-                             depth_bits > 16 ? GL_DEPTH_COMPONENT24 : GL_DEPTH_COMPONENT16, width,
-                             height);
+    Fbo.renderbuffer_storage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT16, width, height);
     Fbo.framebuffer_renderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER,
                                  OffscreenGl.depth);
     const GLenum status = Fbo.check_framebuffer_status(GL_FRAMEBUFFER);
@@ -192,14 +188,10 @@ bool create_offscreen_gl(int width, int height, char* error, size_t error_size) 
 
 void init_capture_gl_state() { set_up_view(); }
 
-void read_frame_rgba(uint8_t* pixels) {
+void read_rows(uint8_t* pixels, int first, int count, PixelOrder order) {
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, OffscreenGl.width, OffscreenGl.height, GL_RGBA, GL_UNSIGNED_BYTE, pixels);
-}
-
-void read_frame_bgra(uint8_t* pixels) {
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, OffscreenGl.width, OffscreenGl.height, GL_BGRA, GL_UNSIGNED_BYTE, pixels);
+    glReadPixels(0, first, OffscreenGl.width, count, order == PixelOrder::kBgra ? GL_BGRA : GL_RGBA,
+                 GL_UNSIGNED_BYTE, pixels);
 }
 
 void destroy_offscreen_gl() {

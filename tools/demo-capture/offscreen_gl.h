@@ -10,8 +10,8 @@
 // the window: the pixels of a window that is never shown belong to no one,
 // so what its buffers hold is up to the driver, and a window cannot be larger
 // than the screen everywhere. The framebuffer has 8 bits a channel, so what
-// is read back is what was drawn, and a depth buffer as deep as the window's
-// (which is what the program draws with).
+// is read back is what was drawn, and a 16-bit depth buffer, what the
+// program's pixel format asks for.
 //
 // The GL state then set is the program's own after its window set-up, for a
 // window of the capture's size: the letterboxed viewport and projection from
@@ -43,10 +43,11 @@ extern OffscreenGlRecord OffscreenGl;
 bool create_offscreen_gl(int width, int height, char* error, size_t error_size);
 // The set-up the program's init_gl_state does before it builds the textures.
 void init_capture_gl_state();
-// width * height * 4 bytes, bottom row first: RGBA, or BGRA (the order
-// llvmpipe keeps its pixels in, read back without reordering).
-void read_frame_rgba(uint8_t* pixels);
-void read_frame_bgra(uint8_t* pixels);
+enum class PixelOrder { kRgba, kBgra };
+// Rows first .. first + count - 1 of the frame, counted from the bottom, as
+// width * count * 4 bytes, the bottom row first. Reading a frame a band at a
+// time keeps the memory needed small however large the frame.
+void read_rows(uint8_t* pixels, int first, int count, PixelOrder order);
 void destroy_offscreen_gl();
 // "llvmpipe (LLVM ...)" or similar, for the report.
 const char* offscreen_renderer();

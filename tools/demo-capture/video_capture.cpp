@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <csignal>
@@ -25,6 +26,9 @@
 
 namespace {
 
+// About as much as the pipe to the encoder holds.
+constexpr size_t kBandBytes = 1 << 20;
+
 // The signal that asked the capture to stop, or 0.
 volatile sig_atomic_t StopSignal = 0;
 
@@ -40,12 +44,12 @@ struct SignalSet {
 SignalSet catch_signals() {
     StopSignal = 0;
     SignalSet before{};
-    struct sigaction stop{};
+    struct sigaction stop {};
     stop.sa_handler = on_stop_signal;
     sigemptyset(&stop.sa_mask);
     sigaction(SIGINT, &stop, &before.interrupt);
     sigaction(SIGTERM, &stop, &before.terminate);
-    struct sigaction ignore{};
+    struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     sigaction(SIGPIPE, &ignore, &before.pipe);
@@ -87,20 +91,23 @@ void feed_audio(AudioFeed* feed) {
     close_fd(feed->fd);
 }
 
-// Draws and sends every frame; false when the encoder stopped reading or a
-// stop was asked for.
+// Draws and sends every frame, a band of rows at a time; false when the
+// encoder stopped reading or a stop was asked for.
 bool feed_frames(const CaptureOptions& options, int fd) {
-    const size_t frame_bytes =
-        static_cast<size_t>(OffscreenGl.width) * static_cast<size_t>(OffscreenGl.height) * 4;
-    std::vector<uint8_t> pixels(frame_bytes);
+    const size_t row_bytes = static_cast<size_t>(OffscreenGl.width) * 4;
+    const int band = static_cast<int>(std::max<size_t>(1, kBandBytes / row_bytes));
+    std::vector<uint8_t> pixels(row_bytes * static_cast<size_t>(band));
     CaptureProgress progress = start_progress(options.frames);
     for (uint64_t k = 0; k < options.frames && !StopSignal; ++k) {
         timeline_position = static_cast<uint32_t>(frame_position(options.start, k, options.fps));
         draw_frame();
-        read_frame_bgra(pixels.data());
-        if (!write_all(fd, pixels.data(), frame_bytes, &StopSignal)) {
-            break_progress_line(&progress);
-            return false;
+        for (int row = 0; row < OffscreenGl.height; row += band) {
+            const int rows = std::min(band, OffscreenGl.height - row);
+            read_rows(pixels.data(), row, rows, PixelOrder::kBgra);
+            if (!write_all(fd, pixels.data(), row_bytes * static_cast<size_t>(rows), &StopSignal)) {
+                break_progress_line(&progress);
+                return false;
+            }
         }
         show_progress(&progress, k + 1);
     }
@@ -153,8 +160,12 @@ int capture_video(const CaptureOptions& options, const std::string& ffmpeg, cons
     const VideoFormat& format = video_format(options.kind);
     std::printf("encoding %s with %s (%s)\n", final.c_str(), ffmpeg.c_str(), format.label);
 
-    AudioFeed feed{music, music_size, capture_samples(options.start, options.frames, options.fps),
-                   &encoder.audio_fd, false, ""};
+    AudioFeed feed{music,
+                   music_size,
+                   capture_samples(options.start, options.frames, options.fps),
+                   &encoder.audio_fd,
+                   false,
+                   ""};
     std::thread audio(feed_audio, &feed);
     const bool frames_sent = feed_frames(options, encoder.video_fd);
     // Whatever went wrong, the encoder goes, so that the sound thread's
@@ -162,7 +173,7 @@ int capture_video(const CaptureOptions& options, const std::string& ffmpeg, cons
     if (!frames_sent || StopSignal) kill_encoder(encoder);
     close_fd(&encoder.video_fd);
     audio.join();
-    struct rusage usage{};
+    struct rusage usage {};
     std::string log;
     const int status = finish_encoder(&encoder, &usage, &log);
     const int stopped = StopSignal;
@@ -187,7 +198,7 @@ int capture_video(const CaptureOptions& options, const std::string& ffmpeg, cons
         std::remove(partial.c_str());
         return fail("cannot put the video in place as " + final + ": " + reason);
     }
-    struct rusage own{};
+    struct rusage own {};
     getrusage(RUSAGE_SELF, &own);
     std::printf("wrote %s: %llu frames of %dx%d at %u fps with their sound, %.1f MB\n",
                 final.c_str(), static_cast<unsigned long long>(options.frames), OffscreenGl.width,
