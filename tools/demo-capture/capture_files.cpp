@@ -45,8 +45,10 @@ bool make_partial_file(const std::string& final, std::string* partial, char* err
     const std::string name = slash == std::string::npos ? final : final.substr(slash + 1);
     // A name left by a run that was killed outright is skipped, not reused.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        *partial = folder + "." + name + "." + std::to_string(getpid()) +
-                   (attempt ? "-" + std::to_string(attempt) : "") + ".part";
+        char suffix[48];
+        std::snprintf(suffix, sizeof suffix, attempt ? ".%ld-%d.part" : ".%ld.part",
+                      static_cast<long>(getpid()), attempt);
+        *partial = folder + "." + name + suffix;
         const int fd = open(partial->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             close(fd);
