@@ -23,6 +23,7 @@
 #include "timeline/timeline_position.h"
 #include "video/scene.h"
 #include "video_format.h"
+#include "yuv_frame.h"
 
 namespace {
 
@@ -91,23 +92,46 @@ void feed_audio(AudioFeed* feed) {
     close_fd(feed->fd);
 }
 
-// Draws and sends every frame, a band of rows at a time; false when the
-// encoder stopped reading or a stop was asked for.
-bool feed_frames(const CaptureOptions& options, int fd) {
+// Sends one drawn frame: as yuv420p converted here, or as the BGRA rows read
+// back (for FFV1, which keeps RGB). Both a band of rows at a time, so that
+// no whole frame of pixels is ever held. false when the encoder no longer
+// reads or a stop was asked for.
+bool send_frame(int fd, std::vector<uint8_t>* pixels, int band, YuvFrame* yuv) {
+    const int height = OffscreenGl.height;
     const size_t row_bytes = static_cast<size_t>(OffscreenGl.width) * 4;
-    const int band = static_cast<int>(std::max<size_t>(1, kBandBytes / row_bytes));
+    for (int row = 0; row < height; row += band) {
+        const int rows = std::min(band, height - row);
+        if (!yuv) {
+            read_rows(pixels->data(), row, rows, PixelOrder::kBgra);
+            if (!write_all(fd, pixels->data(), row_bytes * rows, &StopSignal)) return false;
+            continue;
+        }
+        // From the top down, as the Y plane goes out.
+        read_rows(pixels->data(), height - row - rows, rows, PixelOrder::kBgra);
+        convert_band(yuv, pixels->data(), row, rows);
+        if (!write_all(fd, yuv->luma.data(), static_cast<size_t>(yuv->width) * rows, &StopSignal)) {
+            return false;
+        }
+    }
+    return !yuv || write_all(fd, yuv->chroma.data(), yuv->chroma.size(), &StopSignal);
+}
+
+// Draws and sends every frame; false when the encoder stopped reading or a
+// stop was asked for.
+bool feed_frames(const CaptureOptions& options, int fd, bool as_yuv) {
+    const size_t row_bytes = static_cast<size_t>(OffscreenGl.width) * 4;
+    // An even number of rows, for the 2 x 2 blocks of yuv420p.
+    const int band = std::max(2, static_cast<int>(kBandBytes / row_bytes) & ~1);
     std::vector<uint8_t> pixels(row_bytes * static_cast<size_t>(band));
+    YuvFrame yuv = as_yuv ? make_yuv_frame(OffscreenGl.width, OffscreenGl.height, band)
+                          : YuvFrame{0, 0, {}, {}};
     CaptureProgress progress = start_progress(options.frames);
     for (uint64_t k = 0; k < options.frames && !StopSignal; ++k) {
         timeline_position = static_cast<uint32_t>(frame_position(options.start, k, options.fps));
         draw_frame();
-        for (int row = 0; row < OffscreenGl.height; row += band) {
-            const int rows = std::min(band, OffscreenGl.height - row);
-            read_rows(pixels.data(), row, rows, PixelOrder::kBgra);
-            if (!write_all(fd, pixels.data(), row_bytes * static_cast<size_t>(rows), &StopSignal)) {
-                break_progress_line(&progress);
-                return false;
-            }
+        if (!send_frame(fd, &pixels, band, as_yuv ? &yuv : nullptr)) {
+            break_progress_line(&progress);
+            return false;
         }
         show_progress(&progress, k + 1);
     }
@@ -120,6 +144,13 @@ const char* signal_name(int signal) { return signal == SIGINT ? "SIGINT" : "SIGT
 int fail(const std::string& message) {
     std::fprintf(stderr, "demo-capture: %s\n", message.c_str());
     return 1;
+}
+
+double cpu_seconds(const struct rusage& usage) {
+    const auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 long long file_size(const std::string& path) {
@@ -138,6 +169,8 @@ int capture_video(const CaptureOptions& options, const std::string& ffmpeg, cons
     if (!make_partial_file(final, &partial, error, sizeof error)) return fail(error);
 
     const std::string path = "file:" + partial;  // never read as another protocol
+    // The lossy encoders get yuv420p made here; FFV1 gets the pixels as read.
+    const bool as_yuv = std::strcmp(encoder_pixel_format(options.codec), "yuv420p") == 0;
     const EncodeJob job{options.kind,
                         options.codec,
                         options.crf,
@@ -145,7 +178,7 @@ int capture_video(const CaptureOptions& options, const std::string& ffmpeg, cons
                         OffscreenGl.width,
                         OffscreenGl.height,
                         options.fps,
-                        "bgra",
+                        as_yuv ? "yuv420p" : "bgra",
                         kEncoderVideoFd,
                         kEncoderAudioFd,
                         std::endian::native == std::endian::little ? "s16le" : "s16be",
@@ -167,7 +200,7 @@ int capture_video(const CaptureOptions& options, const std::string& ffmpeg, cons
                    false,
                    ""};
     std::thread audio(feed_audio, &feed);
-    const bool frames_sent = feed_frames(options, encoder.video_fd);
+    const bool frames_sent = feed_frames(options, encoder.video_fd, as_yuv);
     // Whatever went wrong, the encoder goes, so that the sound thread's
     // writes end too.
     if (!frames_sent || StopSignal) kill_encoder(encoder);
@@ -203,8 +236,11 @@ int capture_video(const CaptureOptions& options, const std::string& ffmpeg, cons
     std::printf("wrote %s: %llu frames of %dx%d at %u fps with their sound, %.1f MB\n",
                 final.c_str(), static_cast<unsigned long long>(options.frames), OffscreenGl.width,
                 OffscreenGl.height, options.fps, static_cast<double>(file_size(final)) / 1e6);
-    std::printf("peak memory: demo-capture %.1f MiB, ffmpeg %.1f MiB\n",
-                static_cast<double>(own.ru_maxrss) / 1024.0,
-                static_cast<double>(usage.ru_maxrss) / 1024.0);
+    // What each side cost, for whoever wants to know which one limits.
+    std::printf(
+        "peak memory: demo-capture %.1f MiB, ffmpeg %.1f MiB; processor time: "
+        "demo-capture %.2f s, ffmpeg %.2f s\n",
+        static_cast<double>(own.ru_maxrss) / 1024.0, static_cast<double>(usage.ru_maxrss) / 1024.0,
+        cpu_seconds(own), cpu_seconds(usage));
     return 0;
 }

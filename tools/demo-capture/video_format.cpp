@@ -68,7 +68,7 @@ std::vector<std::string> encoder_arguments(const EncodeJob& job) {
     const VideoFormat& format = video_format(job.kind);
     const std::string size = std::to_string(job.width) + "x" + std::to_string(job.height);
     std::vector<std::string> args = {"-hide_banner", "-nostdin", "-nostats", "-loglevel", "error",
-                                     // The frames as glReadPixels gives them, bottom row first.
+                                     // The frames as feed_frames sends them.
                                      "-f", "rawvideo", "-pix_fmt", job.frame_format, "-video_size",
                                      size, "-framerate", std::to_string(job.fps), "-i",
                                      "pipe:" + std::to_string(job.video_fd),
@@ -87,17 +87,19 @@ std::vector<std::string> encoder_arguments(const EncodeJob& job) {
                 {"-i", "pipe:" + std::to_string(job.audio_fd), "-map", "0:v", "-map", "1:a"});
 
     const char* pixels = encoder_pixel_format(job.video_codec);
-    // vflip only moves the row pointers; the scaler then converts with the
-    // matrix the stream is tagged with, so players show the colours drawn.
-    std::string filter = "vflip";
-    if (std::strcmp(pixels, "yuv420p") == 0) {
-        filter += ",scale=out_color_matrix=bt709:out_range=tv,format=yuv420p";
-        args.insert(args.end(), {"-colorspace", "bt709", "-color_primaries", "bt709", "-color_trc",
-                                 "bt709", "-color_range", "tv"});
-    } else {
-        filter += ",format=" + std::string(pixels);
+    if (std::strcmp(pixels, job.frame_format) != 0) {
+        // Frames read back as they are, bottom row first: vflip only moves
+        // the row pointers, and the scaler converts.
+        args.insert(args.end(), {"-vf", std::string("vflip,format=") + pixels});
     }
-    args.insert(args.end(), {"-vf", filter, "-c:v", job.video_codec});
+    if (std::strcmp(pixels, "yuv420p") == 0) {
+        // The matrix the frames were converted with (see yuv_frame.h), so
+        // players show the colours drawn.
+        args.insert(args.end(),
+                    {"-colorspace", "bt709", "-color_primaries", "bt709", "-color_trc", "bt709",
+                     "-color_range", "tv", "-chroma_sample_location", "center"});
+    }
+    args.insert(args.end(), {"-c:v", job.video_codec});
 
     const int crf = job.crf >= 0 ? job.crf : default_crf(job.video_codec);
     if (crf >= 0) args.insert(args.end(), {"-crf", std::to_string(crf)});

@@ -44,8 +44,10 @@ struct EncodeJob {
     int width;
     int height;
     uint32_t fps;
-    const char* frame_format;  // ffmpeg's name for the raw frames on the pipe
-    int video_fd;              // descriptors ffmpeg reads (pipe:N)
+    // ffmpeg's name for the raw frames on the pipe: the encoder's own pixel
+    // format (top row first), or "bgra" as read back (bottom row first).
+    const char* frame_format;
+    int video_fd;  // descriptors ffmpeg reads (pipe:N)
     int audio_fd;
     const char* audio_format;  // "s16le" or "s16be", the machine's order
     const char* path;          // where ffmpeg writes

@@ -40,7 +40,8 @@ ToolRun run_tool(const ScratchDir& dir, const std::string& args, const std::stri
     const std::string command = "cd '" + dir.path + "' && " + prefix + "'" DEMO_CAPTURE_PATH "' " +
                                 args + " > tool.out 2> tool.err";
     const int raw = std::system(command.c_str());
-    return ToolRun{status_of(raw), read_text(dir.file("tool.out")), read_text(dir.file("tool.err"))};
+    return ToolRun{status_of(raw), read_text(dir.file("tool.out")),
+                   read_text(dir.file("tool.err"))};
 }
 
 pid_t start_tool(const ScratchDir& dir, const std::vector<std::string>& args) {
@@ -61,7 +62,8 @@ pid_t start_tool(const ScratchDir& dir, const std::vector<std::string>& args) {
 ToolRun finish_tool(const ScratchDir& dir, pid_t pid) {
     int raw = 0;
     if (waitpid(pid, &raw, 0) != pid) raw = -1;
-    return ToolRun{status_of(raw), read_text(dir.file("tool.out")), read_text(dir.file("tool.err"))};
+    return ToolRun{status_of(raw), read_text(dir.file("tool.out")),
+                   read_text(dir.file("tool.err"))};
 }
 
 Picture read_png(const std::string& path) {
@@ -83,14 +85,15 @@ Picture read_png(const std::string& path) {
 std::vector<Picture> decode_video_frames(const std::string& path, int width, int height) {
     ScratchDir dir;
     const std::string raw = dir.file("frames.rgb");
-    const std::string command = "ffmpeg -v error -i '" + path +
-                                "' -map 0:v:0 -f rawvideo -pix_fmt rgb24 '" + raw + "'";
+    const std::string command =
+        "ffmpeg -v error -i '" + path + "' -map 0:v:0 -f rawvideo -pix_fmt rgb24 '" + raw + "'";
     if (std::system(command.c_str()) != 0) return {};
     const Bytes bytes = read_file(raw);
     const size_t frame_bytes = static_cast<size_t>(width) * height * 3;
     std::vector<Picture> frames;
     for (size_t at = 0; at + frame_bytes <= bytes.size(); at += frame_bytes) {
-        frames.push_back(Picture{width, height, Bytes(bytes.begin() + at, bytes.begin() + at + frame_bytes)});
+        frames.push_back(
+            Picture{width, height, Bytes(bytes.begin() + at, bytes.begin() + at + frame_bytes)});
     }
     return frames;
 }
@@ -98,8 +101,8 @@ std::vector<Picture> decode_video_frames(const std::string& path, int width, int
 std::vector<int16_t> decode_video_sound(const std::string& path) {
     ScratchDir dir;
     const std::string raw = dir.file("sound.raw");
-    const std::string command = "ffmpeg -v error -i '" + path +
-                                "' -map 0:a:0 -f s16le -ar 44100 -ac 2 '" + raw + "'";
+    const std::string command =
+        "ffmpeg -v error -i '" + path + "' -map 0:a:0 -f s16le -ar 44100 -ac 2 '" + raw + "'";
     if (std::system(command.c_str()) != 0) return {};
     return samples_of(read_file(raw), 0);
 }
@@ -139,8 +142,8 @@ bool ReferenceRenderer::open_sized(const ScratchDir& dir, int window_width, int 
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
     width = window_width;
     height = window_height;
-    window = SDL_CreateWindow("reference", 0, 0, width, height,
-                              SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+    window =
+        SDL_CreateWindow("reference", 0, 0, width, height, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
     if (!window) return false;
     context = SDL_GL_CreateContext(window);
     if (!context) return false;

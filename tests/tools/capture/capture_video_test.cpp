@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -48,7 +49,8 @@ Probe probe(const ScratchDir& dir, const std::string& name) {
         std::string part;
         while (std::getline(parts, part, '|')) {
             const size_t equals = part.find('=');
-            if (equals != std::string::npos) fields[part.substr(0, equals)] = part.substr(equals + 1);
+            if (equals != std::string::npos)
+                fields[part.substr(0, equals)] = part.substr(equals + 1);
         }
         if (line.rfind("format", 0) == 0) result.format = fields;
         if (fields["codec_type"] == "video") result.video = fields;
@@ -107,6 +109,18 @@ int processes_mentioning(const std::string& text) {
     return count;
 }
 
+// Peak signal to noise of b against a, in dB over all channels.
+double psnr(const Picture& a, const Picture& b) {
+    if (a.rgb.size() != b.rgb.size() || a.rgb.empty()) return 0.0;
+    double error = 0;
+    for (size_t i = 0; i < a.rgb.size(); ++i) {
+        const double d = static_cast<double>(a.rgb[i]) - b.rgb[i];
+        error += d * d;
+    }
+    if (error == 0) return 99.0;
+    return 10.0 * std::log10(255.0 * 255.0 * a.rgb.size() / error);
+}
+
 }  // namespace
 
 TEST(DemoCaptureVideo, LosslessFramesEqualDrawFrameAtTheConfiguredAndAnotherSize) {
@@ -123,7 +137,19 @@ TEST(DemoCaptureVideo, LosslessFramesEqualDrawFrameAtTheConfiguredAndAnotherSize
     EXPECT_NE(sized.out.find("rendering 320x320 (drawing area 320x200)"), std::string::npos)
         << sized.out;
 
+    // H.264 and VP9 get frames converted to BT.709 4:2:0 here: decoded as
+    // the streams are tagged, they are close to the drawn frames (a flipped
+    // picture or swapped colours would not be).
+    const ToolRun lossy = run_tool(dir, frames + "--out a.mp4");
+    ASSERT_EQ(lossy.status, 0) << lossy.out << lossy.err;
+    const ToolRun webm = run_tool(dir, frames + "--out a.webm");
+    ASSERT_EQ(webm.status, 0) << webm.out << webm.err;
+
     const std::vector<Picture> at_400 = decode_video_frames(dir.file("a.mkv"), 400, 300);
+    const std::vector<Picture> h264 = decode_video_frames(dir.file("a.mp4"), 400, 300);
+    const std::vector<Picture> vp9 = decode_video_frames(dir.file("a.webm"), 400, 300);
+    ASSERT_EQ(h264.size(), 3u);
+    ASSERT_EQ(vp9.size(), 3u);
     const std::vector<Picture> at_320 = decode_video_frames(dir.file("sized/b.mkv"), 320, 320);
     ASSERT_EQ(at_400.size(), 3u);
     ASSERT_EQ(at_320.size(), 3u);
@@ -132,8 +158,22 @@ TEST(DemoCaptureVideo, LosslessFramesEqualDrawFrameAtTheConfiguredAndAnotherSize
         ASSERT_TRUE(reference.open(dir));
         for (uint64_t k = 0; k < 3; ++k) {
             const auto position = static_cast<uint32_t>(frame_position(146948, k, 60));
-            EXPECT_EQ(differing_pixels(at_400[k], reference.draw(position)), 0u) << k;
+            const Picture drawn = reference.draw(position);
+            EXPECT_EQ(differing_pixels(at_400[k], drawn), 0u) << k;
+            EXPECT_GT(psnr(drawn, h264[k]), 30.0) << k;
+            EXPECT_GT(psnr(drawn, vp9[k]), 30.0) << k;
         }
+        // What the bound above is worth: the right frame upside down, or
+        // with its red and blue swapped, falls well below it.
+        const Picture first = reference.draw(146948);
+        Picture flipped = first, swapped = first;
+        for (int y = 0; y < 300; ++y)
+            std::copy_n(first.rgb.begin() + (299 - y) * 400 * 3, 400 * 3,
+                        flipped.rgb.begin() + y * 400 * 3);
+        for (size_t i = 0; i < swapped.rgb.size(); i += 3)
+            std::swap(swapped.rgb[i], swapped.rgb[i + 2]);
+        EXPECT_LT(psnr(flipped, h264[0]), 20.0);
+        EXPECT_LT(psnr(swapped, h264[0]), 20.0);
     }
     ReferenceRenderer reference;
     ASSERT_TRUE(reference.open_sized(dir, 320, 320, 320, 200));
