@@ -1,6 +1,7 @@
 // Frames for the lossy encoders as yuv420p (BT.709, limited range), made
-// here from the pixels read back, a band of rows at a time: a third of the
-// bytes of BGRA go down the pipe, and ffmpeg has no conversion left to do.
+// here from the pixels read back, a band of rows at a time: 1.5 bytes a
+// pixel go down the pipe instead of BGRA's 4, and ffmpeg has no conversion
+// left to do.
 // Each 2 x 2 block of pixels gets the average of their colour differences
 // (chroma sited at the block's centre).
 //
