@@ -17,8 +17,8 @@
 struct YuvFrame {
     int width;  // both even
     int height;
-    std::vector<uint8_t> luma;     // one band of Y rows
-    std::vector<uint8_t> chroma;   // the whole U plane, then the whole V plane
+    std::vector<uint8_t> luma;    // one band of Y rows
+    std::vector<uint8_t> chroma;  // the whole U plane, then the whole V plane
 };
 
 YuvFrame make_yuv_frame(int width, int height, int band_rows);
