@@ -48,7 +48,10 @@ bool make_partial_file(const std::string& final, std::string* partial, char* err
         char suffix[48];
         std::snprintf(suffix, sizeof suffix, attempt ? ".%ld-%d.part" : ".%ld.part",
                       static_cast<long>(getpid()), attempt);
-        *partial = folder + "." + name + suffix;
+        *partial = folder;
+        *partial += '.';
+        *partial += name;
+        *partial += suffix;
         const int fd = open(partial->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             close(fd);

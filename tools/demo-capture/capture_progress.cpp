@@ -2,13 +2,14 @@
 
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 
 namespace {
 
 // "1 min 05 s" or "42 s".
 void format_time(double seconds, char* text, size_t size) {
-    const auto whole = static_cast<unsigned long long>(seconds + 0.5);
+    const auto whole = static_cast<unsigned long long>(std::llround(seconds));
     if (whole >= 60) {
         std::snprintf(text, size, "%llu min %02llu s", whole / 60, whole % 60);
     } else {
