@@ -11,6 +11,7 @@
 // default configuration.
 SettingsRecord Settings = {800, 600, {}, 32, 0, 0, 0, 1, 1};
 DisplayAreaRecord DisplayArea = {800, 500};
+ViewportRecord Viewport = {16.0, 10.0};
 
 namespace {
 
@@ -105,6 +106,7 @@ int load_settings(const char* path) {
     double viewport_width = clamp_real(0.0625, 65536.0, markup_query_real("config>viewport>width"));
     double viewport_height =
         clamp_real(0.0625, 65536.0, markup_query_real("config>viewport>height"));
+    Viewport = ViewportRecord{viewport_width, viewport_height};
     DisplayArea = letterbox_area(Settings.window_width, Settings.window_height, viewport_width,
                                  viewport_height);
     Settings.fullscreen = clamp_int(0, 1, markup_query_int("config>window>fullscreen"));

@@ -21,8 +21,16 @@ struct DisplayAreaRecord {
     int32_t area_height;
 };
 
+// The proportions the drawing area keeps (config>viewport, clamped), kept so
+// that the area can be worked out again for a window of another size.
+struct ViewportRecord {
+    double width;
+    double height;
+};
+
 extern SettingsRecord Settings;
 extern DisplayAreaRecord DisplayArea;
+extern ViewportRecord Viewport;
 
 // 0 loaded; -1 the file did not parse; -2 a value was missing or empty.
 // Failures are shown in error boxes; a good load notes the values on the

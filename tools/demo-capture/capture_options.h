@@ -1,8 +1,9 @@
 // The command line of demo-capture.
 //
-//   demo-capture [--config FILE] [--pack FILE] [--out DIR]
-//                [--start TICKS] [--duration SECONDS] [--fps N]
-//   demo-capture [--config FILE] [--pack FILE] [--out DIR] --at TICKS
+//   demo-capture [--config FILE] [--pack FILE] [--out DIR|NAME.mp4|.mkv|.webm]
+//                [--start TICKS] [--duration SECONDS] [--fps N] [--size WxH]
+//                [--crf N] [--preset NAME] [--codec NAME]
+//   demo-capture [--config FILE] [--pack FILE] [--out DIR] [--size WxH] --at TICKS
 //   demo-capture --help
 //
 // Each option takes its value as the next argument or after '='. Numbers are
@@ -13,23 +14,35 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "video_format.h"
+
 // The program's own start offset: 2672798 sample frames, in ticks.
 constexpr uint32_t kDefaultStartTicks = 5345596;
 constexpr uint32_t kDefaultFps = 60;
 constexpr uint32_t kMaxFps = 1000;
 constexpr double kDefaultSeconds = 10.0;
 constexpr double kMaxSeconds = 3600.0;
+// Far beyond any GL's limit; the GL in use is asked for its own.
+constexpr uint32_t kMaxSide = 65536;
+constexpr uint32_t kMaxCrf = 63;
 
 struct CaptureOptions {
     const char* config_path;
     const char* pack_path;
-    const char* out_dir;
+    const char* out;  // a folder of frames, or a video file
+    OutputKind kind;
     uint32_t start;  // ticks
     uint32_t fps;
     uint64_t frames;  // frames of the sequence (duration * fps, rounded down)
     bool single;      // --at: one picture of position `at`, no sequence, no sound
     uint32_t at;
     bool help;
+    int width;  // 0 x 0: the configured window size
+    int height;
+    // Video only: the encoder and its settings; -1 and nullptr for defaults.
+    const char* codec;
+    int crf;
+    const char* preset;
 };
 
 constexpr size_t kOptionErrorSize = 256;

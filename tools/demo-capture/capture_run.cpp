@@ -1,17 +1,15 @@
 #include "capture_run.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "capture_audio.h"
+#include "capture_files.h"
+#include "capture_progress.h"
 #include "config/settings.h"
+#include "ffmpeg_checks.h"
 #include "frame_clock.h"
 #include "offscreen_gl.h"
 #include "png_writer.h"
@@ -19,6 +17,7 @@
 #include "resources/textures.h"
 #include "timeline/timeline_position.h"
 #include "video/scene.h"
+#include "video_capture.h"
 
 namespace {
 
@@ -48,76 +47,34 @@ std::string shell_word(const std::string& text) {
     return quoted + "'";
 }
 
-bool is_readable_file(const char* path) {
-    struct stat info;
-    return stat(path, &info) == 0 && S_ISREG(info.st_mode);
-}
-
-// Makes dir and any missing parents; an existing folder is fine.
-bool make_folder(const char* dir, char* error, size_t error_size) {
-    std::string path(dir);
-    for (size_t at = 1; at <= path.size(); ++at) {
-        if (at != path.size() && path[at] != '/') continue;
-        const std::string part = path.substr(0, at);
-        if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
-            std::snprintf(error, error_size, "cannot make the folder %s: %s", part.c_str(),
-                          std::strerror(errno));
-            return false;
-        }
-    }
-    struct stat info;
-    if (stat(dir, &info) != 0 || !S_ISDIR(info.st_mode)) {
-        std::snprintf(error, error_size, "%s is not a folder", dir);
-        return false;
-    }
-    return true;
-}
-
-// Frames done / total and the rate: one line rewritten in place on a
-// terminal; into a pipe or file a line every few seconds, so a log stays
-// readable.
-void show_progress(uint64_t done, uint64_t total, double seconds, bool final) {
-    static const bool terminal = isatty(fileno(stdout)) != 0;
-    static double last_shown = -1.0;
-    if (!final && seconds - last_shown < (terminal ? 0.25 : 5.0)) return;
-    last_shown = seconds;
-    const double rate = seconds > 0.0 ? static_cast<double>(done) / seconds : 0.0;
-    std::printf("%sframe %llu / %llu, %.1f frames/s%s", terminal ? "\r" : "",
-                static_cast<unsigned long long>(done), static_cast<unsigned long long>(total), rate,
-                terminal && !final ? "" : "\n");
-    std::fflush(stdout);
-}
-
 int capture_frames(const CaptureOptions& options, std::vector<uint8_t>& pixels) {
     char error[512];
     const uint64_t total = options.single ? 1 : options.frames;
-    const auto began = std::chrono::steady_clock::now();
+    CaptureProgress progress = start_progress(total);
     for (uint64_t k = 0; k < total; ++k) {
         const uint64_t position =
             options.single ? options.at : frame_position(options.start, k, options.fps);
         timeline_position = static_cast<uint32_t>(position);
         draw_frame();
-        read_back_buffer(pixels.data());
+        read_rows(pixels.data(), 0, OffscreenGl.height, PixelOrder::kRgba);
 
         char path[4096];
         if (options.single) {
-            std::snprintf(path, sizeof path, "%s/position-%u.png", options.out_dir, options.at);
+            std::snprintf(path, sizeof path, "%s/position-%u.png", options.out, options.at);
         } else {
-            std::snprintf(path, sizeof path, "%s/frame-%05llu.png", options.out_dir,
+            std::snprintf(path, sizeof path, "%s/frame-%05llu.png", options.out,
                           static_cast<unsigned long long>(k));
         }
         if (!write_frame_png(path, pixels.data(), OffscreenGl.width, OffscreenGl.height, error,
                              sizeof error)) {
-            std::printf("\n");
+            break_progress_line(&progress);
             return fail("%s", error);
         }
         if (options.single) {
             std::printf("wrote %s (timeline position %u)\n", path, options.at);
             return 0;
         }
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-        show_progress(k + 1, total, seconds, k + 1 == total);
+        show_progress(&progress, k + 1);
     }
     return 0;
 }
@@ -127,7 +84,7 @@ int capture_sound(const CaptureOptions& options) {
     take_entry("pool/trevak.mp3", &music);
     const SampleRange range = capture_samples(options.start, options.frames, options.fps);
     char path[4096];
-    std::snprintf(path, sizeof path, "%s/audio.wav", options.out_dir);
+    std::snprintf(path, sizeof path, "%s/audio.wav", options.out);
     char error[512];
     uint64_t from_music = 0;
     if (!write_capture_audio(music.data, music.size, range.first, range.count, path, &from_music,
@@ -149,6 +106,10 @@ int capture_sound(const CaptureOptions& options) {
 
 int run_capture(const CaptureOptions& options) {
     char error[1024];
+    // The encoder is looked at first: a missing one is said before any work.
+    const bool video = options.kind != OutputKind::kFrames;
+    std::string ffmpeg;
+    if (video && !check_ffmpeg(options, &ffmpeg, error, sizeof error)) return fail("%s", error);
     // The program's own reports would only say "missing or not readable";
     // these name the option to change.
     if (!is_readable_file(options.config_path)) {
@@ -176,10 +137,25 @@ int run_capture(const CaptureOptions& options) {
                       options.pack_path, ResourcePack.entryCount);
         return fail("%s", error);
     }
-    if (!make_folder(options.out_dir, error, sizeof error)) return fail("%s", error);
+    if (!video && !make_folder(options.out, error, sizeof error)) return fail("%s", error);
 
+    // The program in a window of the capture's size: the drawing area
+    // letterboxed into it as the settings say.
+    if (options.width > 0) {
+        Settings.window_width = options.width;
+        Settings.window_height = options.height;
+        DisplayArea =
+            letterbox_area(options.width, options.height, Viewport.width, Viewport.height);
+    }
     const int width = Settings.window_width;
     const int height = Settings.window_height;
+    if (video && needs_even_sides(options.codec) && (width % 2 != 0 || height % 2 != 0)) {
+        std::snprintf(error, sizeof error,
+                      "the window size of the settings, %dx%d, is odd, and %s is encoded as "
+                      "yuv420p, which needs an even width and height (use --size)",
+                      width, height, options.codec);
+        return fail("%s", error);
+    }
     if (!create_offscreen_gl(width, height, error, sizeof error)) return fail("%s", error);
     std::printf("rendering %dx%d (drawing area %dx%d) with %s%s\n", width, height,
                 DisplayArea.area_width, DisplayArea.area_height, offscreen_renderer(),
@@ -187,6 +163,13 @@ int run_capture(const CaptureOptions& options) {
     init_capture_gl_state();
     build_textures();
 
+    if (video) {
+        PackEntry music{nullptr, 0};
+        take_entry("pool/trevak.mp3", &music);
+        const int result = capture_video(options, ffmpeg, music.data, music.size);
+        destroy_offscreen_gl();
+        return result;
+    }
     // The sound first: it is quick, and a pack whose music cannot be played
     // is refused before minutes go into the pictures.
     if (!options.single && capture_sound(options) != 0) {
@@ -198,8 +181,8 @@ int run_capture(const CaptureOptions& options) {
     destroy_offscreen_gl();
     if (result != 0 || options.single) return result;
 
-    const std::string frames = shell_word(std::string(options.out_dir) + "/frame-%05d.png");
-    const std::string sound = shell_word(std::string(options.out_dir) + "/audio.wav");
+    const std::string frames = shell_word(std::string(options.out) + "/frame-%05d.png");
+    const std::string sound = shell_word(std::string(options.out) + "/audio.wav");
     std::printf(
         "to make a video of it:\n"
         "  ffmpeg -framerate %u -i %s -i %s -c:v libx264 -pix_fmt yuv420p -c:a aac out.mp4\n",

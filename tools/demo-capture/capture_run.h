@@ -1,7 +1,8 @@
 // One run of demo-capture: settings and pack read (never written), the
-// program's textures built in an offscreen GL context, frames drawn by the
-// program's draw_frame at exact timeline positions and saved as PNG files,
-// and the sound they span saved as a WAV file.
+// program's textures built in an offscreen GL context of the capture's size,
+// frames drawn by the program's draw_frame at exact timeline positions, and
+// with the sound they span either encoded into one video file or saved as
+// PNG files and a WAV file.
 #pragma once
 
 #include "capture_options.h"

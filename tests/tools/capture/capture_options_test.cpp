@@ -51,7 +51,7 @@ TEST(CaptureOptions, DefaultsAreTenSecondsAtSixtyFromTheProgramsStart) {
     EXPECT_EQ(given.options.start, 100u);
     EXPECT_EQ(given.options.fps, 24u);
     EXPECT_EQ(given.options.frames, 60u);
-    EXPECT_STREQ(given.options.out_dir, "x/y");
+    EXPECT_STREQ(given.options.out, "x/y");
     EXPECT_STREQ(given.options.config_path, "c.xml");
     EXPECT_STREQ(given.options.pack_path, "p.dat");
 
@@ -102,6 +102,67 @@ TEST(CaptureOptions, EveryBadValueIsRefusedWithAMessageNamingIt) {
     EXPECT_NE(parse({"--fps", "0"}).error.find("--fps"), std::string::npos);
     EXPECT_NE(parse({"--out"}).error.find("--out"), std::string::npos);
     EXPECT_NE(parse({"--frames", "3"}).error.find("--frames"), std::string::npos);
+}
+
+TEST(CaptureOptions, TheOutputsNameSaysWhatIsWrittenAndWhichSettingsGoWithIt) {
+    struct Case {
+        std::vector<const char*> args;
+        OutputKind kind;
+        const char* codec;  // resolved for a video
+    };
+    const std::vector<Case> accepted = {
+        {{"--out", "clip.mp4"}, OutputKind::kMp4, "libx264"},
+        {{"--out", "a.b/Clip.MKV"}, OutputKind::kMkv, "ffv1"},
+        {{"--out", "clip.webm", "--crf", "40", "--size", "1920x1080"},
+         OutputKind::kWebm,
+         "libvpx-vp9"},
+        {{"--out", "clip.mp4", "--codec", "libx265", "--preset", "slow"},
+         OutputKind::kMp4,
+         "libx265"},
+        // FFV1 keeps RGB: any size will do.
+        {{"--out", "clip.mkv", "--size", "801x601"}, OutputKind::kMkv, "ffv1"},
+        {{"--out", "frames.v2/"}, OutputKind::kFrames, nullptr},
+        {{"--out", ".hidden"}, OutputKind::kFrames, nullptr},
+        {{"--at", "5", "--size", "33x17"}, OutputKind::kFrames, nullptr},
+    };
+    for (const Case& c : accepted) {
+        const Parsed parsed = parse(c.args);
+        ASSERT_TRUE(parsed.ok) << c.args[1] << ": " << parsed.error;
+        EXPECT_EQ(parsed.options.kind, c.kind) << c.args[1];
+        if (c.codec) {
+            EXPECT_STREQ(parsed.options.codec, c.codec) << c.args[1];
+        }
+    }
+    const Parsed sized = parse({"--size=3840x2160", "--crf=0", "--out=x.mp4"});
+    ASSERT_TRUE(sized.ok) << sized.error;
+    EXPECT_EQ(sized.options.width, 3840);
+    EXPECT_EQ(sized.options.height, 2160);
+    EXPECT_EQ(sized.options.crf, 0);
+    EXPECT_EQ(parse({}).options.width, 0);  // the configured size
+    EXPECT_EQ(parse({"--out", "x.mp4"}).options.crf, -1);
+
+    const std::vector<std::pair<std::vector<const char*>, const char*>> refused = {
+        {{"--size", "0x10"}, "--size"},
+        {{"--size", "10"}, "--size"},
+        {{"--size", "10x"}, "--size"},
+        {{"--size", "x10"}, "--size"},
+        {{"--size", "65537x2"}, "--size"},
+        {{"--size", "10x10x10"}, "--size"},
+        {{"--crf", "64"}, "--crf"},
+        {{"--crf", "-1"}, "--crf"},
+        {{"--preset", ""}, "--preset"},
+        {{"--out", "clip.avi"}, "clip.avi"},
+        {{"--out", "clip.mp4", "--size", "801x600"}, "even"},
+        {{"--out", "clip.webm", "--size", "800x601"}, "even"},
+        {{"--out", "frames", "--codec", "ffv1"}, "folder"},
+        {{"--crf", "20"}, "folder"},
+        {{"--at", "5", "--out", "x.mp4"}, "--at"},
+    };
+    for (const auto& [args, word] : refused) {
+        const Parsed parsed = parse(args);
+        EXPECT_FALSE(parsed.ok) << args[0] << " " << args[1];
+        EXPECT_NE(parsed.error.find(word), std::string::npos) << parsed.error;
+    }
 }
 
 TEST(FrameClock, FramesLandOnExactPositionsWithoutDrift) {

@@ -1,155 +1,15 @@
 // demo-capture run as a program on content made here, checked against the
 // program's own renderer driven in this process, against the mpg123 command's
 // decode, and for leaving the pack alone. Runs under a display (xvfb-run).
-#include <GL/gl.h>
-#include <SDL2/SDL.h>
 #include <gtest/gtest.h>
-#include <png.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
+#include <algorithm>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "capture_content.h"
-#include "config/settings.h"
-#include "fakes/platform_fake.h"
+#include "capture_tool.h"
 #include "frame_clock.h"
-#include "resources/pack.h"
-#include "resources/textures.h"
-#include "timeline/timeline_position.h"
-#include "video/scene.h"
-
-namespace {
-
-struct ToolRun {
-    int status;  // exit status, or 128 + signal
-    std::string out;
-    std::string err;
-};
-
-ToolRun run_tool(const ScratchDir& dir, const std::string& args, const std::string& prefix = "") {
-    const std::string command = "cd '" + dir.path + "' && " + prefix + "'" DEMO_CAPTURE_PATH "' " +
-                                args + " > tool.out 2> tool.err";
-    const int raw = std::system(command.c_str());
-    ToolRun run{-1, read_text(dir.file("tool.out")), read_text(dir.file("tool.err"))};
-    if (WIFEXITED(raw)) run.status = WEXITSTATUS(raw);
-    if (WIFSIGNALED(raw)) run.status = 128 + WTERMSIG(raw);
-    return run;
-}
-
-struct Picture {
-    int width = 0, height = 0;
-    std::vector<uint8_t> rgb;  // top row first
-};
-
-Picture read_png(const std::string& path) {
-    Picture picture;
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) return picture;
-    image.format = PNG_FORMAT_RGB;
-    picture.rgb.resize(PNG_IMAGE_SIZE(image));
-    if (!png_image_finish_read(&image, nullptr, picture.rgb.data(), 0, nullptr)) {
-        png_image_free(&image);
-        return Picture{};
-    }
-    picture.width = static_cast<int>(image.width);
-    picture.height = static_cast<int>(image.height);
-    return picture;
-}
-
-// The program's window set-up, done here by hand from the settings: a GL
-// context of the window size, then what init_gl_state does before it builds
-// the textures.
-struct ReferenceRenderer {
-    SDL_Window* window = nullptr;
-    SDL_GLContext context = nullptr;
-
-    bool open(const ScratchDir& dir) {
-        fake_platform::reset();
-        if (load_settings(dir.file("config.xml").c_str()) != 0) return false;
-        set_pack_path(dir.file("blob.dat").c_str());
-        if (read_pack() != 0) return false;
-        if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
-        SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
-        SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
-        SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
-        SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
-        SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-        window = SDL_CreateWindow("reference", 0, 0, Settings.window_width, Settings.window_height,
-                                  SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
-        if (!window) return false;
-        context = SDL_GL_CreateContext(window);
-        if (!context) return false;
-        glClearColor(0, 0, 0, 0);
-        glClear(GL_COLOR_BUFFER_BIT);
-        glClearDepth(1.0);
-        glClear(GL_DEPTH_BUFFER_BIT);
-        glMatrixMode(GL_PROJECTION);
-        glLoadIdentity();
-        glViewport((Settings.window_width - DisplayArea.area_width) / 2,
-                   (Settings.window_height - DisplayArea.area_height) / 2, DisplayArea.area_width,
-                   DisplayArea.area_height);
-        const double r = double(DisplayArea.area_height) / double(DisplayArea.area_width);
-        glOrtho(-1.0, 1.0, r, -r, 0.0625, 1024.0);
-        glMatrixMode(GL_MODELVIEW);
-        glLoadIdentity();
-        glDisable(GL_CULL_FACE);
-        glEnable(GL_DEPTH_TEST);
-        build_textures();
-        return true;
-    }
-
-    Picture draw(uint32_t position) {
-        timeline_position = position;
-        draw_frame();
-        glFinish();
-        const int w = Settings.window_width, h = Settings.window_height;
-        std::vector<uint8_t> rgba(static_cast<size_t>(w) * h * 4);
-        glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glReadBuffer(GL_BACK);
-        glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
-        Picture picture{w, h, std::vector<uint8_t>(static_cast<size_t>(w) * h * 3)};
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                for (int c = 0; c < 3; ++c)
-                    picture.rgb[(static_cast<size_t>(y) * w + x) * 3 + c] =
-                        rgba[(static_cast<size_t>(h - 1 - y) * w + x) * 4 + c];
-        return picture;
-    }
-
-    ~ReferenceRenderer() {
-        if (context) SDL_GL_DeleteContext(context);
-        if (window) SDL_DestroyWindow(window);
-        SDL_QuitSubSystem(SDL_INIT_VIDEO);
-    }
-};
-
-size_t differing_pixels(const Picture& a, const Picture& b) {
-    if (a.rgb.size() != b.rgb.size()) return SIZE_MAX;
-    size_t count = 0;
-    for (size_t i = 0; i < a.rgb.size(); i += 3) {
-        if (a.rgb[i] != b.rgb[i] || a.rgb[i + 1] != b.rgb[i + 1] || a.rgb[i + 2] != b.rgb[i + 2])
-            ++count;
-    }
-    return count;
-}
-
-std::vector<int16_t> wav_samples(const std::string& path) {
-    const Bytes file = read_file(path);
-    std::vector<int16_t> samples;
-    if (file.size() < 44) return samples;
-    samples.resize((file.size() - 44) / 2);
-    for (size_t i = 0; i < samples.size(); ++i) {
-        samples[i] = static_cast<int16_t>(file[44 + i * 2] | (file[45 + i * 2] << 8));
-    }
-    return samples;
-}
-
-}  // namespace
 
 TEST(DemoCapture, FramesArePixelIdenticalToDrawFrameAtTheirPositions) {
     ScratchDir dir;
