@@ -37,8 +37,8 @@ std::vector<char*> argv_of(const std::string& program, const std::vector<std::st
 
 // Spawns program with standard input from /dev/null, standard output and
 // error into log_fd, and each (from, to) pair of moves given to the child as
-// descriptor `to`. The child gets default signal handling, an empty signal
-// mask and, with own_group, a process group of its own.
+// descriptor `to` (3, 4, ... in turn), and no other descriptor. The child gets default signal
+// handling, an empty signal mask and, with own_group, a process group of its own.
 bool spawn(const std::string& program, const std::vector<std::string>& args, int log_fd,
            const int (*moves)[2], size_t move_count, bool own_group, pid_t* pid, char* error,
            size_t error_size) {
@@ -50,6 +50,8 @@ bool spawn(const std::string& program, const std::vector<std::string>& args, int
     for (size_t i = 0; i < move_count; ++i) {
         posix_spawn_file_actions_adddup2(&actions, moves[i][0], moves[i][1]);
     }
+    // Nothing else of ours, such as the display's connection, goes along.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3 + static_cast<int>(move_count));
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t defaults;
@@ -88,10 +90,13 @@ std::string read_log(int fd) {
     return log;
 }
 
-int wait_for(pid_t pid, struct rusage* usage) {
+// Waits for pid to exit; with stop set when a signal interrupts the wait,
+// it is killed first.
+int wait_for(pid_t pid, const volatile sig_atomic_t* stop, struct rusage* usage) {
     int status = 0;
     struct rusage ignored;
     while (wait4(pid, &status, 0, usage ? usage : &ignored) < 0 && errno == EINTR) {
+        if (stop && *stop) kill(pid, SIGKILL);
     }
     return status;
 }
@@ -136,7 +141,7 @@ bool run_for_output(const std::string& program, const std::vector<std::string>& 
         close(log_fd);
         return false;
     }
-    const int status = wait_for(pid, nullptr);
+    const int status = wait_for(pid, nullptr, nullptr);
     *output = read_log(log_fd);
     close(log_fd);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
@@ -195,10 +200,12 @@ bool write_all(int fd, const void* data, size_t size, const volatile sig_atomic_
     return true;
 }
 
-int finish_encoder(EncoderProcess* encoder, struct rusage* usage, std::string* log) {
+int finish_encoder(EncoderProcess* encoder, const volatile sig_atomic_t* stop, struct rusage* usage,
+                   std::string* log) {
     close_fd(&encoder->video_fd);
     close_fd(&encoder->audio_fd);
-    const int status = wait_for(encoder->pid, usage);
+    if (stop && *stop) kill(encoder->pid, SIGKILL);
+    const int status = wait_for(encoder->pid, stop, usage);
     encoder->pid = -1;
     *log = read_log(encoder->log_fd);
     close_fd(&encoder->log_fd);

@@ -46,8 +46,9 @@ void close_fd(int* fd);
 bool write_all(int fd, const void* data, size_t size, const volatile sig_atomic_t* stop);
 // Closes the pipes still open (end of input), waits for the encoder to exit
 // and returns its wait status; its resource use in *usage, its messages in
-// *log.
-int finish_encoder(EncoderProcess* encoder, struct rusage* usage, std::string* log);
+// *log. A stop asked for while it finishes the file kills it.
+int finish_encoder(EncoderProcess* encoder, const volatile sig_atomic_t* stop, struct rusage* usage,
+                   std::string* log);
 // Kills the encoder at once (SIGKILL); writes to it then fail with EPIPE.
 // finish_encoder still reaps it.
 void kill_encoder(const EncoderProcess& encoder);

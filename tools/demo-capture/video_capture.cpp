@@ -165,8 +165,13 @@ int capture_video(const CaptureOptions& options, const std::string& ffmpeg, cons
     char error[1024];
     const std::string final = options.out;
     if (!make_folder(folder_of(final).c_str(), error, sizeof error)) return fail(error);
+    // From here on a stop is ours to handle, so that no partial file is left.
+    const SignalSet signals = catch_signals();
     std::string partial;
-    if (!make_partial_file(final, &partial, error, sizeof error)) return fail(error);
+    if (!make_partial_file(final, &partial, error, sizeof error)) {
+        restore_signals(signals);
+        return fail(error);
+    }
 
     const std::string path = "file:" + partial;  // never read as another protocol
     // The lossy encoders get yuv420p made here; FFV1 gets the pixels as read.
@@ -183,7 +188,6 @@ int capture_video(const CaptureOptions& options, const std::string& ffmpeg, cons
                         kEncoderAudioFd,
                         std::endian::native == std::endian::little ? "s16le" : "s16be",
                         path.c_str()};
-    const SignalSet signals = catch_signals();
     EncoderProcess encoder;
     if (!start_encoder(ffmpeg, encoder_arguments(job), &encoder, error, sizeof error)) {
         restore_signals(signals);
@@ -208,7 +212,7 @@ int capture_video(const CaptureOptions& options, const std::string& ffmpeg, cons
     audio.join();
     struct rusage usage {};
     std::string log;
-    const int status = finish_encoder(&encoder, &usage, &log);
+    const int status = finish_encoder(&encoder, &StopSignal, &usage, &log);
     const int stopped = StopSignal;
     restore_signals(signals);
 
