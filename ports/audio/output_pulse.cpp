@@ -261,7 +261,7 @@ void on_timing(pa_stream* s, void*) {
         return;
     // What the server has read from the stream, less what its sink holds.
     pulse.report = {true, report_time(timing),
-                    static_cast<double>(timing->read_index / kAudioFrameBytes) -
+                    static_cast<double>(timing->read_index) / kAudioFrameBytes -
                         static_cast<double>(timing->sink_usec) * kAudioRate / 1e6,
                     timing->playing != 0};
     read_heard();
