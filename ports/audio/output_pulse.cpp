@@ -7,8 +7,11 @@
 //
 // HOW
 //   libpulse's threaded main loop runs one playback stream at 44100 Hz
-//   16-bit stereo, 50 ms of target latency (the server adjusts its sink to
-//   it where it can), automatic timing updates. Each request of the server
+//   16-bit stereo, 100 ms of target latency, automatic timing updates. The
+//   server splits the target between its sink (about a third) and the
+//   stream's queue; the queue is what carries the sound over a busy moment
+//   of the machine, and costs nothing on a seek (it is flushed), the sink's
+//   part is what a seek cannot take back. Each request of the server
 //   is filled by the mixer on the main loop's thread, in buffers of at most
 //   1024 frames.
 //   The frame heard is read off the server's timing reports, one asked for
@@ -66,7 +69,7 @@
 namespace {
 
 constexpr int kBufferFrames = 1024;
-constexpr pa_usec_t kTargetLatencyUs = 50'000;
+constexpr pa_usec_t kTargetLatencyUs = 100'000;
 constexpr int64_t kConnectTimeoutNs = 500'000'000;
 constexpr pa_usec_t kTickUs = 5'000;
 constexpr int64_t kLongestCarryNs = 50'000'000;
@@ -337,6 +340,9 @@ bool open_pulse(FillBuffer fill, int* buffer_frames, std::string* said) {
 void start_pulse() {
     pa_threaded_mainloop_lock(pulse.c.loop);
     pulse.started = true;
+    // The server may have gone between Init's connecting and now.
+    if (!pulse.gone && pa_stream_get_state(pulse.c.stream) != PA_STREAM_READY)
+        go_silent(pa_strerror(pa_context_errno(pulse.c.context)));
     if (!pulse.gone) {
         if (pa_operation* o = pa_stream_cork(pulse.c.stream, 0, nullptr, nullptr))
             pa_operation_unref(o);

@@ -2,7 +2,8 @@
 // names and contracts of the BASS 2.3 interface the program was written for.
 //
 // Two implementations exist and the build picks one per executable:
-//   ports/audio/               the real one: libmpg123 decodes, SDL2 audio plays
+//   ports/audio/               the real one: libmpg123 decodes, the sound server
+//                              (libpulse) or SDL2 audio plays
 //   tests/fakes/audio_fake     a recorder for tests
 //
 // Positions are byte counts of the decoded stream, always in the output
@@ -12,7 +13,8 @@
 // Error codes: every call sets the code BASS_ErrorGetCode returns, BASS_OK
 // when it succeeds. The failures:
 //   BASS_ERROR_MEM       StreamCreateFile: no memory, or all 16 stream slots in use
-//   BASS_ERROR_DRIVER    Init: SDL has no audio driver, or no device could be opened
+//   BASS_ERROR_DRIVER    Init: no sound server answered, and SDL has no audio
+//                        driver or no device could be opened
 //   BASS_ERROR_HANDLE    Channel*, StreamFree: not the handle of a live stream
 //   BASS_ERROR_FORMAT    Init: a rate other than 44100;
 //                        StreamCreateFile: MP3 frames libmpg123 cannot decode to 16 bits

@@ -11,6 +11,7 @@ decode of the pack's MP3.
 Environment: DEMO_BIN (the program), STAGE_DIR (a folder with the default
 config.xml and blob.dat), BLOBPACK_BIN (the pack tool).
 """
+import array
 import os
 import re
 import shutil
@@ -251,6 +252,16 @@ def shifts_through(audio, reference):
     return shifts
 
 
+def without_silent_frames(audio):
+    """A recording less its silent sample frames. A sink whose stream ran dry
+    for a moment (a busy machine kept the player from its next buffer) plays
+    silence, then goes on where it stopped: no seek. The music has no silent
+    frame in the part the tests play, so what is left is the music as it was
+    played, seeks and all."""
+    frames = array.array("I", audio[:len(audio) & ~3])
+    return array.array("I", (f for f in frames if f)).tobytes()
+
+
 def first_sound(audio):
     """Offset of the first non-silent sample frame."""
     stripped = audio.lstrip(b"\0")
@@ -363,8 +374,10 @@ class Presentation(unittest.TestCase):
         self.assertEqual(run.blob(), self.pack)
         self.assertTrue(run.stdout.endswith(self.expected_write_back()))
 
-    def test_arrows_move_the_music_by_a_quarter_second(self):
-        run = Run(self, self.xvfb).start()
+    def play_arrows_and_quit(self, run):
+        """Starts the presentation, moves the music a quarter second forward
+        and back 1.5 s apart, and quits with Escape."""
+        run.start()
         self.assertIsNotNone(run.window_id())
         time.sleep(1.5)
         run.key("Right")
@@ -373,6 +386,10 @@ class Presentation(unittest.TestCase):
         time.sleep(1.5)
         run.key("Escape")
         self.assertEqual(run.wait(), 0)
+
+    def test_arrows_move_the_music_by_a_quarter_second(self):
+        run = Run(self, self.xvfb)
+        self.play_arrows_and_quit(run)
         with open(run.audio, "rb") as f:
             audio = f.read()
         shifts = shifts_through(audio, self.reference)
@@ -674,15 +691,7 @@ class ThroughASoundServer(unittest.TestCase):
         deadline = time.time() + 5
         while os.path.getsize(recorded) == 0 and time.time() < deadline:
             time.sleep(0.05)
-        run.start()
-        self.assertIsNotNone(run.window_id())
-        time.sleep(1.5)
-        run.key("Right")
-        time.sleep(1.5)
-        run.key("Left")
-        time.sleep(1.5)
-        run.key("Escape")
-        self.assertEqual(run.wait(), 0)
+        Presentation.play_arrows_and_quit(self, run)
         parec.terminate()
         parec.wait(timeout=10)
 
@@ -692,7 +701,7 @@ class ThroughASoundServer(unittest.TestCase):
         self.assertEqual(run.blob(), self.pack)
         self.assertTrue(run.stdout.endswith(self.expected_write_back()))
         with open(recorded, "rb") as f:
-            audio = f.read()
+            audio = without_silent_frames(f.read())
         shifts = shifts_through(audio, self.reference)
         jumps = [b - a for a, b in zip(shifts, shifts[1:])]
         self.assertEqual(len(jumps), 2, "two jumps, found shifts %r" % shifts)
