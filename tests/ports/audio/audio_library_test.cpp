@@ -155,12 +155,14 @@ TEST_F(AudioLibraryTest, PlaysFromTheStartOffsetExactlyWhatMpg123Decodes) {
 
     // Positions never go back, and track the time since Play: the first
     // buffer comes up to a period late, and on a busy machine the disk
-    // driver's thread wakes late too, so allow 0.1 s.
+    // driver's thread wakes late too (0.107 s seen with two sanitizer builds
+    // running beside the test), so allow 0.15 s: a clock that stands still
+    // or runs at another speed is still far outside it.
     for (size_t i = 1; i < polls.size(); ++i)
         ASSERT_GE(polls[i].position, polls[i - 1].position) << i;
     for (const Poll& p : polls) {
         double heard = (static_cast<double>(p.position) / kFrameBytes - kStartFrame) / 44100.0;
-        EXPECT_NEAR(heard, p.t, 0.1) << "at " << p.t << " s";
+        EXPECT_NEAR(heard, p.t, 0.15) << "at " << p.t << " s";
     }
     // The last position read is within a buffer of what reached the file.
     double played_frames = static_cast<double>(runs[0].frames);
