@@ -259,8 +259,10 @@ void on_timing(pa_stream* s, void*) {
     const pa_timing_info* timing = pa_stream_get_timing_info(s);
     int64_t now = now_ns();
     if (!timing || timing->read_index_corrupt) return;
+    // (A report that the stream stopped playing, a sink run dry, is taken
+    // all the same: carrying the position on would be wrong by more.)
     if (timing->synchronized_clocks && timing->transport_usec > kSlowReportUs &&
-        now - pulse.report.ns < kStaleReportNs)
+        now - pulse.report.ns < kStaleReportNs && timing->playing)
         return;
     // What the server has read from the stream, less what its sink holds.
     pulse.report = {true, report_time(timing),

@@ -28,7 +28,9 @@ SoundServer start_sound_server(bool pipewire) {
                   ("sound-server-" + std::to_string(getpid()) + "-" + std::to_string(++count)))
                      .string();
     std::string out;
-    std::string command = std::string(SOUND_SERVER_SCRIPT) + " start '" + server.dir + "'" +
+    // This process owns it: the server ends with it if a test dies first.
+    std::string command = "SOUND_SERVER_OWNER=" + std::to_string(getpid()) + " " +
+                          SOUND_SERVER_SCRIPT + " start '" + server.dir + "'" +
                           (pipewire ? " pipewire" : "") + " 2>" + server.dir + ".why";
     bool started = run(command, &out);
     std::istringstream lines(out);
