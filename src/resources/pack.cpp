@@ -25,10 +25,6 @@ std::string gPath = "blob.dat";
 // The name each entry was first handed out under, for the repeat rule.
 std::string gTakenName[kPackCapacity];
 
-void put_word(uint8_t* out, uint32_t value) {
-    for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
 void forget_entries() {
     for (uint32_t i = 0; i < kPackCapacity; ++i) {
         std::free(ResourcePack.entryData[i]);
@@ -164,9 +160,9 @@ int write_pack() {
         refuse_write(file);
         good = false;
     } else {
-        uint8_t magic[4];
-        put_word(magic, kPackMagic);
-        write_replacement(&file, magic, sizeof magic);
+        std::vector<uint8_t> magic;
+        append_word(magic, kPackMagic);
+        write_replacement(&file, magic.data(), magic.size());
         for (uint32_t i = 0; i < count; ++i) {
             size_t written =
                 write_replacement(&file, ResourcePack.entryData[i], ResourcePack.entrySize[i]);

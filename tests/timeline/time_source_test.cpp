@@ -51,6 +51,19 @@ protected:
     void TearDown() override { clock_milliseconds = process_milliseconds; }
 
     static std::vector<std::string> library_calls() { return fake_audio::calls(); }
+
+    // After a failure the pictures move on the clock, from the start offset,
+    // with no further call into the library.
+    static void expect_silent_clock(int64_t ms, uint32_t ticks) {
+        fake_audio::clear_calls();
+        TimeSource.start(kStartFrames);
+        fake_ms = ms;
+        TimeSource.advance();
+        EXPECT_EQ(timeline_position, 5345596u + ticks);
+        TimeSource.stop();
+        TimeSource.release();
+        EXPECT_TRUE(library_calls().empty());
+    }
 };
 
 TEST_F(TimeSourceTest, AudioDisabledTakesTheEntryAndRunsOnTheClock) {
@@ -119,14 +132,7 @@ TEST_F(TimeSourceTest, FailingInitLeavesTheClockWithoutAChannel) {
     EXPECT_EQ(ResourcePack.entryCursor, 6u);
 
     // Silent, on the clock, from the same start offset.
-    fake_audio::clear_calls();
-    TimeSource.start(kStartFrames);
-    fake_ms = 1;
-    TimeSource.advance();
-    EXPECT_EQ(timeline_position, 5345596u + 88u);
-    TimeSource.stop();
-    TimeSource.release();
-    EXPECT_TRUE(library_calls().empty());
+    expect_silent_clock(1, 88u);
 }
 
 TEST_F(TimeSourceTest, MusicThatCannotBePlayedSaysWhyAndRunsOnTheClock) {
@@ -161,16 +167,7 @@ TEST_F(TimeSourceTest, MusicThatCannotBePlayedSaysWhyAndRunsOnTheClock) {
         EXPECT_EQ(fake_audio::calls_named({"BASS_Free"}).size(), 1u);
         EXPECT_EQ(MusicChannel, 0u);
 
-        // The pictures move on the clock, from the start offset, with no
-        // further call into the library.
-        fake_audio::clear_calls();
-        TimeSource.start(kStartFrames);
-        fake_ms = 10;
-        TimeSource.advance();
-        EXPECT_EQ(timeline_position, 5345596u + 882u);
-        TimeSource.stop();
-        TimeSource.release();
-        EXPECT_TRUE(library_calls().empty());
+        expect_silent_clock(10, 882u);
     }
 }
 
