@@ -324,7 +324,9 @@ TEST_F(AudioLibraryTest, StopsByItselfAtTheEndAndStopKeepsThePosition) {
     std::vector<int16_t> device = played();
 
     // The first run ends where the stop came (or a buffer later: what was
-    // queued still played), the second runs to the last sample.
+    // queued still played), the second runs to the last sample. The position
+    // read at the stop trails the device by the clock's 4 ms jitter margin
+    // and whatever the tracking loop is off by at that moment; allow 10 ms.
     int64_t unmatched = 0;
     std::vector<PlayedRun> runs =
         match_runs(device, reference, {22050, static_cast<int64_t>(stopped / 4)}, &unmatched);
@@ -333,7 +335,7 @@ TEST_F(AudioLibraryTest, StopsByItselfAtTheEndAndStopKeepsThePosition) {
     EXPECT_EQ(runs[1].source_frame + runs[1].frames, length);
     int64_t first_end = runs[0].source_frame + runs[0].frames;
     EXPECT_GE(first_end, static_cast<int64_t>(stopped / 4));
-    EXPECT_LE(first_end, static_cast<int64_t>(stopped / 4) + buffer);
+    EXPECT_LE(first_end, static_cast<int64_t>(stopped / 4) + buffer + 441);
 }
 
 }  // namespace
