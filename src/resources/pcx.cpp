@@ -5,19 +5,23 @@
 #include "resources/pack.h"
 #include "shell/diagnostics.h"
 
+void report_pcx(const PcxImage& image, PcxFault fault, uint32_t size, const char* entry) {
+    if (fault != kPcxGood) {
+        if (entry)
+            ErrorBox("decode_pcx: picture of %i bytes refused: %s (entry `%s` of %s)",
+                     static_cast<int>(size), describe_pcx_fault(fault), entry, pack_path());
+        else
+            ErrorBox("decode_pcx: picture of %i bytes refused: %s", static_cast<int>(size),
+                     describe_pcx_fault(fault));
+    }
+    ConsoleLine("[pcx img: %ix%i %i]\n", static_cast<int>(image.width),
+                static_cast<int>(image.height), static_cast<int>(image.bits));
+}
+
 void decode_pcx(PcxImage* image, const uint8_t* data, uint32_t size, uint32_t capacity,
                 const char* entry) {
     PcxDecodeResult result = decode_pcx_pixels(image, data, size, capacity);
-    if (result.fault != kPcxGood) {
-        if (entry)
-            ErrorBox("decode_pcx: picture of %i bytes refused: %s (entry `%s` of %s)",
-                     static_cast<int>(size), describe_pcx_fault(result.fault), entry, pack_path());
-        else
-            ErrorBox("decode_pcx: picture of %i bytes refused: %s", static_cast<int>(size),
-                     describe_pcx_fault(result.fault));
-    }
-    ConsoleLine("[pcx img: %ix%i %i]\n", static_cast<int>(image->width),
-                static_cast<int>(image->height), static_cast<int>(image->bits));
+    report_pcx(*image, result.fault, size, entry);
 }
 
 int load_picture(const char* name, PcxImage* image, uint32_t capacity) {

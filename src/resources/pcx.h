@@ -16,6 +16,9 @@
 void decode_pcx(PcxImage* image, const uint8_t* data, uint32_t size, uint32_t capacity,
                 const char* entry = nullptr);
 
+// The reporting alone, for a picture decoded with decode_pcx_pixels.
+void report_pcx(const PcxImage& image, PcxFault fault, uint32_t size, const char* entry = nullptr);
+
 // Takes the next pack entry (the name is passed on and ignored there),
 // decodes it into image and gives the entry back. Returns 0.
 int load_picture(const char* name, PcxImage* image, uint32_t capacity);

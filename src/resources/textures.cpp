@@ -2,8 +2,15 @@
 
 #include <GL/gl.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
+#include <memory>
+#include <system_error>
+#include <thread>
 
 #include "resources/pack.h"
 #include "resources/pcx.h"
@@ -21,11 +28,169 @@ struct PictureSource {
     bool alpha;  // trevak and mono are drawn as masks: alpha from the red channel
 };
 
+const PictureSource kSources[kTexturePictures] = {
+    {"pool/up.pcx", &TextureSet.pictures[kUpPicture], false},
+    {"pool/down.pcx", &TextureSet.pictures[kDownPicture], false},
+    {"pool/demo2.pcx", &TextureSet.pictures[kDemo2Picture], false},
+    {"pool/trevak.pcx", &TextureSet.trevakPicture, true},
+    {"pool/mono.pcx", &TextureSet.monoPicture, true},
+};
+
 uint64_t pixel_count(const PcxImage* image) { return uint64_t(image->width) * image->height; }
 
 // The one texel a picture without an image gets: in memory red, green, blue
 // 0 and alpha 255 (see textures.h for how it looks).
 constexpr uint32_t kEmptyTexel = 0xFF000000u;
+
+// One picture decoded and turned into texels, with what its lines and boxes
+// will say. Made without a GL context and without reporting, so that it can
+// be made on another thread; reported and uploaded on the GL thread.
+struct PreparedPicture {
+    PackEntry entry{};
+    PcxImage image{};
+    PcxFault fault = kPcxGood;
+    bool fits = true;
+    ColourRange range{};
+    size_t failed_bytes = 0;  // its buffer could not be had
+};
+
+// The five pictures, each made by whichever thread claims it first: the
+// worker started by prepare_textures, or build_textures when it gets there
+// before the worker is through.
+struct Preparation {
+    PreparedPicture pictures[kTexturePictures];
+    std::atomic<int> next{0};  // the first picture nobody has claimed
+    std::atomic<bool> done[kTexturePictures] = {};
+};
+
+void free_pixels(Preparation& preparation) {
+    for (PreparedPicture& p : preparation.pictures) {
+        std::free(p.image.pixels);
+        p.image.pixels = nullptr;
+    }
+}
+
+// Each picture gets a buffer of its own size, up to the picture buffer's
+// capacity; a picture larger than that is decoded without one (its size and
+// faults are still found) and refused when reported.
+void prepare_picture(PreparedPicture& p, bool alpha) {
+    const PcxHeader header = read_pcx_header(p.entry.data, p.entry.size);
+    const uint64_t words = header.fault == kPcxGood ? uint64_t(header.width) * header.height : 0;
+    uint32_t* pixels = nullptr;
+    if (words > 0 && words <= kPictureBufferWords) {
+        pixels = static_cast<uint32_t*>(gAllocate(words * sizeof(uint32_t)));
+        if (!pixels) {
+            p.failed_bytes = words * sizeof(uint32_t);
+            return;
+        }
+    }
+    p.image.pixels = pixels;
+    p.fault =
+        decode_pcx_pixels(&p.image, p.entry.data, p.entry.size, static_cast<uint32_t>(words)).fault;
+    p.fits = pixel_count(&p.image) <= kPictureBufferWords;
+    if (p.fits) {
+        p.range = negate_colours(&p.image, pixels);
+        if (alpha) grey_to_alpha(&p.image, pixels);
+    }
+}
+
+// Claims and makes pictures until none is left unclaimed.
+void prepare_unclaimed(Preparation& preparation) {
+    for (;;) {
+        const int i = preparation.next.fetch_add(1);
+        if (i >= kTexturePictures) return;
+        prepare_picture(preparation.pictures[i], kSources[i].alpha);
+        preparation.done[i].store(true, std::memory_order_release);
+        preparation.done[i].notify_all();
+    }
+}
+
+void lower_thread_priority() {
+    // The worker runs beside the making of the window, which waits on the
+    // display server; on a machine with two cores the worker would take
+    // the server's core. At the lowest priority it takes what is idle, and
+    // build_textures makes whatever it has not started by then itself.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
+}
+
+// A preparation started ahead of the GL context, waiting for build_textures.
+// Joined before the pack's memory it reads can go: by build_textures,
+// discard_prepared_textures, or at exit when the program ended before it
+// made a window.
+struct PendingPreparation {
+    std::thread worker;
+    std::unique_ptr<Preparation> preparation;  // null when none is pending
+
+    // Waits for the worker; the preparation stays.
+    void finish() {
+        if (worker.joinable()) worker.join();
+    }
+    void discard() {
+        finish();
+        if (preparation) free_pixels(*preparation);
+        preparation.reset();
+    }
+    ~PendingPreparation() { discard(); }
+};
+
+PendingPreparation gPending;
+
+void take_pictures(Preparation& preparation) {
+    for (int i = 0; i < kTexturePictures; ++i)
+        take_entry(kSources[i].name, &preparation.pictures[i].entry);
+}
+
+// Makes what nobody has claimed and waits for the rest.
+void complete(Preparation& preparation) {
+    prepare_unclaimed(preparation);
+    for (std::atomic<bool>& done : preparation.done) done.wait(false, std::memory_order_acquire);
+}
+
+void report_and_upload(Preparation& prepared) {
+    for (const PreparedPicture& p : prepared.pictures) {
+        if (p.failed_bytes == 0) continue;
+        ErrorBox("build_textures(): no memory for the %i-byte picture buffer; no textures made\n",
+                 static_cast<int>(p.failed_bytes));
+        TextureSet = TextureSetRecord{};
+        for (int i = 0; i < kTexturePictures; ++i)
+            release_entry(kSources[i].name, &prepared.pictures[i].entry);
+        return;
+    }
+    for (int i = 0; i < kTexturePictures; ++i) {
+        const PictureSource& source = kSources[i];
+        PreparedPicture& p = prepared.pictures[i];
+        char label[64];
+        report_pcx(p.image, p.fault, p.entry.size, entry_label(source.name, label));
+        release_entry(source.name, &p.entry);
+        if (!p.fits) {
+            ErrorBox(
+                "build_textures(): %s is %ix%i, more than the %i pixels of the picture buffer; "
+                "not uploaded (entry `%s` of %s)\n",
+                source.name, static_cast<int>(p.image.width), static_cast<int>(p.image.height),
+                static_cast<int>(kPictureBufferWords), label, pack_path());
+        } else {
+            ConsoleLine(" range [%i,%i] \n", static_cast<int>(p.range.smallest),
+                        static_cast<int>(p.range.largest));
+        }
+        GLuint name = 0;
+        glGenTextures(1, &name);
+        *source.slot = name;
+        glBindTexture(GL_TEXTURE_2D, name);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        if (p.fits && pixel_count(&p.image) != 0)
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, static_cast<GLsizei>(p.image.width),
+                         static_cast<GLsizei>(p.image.height), 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                         p.image.pixels);
+        else
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                         &kEmptyTexel);
+        // The driver keeps its own copy.
+        std::free(p.image.pixels);
+        p.image.pixels = nullptr;
+    }
+    if (glGetError() != GL_NO_ERROR) ErrorBox("build_textures() errors\n");
+}
 
 }  // namespace
 
@@ -35,14 +200,14 @@ void set_picture_buffer_allocator(PictureBufferAllocator allocate) {
 
 // The range and the negative come from one pass: the range depends only on
 // the colours before the change, so the line printed is the same.
-void negate_colours(const PcxImage* image, uint32_t* pixels) {
-    uint32_t smallest = 255, largest = 0;
+ColourRange negate_colours(const PcxImage* image, uint32_t* pixels) {
+    ColourRange range;
     const uint64_t count = pixel_count(image);
     for (uint64_t i = 0; i < count; ++i) {
         uint32_t word = pixels[i];
         uint32_t red = (word >> 16) & 0xFF, green = (word >> 8) & 0xFF, blue = word & 0xFF;
-        smallest = std::min({smallest, red, green, blue});
-        largest = std::max({largest, red, green, blue});
+        range.smallest = std::min({range.smallest, red, green, blue});
+        range.largest = std::max({range.largest, red, green, blue});
         // In memory the word's bytes are the texel's red, green, blue, alpha:
         // the low byte becomes the texel's red.
         if (red == 0 && blue == 0 && green != 0)
@@ -50,7 +215,7 @@ void negate_colours(const PcxImage* image, uint32_t* pixels) {
         else
             pixels[i] = (255 - blue) << 16 | (255 - green) << 8 | (255 - red);
     }
-    ConsoleLine(" range [%i,%i] \n", static_cast<int>(smallest), static_cast<int>(largest));
+    return range;
 }
 
 void grey_to_alpha(const PcxImage* image, uint32_t* pixels) {
@@ -61,60 +226,34 @@ void grey_to_alpha(const PcxImage* image, uint32_t* pixels) {
     }
 }
 
+void discard_prepared_textures() { gPending.discard(); }
+
+void prepare_textures() {
+    // A preparation never built from was made from entries that may be gone.
+    gPending.discard();
+    gPending.preparation = std::make_unique<Preparation>();
+    Preparation* preparation = gPending.preparation.get();
+    take_pictures(*preparation);
+    try {
+        gPending.worker = std::thread([preparation] {
+            lower_thread_priority();
+            prepare_unclaimed(*preparation);
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had (a process limit): build_textures makes them all.
+    }
+}
+
 void build_textures() {
-    const PictureSource sources[5] = {
-        {"pool/up.pcx", &TextureSet.pictures[kUpPicture], false},
-        {"pool/down.pcx", &TextureSet.pictures[kDownPicture], false},
-        {"pool/demo2.pcx", &TextureSet.pictures[kDemo2Picture], false},
-        {"pool/trevak.pcx", &TextureSet.trevakPicture, true},
-        {"pool/mono.pcx", &TextureSet.monoPicture, true},
-    };
-    auto* buffer = static_cast<uint32_t*>(gAllocate(kPictureBufferWords * sizeof(uint32_t)));
-    if (!buffer) {
-        ErrorBox("build_textures(): no memory for the %i-byte picture buffer; no textures made\n",
-                 static_cast<int>(kPictureBufferWords * sizeof(uint32_t)));
-        TextureSet = TextureSetRecord{};
-        // The five pictures are still taken, so that the music stays the
-        // next entry for the time source.
-        for (const PictureSource& source : sources) {
-            PackEntry entry{};
-            take_entry(source.name, &entry);
-            release_entry(source.name, &entry);
-        }
-        return;
+    std::unique_ptr<Preparation> preparation = std::move(gPending.preparation);
+    if (preparation) {
+        complete(*preparation);
+        gPending.finish();
+    } else {
+        preparation = std::make_unique<Preparation>();
+        take_pictures(*preparation);
+        complete(*preparation);
     }
-    PcxImage image{};
-    image.pixels = buffer;
-    for (const PictureSource& source : sources) {
-        load_picture(source.name, &image, kPictureBufferWords);
-        // The decoder dropped what lies past the buffer; uploading the
-        // picture would read past it too.
-        const bool fits = pixel_count(&image) <= kPictureBufferWords;
-        if (!fits) {
-            char label[64];
-            ErrorBox(
-                "build_textures(): %s is %ix%i, more than the %i pixels of the picture buffer; "
-                "not uploaded (entry `%s` of %s)\n",
-                source.name, static_cast<int>(image.width), static_cast<int>(image.height),
-                static_cast<int>(kPictureBufferWords), entry_label(source.name, label),
-                pack_path());
-        } else {
-            negate_colours(&image, buffer);
-            if (source.alpha) grey_to_alpha(&image, buffer);
-        }
-        GLuint name = 0;
-        glGenTextures(1, &name);
-        *source.slot = name;
-        glBindTexture(GL_TEXTURE_2D, name);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-        if (fits && pixel_count(&image) != 0)
-            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, static_cast<GLsizei>(image.width),
-                         static_cast<GLsizei>(image.height), 0, GL_RGBA, GL_UNSIGNED_BYTE, buffer);
-        else
-            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                         &kEmptyTexel);
-    }
-    if (glGetError() != GL_NO_ERROR) ErrorBox("build_textures() errors\n");
-    std::free(buffer);
+    report_and_upload(*preparation);
+    free_pixels(*preparation);
 }

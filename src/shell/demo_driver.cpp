@@ -2,6 +2,7 @@
 
 #include "config/settings.h"
 #include "resources/pack.h"
+#include "resources/textures.h"
 #include "shell/diagnostics.h"
 #include "timeline/audio_format.h"
 #include "timeline/time_source.h"
@@ -98,7 +99,12 @@ int demo_main() {
         ErrorBox("%s", kFarewell);
         return 0;
     }
+    // The pictures decode on the second core while the window and its GL
+    // context are made; the first build of the textures reports and uploads
+    // them.
+    prepare_textures();
     if (toggle_fullscreen(1) != 0) {
+        discard_prepared_textures();
         ErrorBox("%s", kFarewell);
         return 0;
     }

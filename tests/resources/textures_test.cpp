@@ -249,4 +249,79 @@ TEST_F(Textures, OversizedPicturesErrorsAndMissingMemory) {
     EXPECT_EQ(fake_platform::console(), "");
 }
 
+TEST_F(Textures, PreparedAheadTheyReportAndUploadAsOnTheSpot) {
+    // Every kind of outcome: a refused picture, one too large to upload, a
+    // mask, and good ones in both layouts.
+    std::vector<uint8_t> indices(2048 * 1024, 3);
+    uint8_t palette[768] = {};
+    Bytes huge = encode_pcx_indexed(2048, 1024, indices.data(), palette);
+    Bytes refused = table_picture(true);
+    refused[65] = 0;
+    const std::vector<Bytes> pictures = {table_picture(false), huge, refused, table_picture(true),
+                                         flat_picture(3, 1, 9, 8, 7)};
+
+    load(pictures);
+    build_textures();
+    const std::string console = fake_platform::console();
+    const std::vector<std::string> boxes = fake_platform::boxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    std::vector<TexImage> expected;
+    for (GLuint name : names()) expected.push_back(read_texture(name));
+    write_pack();
+
+    // Ahead of the GL work the entries are taken and nothing is said; the
+    // build says and uploads exactly what the build on the spot did.
+    load(pictures);
+    prepare_textures();
+    EXPECT_EQ(ResourcePack.entryCursor, 5u);
+    EXPECT_EQ(fake_platform::console(), "");
+    EXPECT_TRUE(fake_platform::boxes().empty());
+    build_textures();
+    EXPECT_EQ(ResourcePack.entryCursor, 5u);
+    EXPECT_EQ(fake_platform::console(), console);
+    EXPECT_EQ(fake_platform::boxes(), boxes);
+    std::vector<GLuint> built = names();
+    for (int t = 0; t < 5; ++t) {
+        TexImage image = read_texture(built[t]);
+        EXPECT_EQ(image.width, expected[t].width) << t;
+        EXPECT_EQ(image.texels, expected[t].texels) << t;
+    }
+    // The next build (a display-mode toggle) decodes on the spot again.
+    PackEntry music{};
+    take_entry("pool/trevak.mp3", &music);
+    fake_platform::reset();
+    build_textures();
+    EXPECT_EQ(fake_platform::console(), console);
+}
+
+TEST_F(Textures, APreparationNotBuiltFromIsDiscardedAndNoMemoryMakesNothing) {
+    // A preparation dropped (the window could not be made) and one made anew
+    // for another pack: the build shows the new pack's pictures.
+    load({flat_picture(2, 2, 0, 0, 0), flat_picture(2, 2, 0, 0, 0), flat_picture(2, 2, 0, 0, 0),
+          flat_picture(2, 2, 0, 0, 0), flat_picture(2, 2, 0, 0, 0)});
+    prepare_textures();
+    discard_prepared_textures();
+    write_pack();
+    load({table_picture(true), table_picture(false), table_picture(true), table_picture(false),
+          table_picture(true)});
+    prepare_textures();
+    build_textures();
+    expect_table_texels(false);
+
+    // A buffer that cannot be had while preparing ahead: one box, no
+    // textures, and the five entries stay taken.
+    write_pack();
+    load({table_picture(true), table_picture(false), table_picture(true), table_picture(false),
+          table_picture(true)});
+    set_picture_buffer_allocator(no_memory);
+    prepare_textures();
+    build_textures();
+    ASSERT_EQ(fake_platform::boxes().size(), 1u);
+    EXPECT_EQ(fake_platform::boxes()[0],
+              "build_textures(): no memory for the 32-byte picture buffer; no textures made\n");
+    EXPECT_EQ(fake_platform::console(), "");
+    EXPECT_EQ(names(), std::vector<GLuint>(5, 0));
+    EXPECT_EQ(ResourcePack.entryCursor, 5u);
+}
+
 }  // namespace
