@@ -4,7 +4,8 @@
 // IMPLEMENTS
 //   timeline/audio_library.h: the BASS 2.3 calls the time source makes
 //   (version, init, a stream from memory, play, get and set position, stop,
-//   free, error code) and BASS_Free. Written from that call table alone.
+//   free, error code), BASS_Free and audio_library_prepare_output. Written
+//   from that call table alone.
 //
 // HOW
 //   Init opens the output (output_choice.cpp picks the sound server or SDL)
@@ -120,6 +121,11 @@ Channel* find_channel(DWORD handle) {
 DWORD BASS_GetVersion() {
     audio_library().error = BASS_OK;
     return kVersion;
+}
+
+void audio_library_prepare_output() {
+    AudioLibrary& l = audio_library();
+    if (!l.initialised) prepare_chosen_output();
 }
 
 BOOL BASS_Init(int device, DWORD freq, DWORD, HWND, const void*) {

@@ -35,6 +35,10 @@ struct AudioOutput {
     // A stream was positioned anew: the output should ask for the next buffer
     // soon rather than when its queue runs low. Never waits.
     void (*hurry)();
+    // Starts, on a thread of its own, what open would wait for (connecting
+    // to a server), so that the next open takes it ready; null when the
+    // output has nothing worth starting early. Never waits, says nothing.
+    void (*prepare)();
     // True when the output drops what it holds on fill's word, so that a
     // new position is heard at once; the library then positions the other
     // playing streams anew too, at what is heard of them.
@@ -48,3 +52,7 @@ extern const AudioOutput kPulseOutput;
 // one answers and SDL_AUDIODRIVER is not set, else SDL2 audio. Says on
 // standard error, in one line, which and why. Null when none opens.
 const AudioOutput* open_chosen_output(FillBuffer fill, int* buffer_frames);
+// Prepares the output open_chosen_output will try first, where it would be
+// the sound server. SDL audio is never started ahead: its initialisation
+// must not run beside the windowing's, which uses SDL too.
+void prepare_chosen_output();

@@ -58,6 +58,8 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "audio/audio_output.h"
@@ -292,6 +294,54 @@ void close_pulse() {
     pulse.wake_fd = -1;
 }
 
+// The stream's buffering, the same for a connection made ahead and one made
+// at open. Playback starts (and after a drop, starts again) with the first
+// frame that arrives: the server's default waits for a whole target's worth,
+// which with an adjusted latency it may never ask for.
+pa_buffer_attr stream_attributes() {
+    pa_sample_spec spec = {PA_SAMPLE_S16NE, kAudioRate, kAudioChannels};
+    const auto target = static_cast<uint32_t>(pa_usec_to_bytes(kTargetLatencyUs, &spec));
+    return pa_buffer_attr{static_cast<uint32_t>(-1), target,
+                          static_cast<uint32_t>(kAudioFrameBytes), static_cast<uint32_t>(-1),
+                          static_cast<uint32_t>(-1)};
+}
+
+constexpr auto kStreamFlags = static_cast<pa_stream_flags_t>(
+    PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
+
+// A connection made ahead of open on a thread of its own (prepare_pulse).
+// The stream starts corked and nothing asks it for data until open takes
+// it. One that is never taken is closed at exit.
+struct EarlyConnection {
+    std::thread thread;
+    PulseConnection c;
+    std::string failure;
+
+    bool pending() const { return thread.joinable(); }
+    // Waits for the connecting thread; the connection is then c (or failure).
+    void finish() {
+        if (thread.joinable()) thread.join();
+    }
+    ~EarlyConnection() {
+        finish();
+        pulse_disconnect(c);
+    }
+};
+
+EarlyConnection early;
+
+void prepare_pulse() {
+    if (early.pending() || early.c.loop) return;  // one is already on its way, or made
+    try {
+        early.thread = std::thread([] {
+            early.failure = pulse_connect(early.c, stream_attributes(), kStreamFlags,
+                                          now_ns() + kConnectTimeoutNs);
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: open connects as without this call.
+    }
+}
+
 bool open_pulse(FillBuffer fill, int* buffer_frames, std::string* said) {
     pulse.fill = fill;
     pulse.buffer.assign(static_cast<size_t>(kBufferFrames) * kAudioFrameBytes, 0);
@@ -303,17 +353,18 @@ bool open_pulse(FillBuffer fill, int* buffer_frames, std::string* said) {
     pulse.timeline = new_pulse_timeline();
     record_heard(HeardReading{});
 
-    pa_sample_spec spec = {PA_SAMPLE_S16NE, kAudioRate, kAudioChannels};
-    pulse.target_bytes = pa_usec_to_bytes(kTargetLatencyUs, &spec);
-    // Playback starts (and after a drop, starts again) with the first frame
-    // that arrives: the server's default waits for a whole target's worth,
-    // which with an adjusted latency it may never ask for.
-    pa_buffer_attr attr = {static_cast<uint32_t>(-1), static_cast<uint32_t>(pulse.target_bytes),
-                           static_cast<uint32_t>(kAudioFrameBytes), static_cast<uint32_t>(-1),
-                           static_cast<uint32_t>(-1)};
-    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_AUTO_TIMING_UPDATE |
-                                                PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
-    std::string failure = pulse_connect(pulse.c, attr, flags, now_ns() + kConnectTimeoutNs);
+    const pa_buffer_attr attr = stream_attributes();
+    pulse.target_bytes = attr.tlength;
+    std::string failure;
+    if (early.pending() || early.c.loop) {
+        // Made ahead: taken as it is, or its reason for failing is ours.
+        early.finish();
+        pulse.c = early.c;
+        early.c = PulseConnection{};
+        failure = early.failure;
+    } else {
+        failure = pulse_connect(pulse.c, attr, kStreamFlags, now_ns() + kConnectTimeoutNs);
+    }
     if (!failure.empty()) {
         *said = failure;
         return false;
@@ -373,5 +424,6 @@ void hurry_pulse() {
 
 }  // namespace
 
-const AudioOutput kPulseOutput = {open_pulse,  start_pulse, lock_pulse,  unlock_pulse,
-                                  close_pulse, heard_pulse, hurry_pulse, true};
+const AudioOutput kPulseOutput = {open_pulse,   start_pulse,   lock_pulse,
+                                  unlock_pulse, close_pulse,   heard_pulse,
+                                  hurry_pulse,  prepare_pulse, true};

@@ -99,5 +99,5 @@ void close_sdl() {
 
 }  // namespace
 
-const AudioOutput kSdlOutput = {open_sdl,  start_sdl, lock_sdl,  unlock_sdl,
-                                close_sdl, heard_sdl, hurry_sdl, false};
+const AudioOutput kSdlOutput = {open_sdl,  start_sdl, lock_sdl, unlock_sdl, close_sdl,
+                                heard_sdl, hurry_sdl, nullptr,  false};

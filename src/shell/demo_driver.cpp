@@ -100,9 +100,10 @@ int demo_main() {
         return 0;
     }
     // The pictures decode on the second core while the window and its GL
-    // context are made; the first build of the textures reports and uploads
-    // them.
+    // context are made, and the sound server is connected to meanwhile; the
+    // first build of the textures and the time source report and take them.
     prepare_textures();
+    prepare_time_source();
     if (toggle_fullscreen(1) != 0) {
         discard_prepared_textures();
         ErrorBox("%s", kFarewell);

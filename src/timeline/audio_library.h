@@ -76,6 +76,14 @@ QWORD BASS_ChannelGetPosition(DWORD handle);
 BOOL BASS_ChannelStop(DWORD handle);
 BOOL BASS_StreamFree(HSTREAM handle);
 
+// Beyond the nine, ours: starts opening the output device on a thread of the
+// library's own (connecting to a sound server takes from one to tens of
+// milliseconds), so that the caller can do other work before BASS_Init,
+// which then takes the device so opened, or opens one itself as it would
+// have without this call. Says nothing and sets no error code; what was
+// opened ahead and never taken is closed at exit. Does nothing after Init.
+void audio_library_prepare_output();
+
 // Beyond the nine: frees every stream and closes the device, so that what was
 // played is complete wherever it goes (the disk driver's file is flushed).
 // BASS_Init also arranges for it to run at exit.

@@ -153,6 +153,10 @@ int init_time_source(HWND window) {
     return 0;
 }
 
+void prepare_time_source() {
+    if (Settings.audio_enabled != 0) audio_library_prepare_output();
+}
+
 void seek(int32_t delta) {
     // 32-bit unsigned on purpose: a step back near the start wraps to a
     // position far past the end, which the library refuses.

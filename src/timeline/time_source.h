@@ -22,6 +22,10 @@ extern TimeSourceTable TimeSource;
 // be played (the clock stays, after a box that says why).
 // The window is the one the music belongs to; the audio library is handed it.
 int init_time_source(HWND window);
+// Lets the audio library start opening its output now, when the settings
+// want sound, so that the window can be made meanwhile; init_time_source
+// then finds it ready. Says nothing: what fails is told by init_time_source.
+void prepare_time_source();
 // Moves the music by delta bytes of the decoded stream.
 void seek(int32_t delta);
 

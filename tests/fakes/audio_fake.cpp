@@ -152,6 +152,8 @@ BOOL BASS_StreamFree(HSTREAM handle) {
     return TRUE;
 }
 
+void audio_library_prepare_output() { record("audio_library_prepare_output"); }
+
 BOOL BASS_Free() {
     record("BASS_Free");
     state().error = BASS_OK;

@@ -112,9 +112,10 @@ protected:
 TEST_F(DemoDriver, StartsUpRunsAndShutsDownInOrder) {
     // Snapshots of the audio calls made when certain platform calls happen,
     // to check the order across the two layers.
-    std::vector<std::string> audio_at_cursor, audio_at_teardown;
+    std::vector<std::string> audio_at_window, audio_at_cursor, audio_at_teardown;
     size_t swaps = 0;
     fake_platform::on_call([&](const std::string& call) {
+        if (call.rfind("CreateWindowExA", 0) == 0) audio_at_window = fake_audio::calls();
         if (call == "ShowCursor(0)") audio_at_cursor = fake_audio::calls();
         if (call.rfind("wglDeleteContext", 0) == 0) audio_at_teardown = fake_audio::calls();
         if (call.rfind("SwapBuffers", 0) == 0 && ++swaps == 3)
@@ -131,15 +132,18 @@ TEST_F(DemoDriver, StartsUpRunsAndShutsDownInOrder) {
     // Three frames, each right after a pass that found the queue empty.
     EXPECT_EQ(count_of(calls, "SwapBuffers"), 3u);
 
-    // The music set-up comes after the window and before the cursor; start
-    // comes after the cursor; stop and release after the window is gone.
-    std::vector<std::string> setup = {"BASS_GetVersion()", "BASS_Init(-1,44100,0,256,NULL)",
+    // The output is prepared before the window is made; the music set-up
+    // comes after the window and before the cursor; start comes after the
+    // cursor; stop and release after the window is gone.
+    EXPECT_EQ(audio_at_window, std::vector<std::string>{"audio_library_prepare_output()"});
+    std::vector<std::string> setup = {"audio_library_prepare_output()", "BASS_GetVersion()",
+                                      "BASS_Init(-1,44100,0,256,NULL)",
                                       "BASS_StreamCreateFile(1,&,0,1000,131072)"};
     EXPECT_EQ(audio_at_cursor, setup);
     EXPECT_EQ(count_of(audio_at_teardown, "BASS_ChannelStop"), 0u);
     const auto& audio = fake_audio::calls();
-    EXPECT_EQ(audio[3], "BASS_ChannelPlay(4097,0)");
-    EXPECT_EQ(audio[4], "BASS_ChannelSetPosition(4097,10691192)");
+    EXPECT_EQ(audio[4], "BASS_ChannelPlay(4097,0)");
+    EXPECT_EQ(audio[5], "BASS_ChannelSetPosition(4097,10691192)");
     EXPECT_EQ(audio[audio.size() - 2], "BASS_ChannelStop(4097)");
     EXPECT_EQ(audio.back(), "BASS_StreamFree(4097)");
     EXPECT_EQ(timeline_position, 5345596u);
@@ -188,7 +192,8 @@ TEST_F(DemoDriver, AFailedFirstWindowEndsWithoutTimeSourceOrWriteBack) {
     std::vector<std::string> expected = {"CreateWindow() failed",
                                          "window creation failed \n exiting now -2", kFarewell};
     EXPECT_EQ(fake_platform::boxes(), expected);
-    EXPECT_TRUE(fake_audio::calls().empty());
+    // The output was only prepared; no time source was made.
+    EXPECT_EQ(fake_audio::calls(), std::vector<std::string>{"audio_library_prepare_output()"});
     EXPECT_EQ(count_of(fake_platform::calls(), "ShowCursor"), 0u);
     EXPECT_NE(fake_platform::console().find("io are go!"), std::string::npos);
     EXPECT_EQ(fake_platform::console().find("io are out!"), std::string::npos);

@@ -68,6 +68,7 @@ protected:
 
 TEST_F(TimeSourceTest, AudioDisabledTakesTheEntryAndRunsOnTheClock) {
     Settings.audio_enabled = 0;
+    prepare_time_source();  // no output is opened for settings without sound
     EXPECT_EQ(init_time_source(kWindow), 0);
     EXPECT_EQ(ResourcePack.entryCursor, 6u);
     TimeSource.start(kStartFrames);
@@ -82,9 +83,14 @@ TEST_F(TimeSourceTest, AudioDisabledTakesTheEntryAndRunsOnTheClock) {
 }
 
 TEST_F(TimeSourceTest, EnabledSetUpCallsTheLibraryInOrder) {
+    // The output is prepared ahead without a word; the console and the
+    // calls that follow are those of a set-up without it.
+    prepare_time_source();
+    EXPECT_EQ(fake_platform::console(), "");
     EXPECT_EQ(init_time_source(kWindow), 0);
     EXPECT_EQ(ResourcePack.entryCursor, 6u);
     std::vector<std::string> expected = {
+        "audio_library_prepare_output()",
         "BASS_GetVersion()",
         "BASS_Init(-1,44100,0,261,NULL)",
         "BASS_StreamCreateFile(1,&,0,64,131072)",
