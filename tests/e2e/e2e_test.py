@@ -714,5 +714,49 @@ class ThroughASoundServer(unittest.TestCase):
         self.assertTrue(-44100 - latency <= jumps[1] <= -44100, shifts)
 
 
+def processes_using(folder):
+    """Process ids whose environment names folder (a server's runtime)."""
+    found = []
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                if folder.encode() in f.read():
+                    found.append(int(pid))
+        except OSError:
+            pass
+    return found
+
+
+class SoundServerScript(unittest.TestCase):
+    """scripts/sound-server must not leave a server behind when its start
+    fails part-way (the tests and the rig would leak one per failure)."""
+
+    def test_a_start_that_fails_part_way_ends_what_it_started(self):
+        if not shutil.which("pipewire") or not shutil.which("pactl"):
+            self.skipTest("PipeWire is not installed here")
+        scratch = tempfile.mkdtemp(prefix="demo-e2e-server-")
+        self.addCleanup(shutil.rmtree, scratch, True)
+        # A pactl that cannot load the null sinks: the start fails after the
+        # servers are up.
+        tools = os.path.join(scratch, "bin")
+        os.mkdir(tools)
+        with open(os.path.join(tools, "pactl"), "w") as f:
+            f.write('#!/bin/sh\n[ "$1" = load-module ] && exit 1\nexec %s "$@"\n'
+                    % shutil.which("pactl"))
+        os.chmod(os.path.join(tools, "pactl"), 0o755)
+        folder = os.path.join(scratch, "server")
+        done = subprocess.run([SOUND_SERVER, "start", folder, "pipewire"], capture_output=True,
+                              text=True, env=dict(os.environ, PATH=tools + ":" + os.environ["PATH"]),
+                              timeout=60)
+        self.assertEqual(done.returncode, 2, done.stderr)
+        deadline = time.time() + 5
+        while processes_using(folder) and time.time() < deadline:
+            time.sleep(0.1)
+        self.assertEqual(processes_using(folder), [])
+        self.assertFalse(os.path.exists(folder))
+
+
 if __name__ == "__main__":
     unittest.main(verbosity=2)
