@@ -93,6 +93,9 @@ int demo_main() {
         ErrorBox("%s", kFarewell);
         return 0;
     }
+    // The sound server is connected to on a thread of the audio library's
+    // own while the pack is read and the window made.
+    prepare_time_source();
     // A pack that cannot be read has shown what is wrong; nothing is made and
     // blob.dat is left alone.
     if (read_pack() != 0) {
@@ -100,10 +103,9 @@ int demo_main() {
         return 0;
     }
     // The pictures decode on the second core while the window and its GL
-    // context are made, and the sound server is connected to meanwhile; the
-    // first build of the textures and the time source report and take them.
+    // context are made; the first build of the textures reports and uploads
+    // them.
     prepare_textures();
-    prepare_time_source();
     if (toggle_fullscreen(1) != 0) {
         discard_prepared_textures();
         ErrorBox("%s", kFarewell);

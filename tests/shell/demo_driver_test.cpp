@@ -132,7 +132,7 @@ TEST_F(DemoDriver, StartsUpRunsAndShutsDownInOrder) {
     // Three frames, each right after a pass that found the queue empty.
     EXPECT_EQ(count_of(calls, "SwapBuffers"), 3u);
 
-    // The output is prepared before the window is made; the music set-up
+    // The output is prepared before the pack is read and the window made; the music set-up
     // comes after the window and before the cursor; start comes after the
     // cursor; stop and release after the window is gone.
     EXPECT_EQ(audio_at_window, std::vector<std::string>{"audio_library_prepare_output()"});
@@ -183,6 +183,9 @@ TEST_F(DemoDriver, AnUnreadablePackEndsBeforeAnyWindowAndIsLeftAlone) {
     EXPECT_NE(fake_platform::boxes()[0].find("blob.dat"), std::string::npos);
     EXPECT_EQ(fake_platform::boxes()[1], kFarewell);
     EXPECT_EQ(count_of(fake_platform::calls(), "CreateWindowExA"), 0u);
+    // The output was asked to be prepared before the pack was read; no time
+    // source was made.
+    EXPECT_EQ(fake_audio::calls(), std::vector<std::string>{"audio_library_prepare_output()"});
     EXPECT_EQ(read_file(dir / "blob.dat"), truncated);
 }
 
