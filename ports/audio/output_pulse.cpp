@@ -317,7 +317,8 @@ struct EarlyConnection {
     PulseConnection c;
     std::string failure;
 
-    bool pending() const { return thread.joinable(); }
+    // Connecting (or connected, or failed) and not yet taken by open.
+    bool started() const { return thread.joinable() || c.loop; }
     // Waits for the connecting thread; the connection is then c (or failure).
     void finish() {
         if (thread.joinable()) thread.join();
@@ -331,7 +332,7 @@ struct EarlyConnection {
 EarlyConnection early;
 
 void prepare_pulse() {
-    if (early.pending() || early.c.loop) return;  // one is already on its way, or made
+    if (early.started()) return;
     try {
         early.thread = std::thread([] {
             early.failure = pulse_connect(early.c, stream_attributes(), kStreamFlags,
@@ -356,7 +357,7 @@ bool open_pulse(FillBuffer fill, int* buffer_frames, std::string* said) {
     const pa_buffer_attr attr = stream_attributes();
     pulse.target_bytes = attr.tlength;
     std::string failure;
-    if (early.pending() || early.c.loop) {
+    if (early.started()) {
         // Made ahead: taken as it is, or its reason for failing is ours.
         early.finish();
         pulse.c = early.c;

@@ -83,6 +83,18 @@ protected:
         if (server_.running()) stop_sound_server(server_);
     }
 
+    // The test track, started as the time source starts the music: play,
+    // then position at the start offset at once. The start counts as a move
+    // when moves is given.
+    void play_tone_from_start(HSTREAM* stream, std::vector<int64_t>* moves = nullptr) {
+        tone_ = read_file(media_path("tone70"));
+        *stream = BASS_StreamCreateFile(TRUE, tone_.data(), 0, tone_.size(), BASS_STREAM_PRESCAN);
+        ASSERT_NE(*stream, 0u);
+        if (moves) moves->push_back(steady_ns());
+        ASSERT_TRUE(BASS_ChannelPlay(*stream, FALSE));
+        ASSERT_TRUE(BASS_ChannelSetPosition(*stream, 4 * kStartFrame));
+    }
+
     // Ends playback and the recording; the recording's runs of the track.
     std::vector<MatchedRun> heard_runs(const std::vector<int16_t>& track) {
         BASS_Free();
@@ -127,6 +139,7 @@ protected:
     Recording recording_;
     bool initialised_ = false;
     std::string said_;
+    std::vector<uint8_t> tone_;  // the stream's bytes, kept until the library is freed
 };
 
 const std::vector<int16_t>& tone_reference() {
@@ -140,16 +153,10 @@ TEST_F(PulseOutputTest, SaysItPlaysThroughTheServer) {
 }
 
 TEST_F(PulseOutputTest, StartsAtTheOffsetSeeksBothWaysAndReportsWhatIsHeard) {
-    std::vector<uint8_t> file = read_file(media_path("tone70"));
-    HSTREAM stream = BASS_StreamCreateFile(TRUE, file.data(), 0, file.size(), BASS_STREAM_PRESCAN);
-    ASSERT_NE(stream, 0u);
+    HSTREAM stream = 0;
     std::vector<Poll> polls;
     std::vector<int64_t> moves;
-
-    // As the time source starts the music: play, then position at once.
-    moves.push_back(steady_ns());
-    ASSERT_TRUE(BASS_ChannelPlay(stream, FALSE));
-    ASSERT_TRUE(BASS_ChannelSetPosition(stream, 4 * kStartFrame));
+    ASSERT_NO_FATAL_FAILURE(play_tone_from_start(&stream, &moves));
     EXPECT_EQ(BASS_ChannelGetPosition(stream), QWORD{4 * kStartFrame});
     poll(stream, 1000, &polls);
 
@@ -227,12 +234,9 @@ TEST_F(PulseOutputTest, AConnectionMadeAheadIsTakenByInitAndPlaysFromTheOffset) 
     EXPECT_EQ(said, said_);
     audio_library_prepare_output();  // after Init: nothing
 
-    std::vector<uint8_t> file = read_file(media_path("tone70"));
-    HSTREAM stream = BASS_StreamCreateFile(TRUE, file.data(), 0, file.size(), BASS_STREAM_PRESCAN);
-    ASSERT_NE(stream, 0u);
-    std::vector<int64_t> moves = {steady_ns()};
-    ASSERT_TRUE(BASS_ChannelPlay(stream, FALSE));
-    ASSERT_TRUE(BASS_ChannelSetPosition(stream, 4 * kStartFrame));
+    HSTREAM stream = 0;
+    std::vector<int64_t> moves;
+    ASSERT_NO_FATAL_FAILURE(play_tone_from_start(&stream, &moves));
     std::vector<Poll> polls;
     poll(stream, 700, &polls);
 
@@ -298,12 +302,9 @@ TEST_F(PulseOutputTest, FollowsTheStreamToAnotherSink) {
     std::string why;
     MonitorRecorder* other = start_recording(server_.address, "velkorandi_other", &why);
     ASSERT_NE(other, nullptr) << why;
-    std::vector<uint8_t> file = read_file(media_path("tone70"));
-    HSTREAM stream = BASS_StreamCreateFile(TRUE, file.data(), 0, file.size(), BASS_STREAM_PRESCAN);
-    ASSERT_NE(stream, 0u);
-    std::vector<int64_t> moves = {steady_ns()};
-    ASSERT_TRUE(BASS_ChannelPlay(stream, FALSE));
-    ASSERT_TRUE(BASS_ChannelSetPosition(stream, 4 * kStartFrame));
+    HSTREAM stream = 0;
+    std::vector<int64_t> moves;
+    ASSERT_NO_FATAL_FAILURE(play_tone_from_start(&stream, &moves));
     std::vector<Poll> polls;
     poll(stream, 1000, &polls);
     std::string inputs, unused;
@@ -334,11 +335,8 @@ TEST_F(PulseOutputTest, FollowsTheStreamToAnotherSink) {
 }
 
 TEST_F(PulseOutputTest, AServerThatGoesAwayLeavesThePicturesOnTheClock) {
-    std::vector<uint8_t> file = read_file(media_path("tone70"));
-    HSTREAM stream = BASS_StreamCreateFile(TRUE, file.data(), 0, file.size(), BASS_STREAM_PRESCAN);
-    ASSERT_NE(stream, 0u);
-    ASSERT_TRUE(BASS_ChannelPlay(stream, FALSE));
-    ASSERT_TRUE(BASS_ChannelSetPosition(stream, 4 * kStartFrame));
+    HSTREAM stream = 0;
+    ASSERT_NO_FATAL_FAILURE(play_tone_from_start(&stream));
     sleep_ms(500);
     ::testing::internal::CaptureStderr();
     stop_sound_server(server_);
