@@ -25,6 +25,24 @@ std::string gPath = "blob.dat";
 // The name each entry was first handed out under, for the repeat rule.
 std::string gTakenName[kPackCapacity];
 
+// The file read_pack read (through a link: the file the link ends at), so
+// that write_pack replaces it only while it is still that file.
+FileIdentity gReadIdentity;
+
+// Installed, the program runs through a launcher that says so in the
+// environment and can put the default files back.
+constexpr const char* kLauncherVariable = "VELKORANDI_LAUNCHER";
+// Short enough that the longest refusal with it still fits a box (255
+// characters).
+constexpr const char* kResetHint =
+    " Run `velkorandi --reset` to put the default files back (yours are moved to a backup "
+    "folder).";
+
+bool run_by_launcher() {
+    const char* value = std::getenv(kLauncherVariable);
+    return value && *value;
+}
+
 void forget_entries() {
     for (uint32_t i = 0; i < kPackCapacity; ++i) {
         std::free(ResourcePack.entryData[i]);
@@ -35,12 +53,16 @@ void forget_entries() {
     ResourcePack.entryCursor = 0;
     ResourcePack.entryCount = 0;
     ResourcePack.loaded = false;
+    gReadIdentity = FileIdentity{};
 }
 
 // One box per failed read, naming the file and the problem; the pack is
-// left empty so that nothing of it is handed out or written back.
-int refuse(int fd, const std::string& problem) {
-    ErrorBox("read_pack: %s %s", gPath.c_str(), problem.c_str());
+// left empty so that nothing of it is handed out or written back. A file
+// that is missing, unreadable or damaged is one the launcher can replace,
+// and the box says how when the launcher ran the program.
+int refuse(int fd, const std::string& problem, bool the_files_fault = true) {
+    ErrorBox("read_pack: %s %s%s", gPath.c_str(), problem.c_str(),
+             the_files_fault && run_by_launcher() ? kResetHint : "");
     if (fd >= 0) close(fd);
     forget_entries();
     return -1;
@@ -59,9 +81,24 @@ void refuse_write(const FileReplacement& file) {
                      reason);
             break;
         default:
-            ErrorBox("write_pack: cannot create %s (%s); %s is left as it was", file.temp.c_str(),
-                     reason, gPath.c_str());
+            ErrorBox(
+                "write_pack: cannot create a temporary file beside %s (%s); it is left as it "
+                "was",
+                gPath.c_str(), reason);
     }
+}
+
+// The box for a pack that was written but not put in place.
+void refuse_commit(const FileReplacement& file) {
+    if (file.failed == ReplacementStep::kChanged) {
+        ErrorBox(
+            "write_pack: %s was changed while the presentation ran; the new file is kept and "
+            "the pack read at start-up is not written back",
+            gPath.c_str());
+        return;
+    }
+    ErrorBox("write_pack: cannot replace %s (%s); it is left as it was", gPath.c_str(),
+             std::strerror(file.error));
 }
 
 bool read_fully_at(int fd, uint64_t at, uint8_t* out, uint64_t size) {
@@ -89,6 +126,7 @@ int read_pack() {
     if (fd < 0) return refuse(-1, std::string("cannot be opened: ") + std::strerror(errno));
     struct stat info;
     if (fstat(fd, &info) != 0) return refuse(fd, "cannot be read: its length is unknown");
+    const FileIdentity identity = identity_of(info);
 
     // The index checks every count and size against the file's length
     // before anything is allocated.
@@ -107,8 +145,10 @@ int read_pack() {
         // One byte at least, so that an empty entry still has its own block.
         auto* block = static_cast<uint8_t*>(std::malloc(entry.size ? entry.size : 1));
         if (!block)
-            return refuse(fd, "cannot be read: no memory for entry " + std::to_string(i) + " of " +
-                                  std::to_string(entry.size) + " bytes");
+            return refuse(fd,
+                          "cannot be read: no memory for entry " + std::to_string(i) + " of " +
+                              std::to_string(entry.size) + " bytes",
+                          false);
         ResourcePack.entryData[i] = block;
         if (!read_fully_at(fd, entry.start, block, entry.size))
             return refuse(fd, "cannot be read: entry " + std::to_string(i) + " is short");
@@ -118,6 +158,7 @@ int read_pack() {
     ResourcePack.entryCount = count;
     ResourcePack.entryCursor = 0;
     ResourcePack.loaded = true;
+    gReadIdentity = identity;
     ConsoleLine("io are go!\n");
     return 0;
 }
@@ -175,12 +216,13 @@ int write_pack() {
             pack_directory(std::span<const uint32_t>(ResourcePack.entrySize, count));
         write_replacement(&file, directory.data(), directory.size());
         if (!finish_replacement(&file)) {
-            ErrorBox("write_pack: writing %s failed (%s); %s is left as it was", file.temp.c_str(),
-                     std::strerror(file.error), gPath.c_str());
+            ErrorBox("write_pack: writing the new %s failed (%s); the old one is left as it was",
+                     gPath.c_str(), std::strerror(file.error));
             good = false;
-        } else if (!commit_replacement(&file)) {
-            ErrorBox("write_pack: cannot replace %s (%s); it is left as it was", gPath.c_str(),
-                     std::strerror(file.error));
+        } else if (!commit_replacement(&file, &gReadIdentity)) {
+            // Another instance that read the same pack and quit first leaves
+            // the same bytes in place: the commit then succeeds, quietly.
+            refuse_commit(file);
             good = false;
         }
     }

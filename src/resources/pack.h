@@ -3,8 +3,10 @@
 // The file format is pack_format.h's.
 //
 // Beyond the plain format the pack protects the program from bad files:
-//   - read_pack refuses a missing, truncated or oversized file with one box
-//     naming the file and the problem, and returns non-zero;
+//   - read_pack refuses a missing, truncated or damaged file with one box
+//     naming the file and the problem, and returns non-zero; run by the
+//     installed launcher (VELKORANDI_LAUNCHER set), the box also says how to
+//     get the default files back;
 //   - taking past the entries read hands out again the entry first handed
 //     out under the same name (a display-mode toggle rebuilds the textures
 //     from the same five pictures), or an empty entry when there is none;
@@ -15,7 +17,11 @@
 //     it, so a failed write leaves the old file untouched. A pack that was
 //     never read successfully is never written. A symbolic link is written
 //     through, the file keeps its mode and owner, and a file the user may not
-//     write is left alone with a box (replace_file.h).
+//     write is left alone with a box (replace_file.h);
+//   - write_pack replaces only the file read_pack read. A pack the user put in
+//     its place while the program ran is kept, with a box; one that already
+//     holds what would be written (another instance of the program, quitting
+//     first, wrote back the same pack) is left quietly.
 #pragma once
 
 #include <cstdint>
@@ -41,8 +47,10 @@ extern ResourcePackRecord ResourcePack;
 int read_pack();
 int take_entry(const char* name, PackEntry* entry);
 int release_entry(const char* name, PackEntry* entry);
-// 0 when the pack was written, -1 when writing failed or was not allowed (the
-// old file is kept, a box names the file, the reason and that it was kept),
+// 0 when the pack was written (or the same bytes were found in place), -1
+// when writing failed, was not allowed or another pack took the file's place
+// (the file there is kept, a box names the file, the reason and that it was
+// kept),
 // 1 when there was no successfully read pack to write.
 // The console lines list the entries it wrote or tried to write; the entries
 // are freed in every case.

@@ -27,9 +27,14 @@ bool index_pack(uint64_t file_size, const PackReadAt& read_at, PackIndex* index,
         return false;
     }
     const uint32_t count = word_at(word);
+    // A count past the capacity is no pack's: the file was cut short, or
+    // grew, or its last word was overwritten, and the word read is whatever
+    // lies there now. It is reported as the damage it is, not as a pack that
+    // is too big.
     if (count > kPackCapacity) {
-        *problem = "holds " + std::to_string(count) + " entries, more than the " +
-                   std::to_string(kPackCapacity) + " a pack can have";
+        *problem = "looks truncated or damaged: its last word, the entry count, reads " +
+                   std::to_string(count) + " (a pack holds at most " +
+                   std::to_string(kPackCapacity) + " entries)";
         return false;
     }
     const uint64_t directory = 8ull * count;

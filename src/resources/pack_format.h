@@ -47,9 +47,9 @@ using PackReadAt = std::function<bool(uint64_t at, uint8_t* out, uint64_t size)>
 // entries, so the caller decides where the entry bytes go. Every count and
 // size is checked against the file's length before it is believed, and the
 // file must hold nothing but the pack. On a refusal, *problem completes a
-// sentence that starts with the file's name ("is truncated: ...", "holds 40
-// entries, ...", "is damaged: ...", "is not a pack: ...", "cannot be read:
-// ...").
+// sentence that starts with the file's name ("is truncated: ...", "looks
+// truncated or damaged: ...", "is damaged: ...", "is not a pack: ...",
+// "cannot be read: ...").
 bool index_pack(uint64_t file_size, const PackReadAt& read_at, PackIndex* index,
                 std::string* problem);
 

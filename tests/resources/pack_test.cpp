@@ -1,12 +1,21 @@
 #include "resources/pack.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fakes/platform_fake.h"
@@ -29,6 +38,50 @@ Bytes filled(size_t size, uint8_t first) {
 Bytes entry_bytes(const PackEntry& entry) {
     return entry.data ? Bytes(entry.data, entry.data + entry.size) : Bytes();
 }
+
+using Names = std::vector<std::string>;
+
+// What a folder holds, sorted: a write-back leaves nothing but the pack.
+Names names_in(const std::string& folder) {
+    Names names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+ino_t inode_of(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+}
+
+// Lowers a resource limit for one scope, as the user's shell or a full disk
+// might; the hard limit is left, so the old soft limit can be restored.
+struct ScopedLimit {
+    int resource;
+    rlimit old{};
+    ScopedLimit(int which, rlim_t soft) : resource(which) {
+        getrlimit(resource, &old);
+        rlimit lowered = old;
+        lowered.rlim_cur = soft;
+        setrlimit(resource, &lowered);
+    }
+    ~ScopedLimit() { setrlimit(resource, &old); }
+};
+
+// Holds the lock every writer of a folder takes around its compare-and-rename.
+struct FolderLock {
+    int fd;
+    explicit FolderLock(const std::string& folder)
+        : fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        if (fd >= 0) flock(fd, LOCK_EX);
+    }
+    ~FolderLock() { release(); }
+    void release() {
+        if (fd >= 0) close(fd);
+        fd = -1;
+    }
+};
 
 class Pack : public ::testing::Test {
 protected:
@@ -66,7 +119,7 @@ TEST_F(Pack, ReadsTheTwoEntryExampleAndWritesItBackByteForByte) {
               "offset 0 |\t size 3 bytes\noffset 3 |\t size 5 bytes\n"
               "io are out! 8 bytes read in 2 files,\n");
     EXPECT_TRUE(fake_platform::boxes().empty());
-    EXPECT_FALSE(fs::exists(path + ".tmp"));
+    EXPECT_EQ(names_in(dir.path), Names{"blob.dat"});
 }
 
 TEST_F(Pack, EmptyPacksAndEmptyEntries) {
@@ -215,11 +268,14 @@ TEST_F(Pack, DamagedPacksAreRefusedWithOneBoxAndNeverWrittenBack) {
         {"empty", true, {}, "is truncated"},
         {"cut in the magic word", true, cut(2), "is truncated"},
         {"seven bytes", true, cut(7), "is truncated"},
-        {"cut in the entries", true, cut(10), "more than the 32"},
+        {"cut in the entries", true, cut(10),
+         "blob.dat looks truncated or damaged: its last word, the entry count, reads 3014832547 "
+         "(a pack holds at most 32 entries)"},
         {"cut in the directory", true, cut(24), "is truncated"},
-        {"cut in the count", true, cut(31), "more than the 32"},
-        {"count 33", true, count33, "holds 33 entries"},
-        {"count 2^32-1", true, countMax, "holds 4294967295 entries"},
+        {"cut in the count", true, cut(31), "looks truncated or damaged"},
+        {"count 33", true, count33,
+         "looks truncated or damaged: its last word, the entry count, reads 33 "},
+        {"count 2^32-1", true, countMax, "entry count, reads 4294967295 "},
         {"sizes past the directory", true, sizesPastFile, "is truncated"},
         {"sizes past 2^32", true, sizesWrap, "is truncated"},
         {"count 0", true, with_count(0),
@@ -232,64 +288,223 @@ TEST_F(Pack, DamagedPacksAreRefusedWithOneBoxAndNeverWrittenBack) {
          "is not a pack: it starts with 0x66600912, not the magic word 0x66600999"},
         {"zeros", true, zeros, "is damaged"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        fs::remove(path);
-        if (c.exists) write_file(path, c.bytes);
-        fake_platform::reset();
-
-        EXPECT_NE(read_pack(), 0);
-        ASSERT_EQ(fake_platform::boxes().size(), 1u);
-        const std::string& box = fake_platform::boxes()[0];
-        EXPECT_NE(box.find("blob.dat"), std::string::npos) << box;
-        EXPECT_NE(box.find(c.problem), std::string::npos) << box;
-        EXPECT_EQ(fake_platform::console(), "");
-
-        PackEntry entry{};
-        take_entry("pool/up.pcx", &entry);
-        EXPECT_EQ(entry.data, nullptr);
-        EXPECT_EQ(write_pack(), 1);
-        EXPECT_EQ(fs::exists(path), c.exists);
-        if (c.exists) {
-            EXPECT_EQ(read_file(path), c.bytes);
+    // Run by the installed launcher, every such box also says how to get
+    // the default files back.
+    const std::string hint =
+        " Run `velkorandi --reset` to put the default files back (yours are moved to a backup "
+        "folder).";
+    for (bool launcher : {false, true}) {
+        if (launcher) {
+            setenv("VELKORANDI_LAUNCHER", "1", 1);
+        } else {
+            unsetenv("VELKORANDI_LAUNCHER");
         }
-        EXPECT_FALSE(fs::exists(path + ".tmp"));
-        EXPECT_EQ(fake_platform::boxes().size(), 1u);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (launcher ? ", launcher" : ""));
+            fs::remove(path);
+            if (c.exists) write_file(path, c.bytes);
+            fake_platform::reset();
+
+            EXPECT_NE(read_pack(), 0);
+            ASSERT_EQ(fake_platform::boxes().size(), 1u);
+            const std::string& box = fake_platform::boxes()[0];
+            EXPECT_EQ(box.rfind("read_pack: " + path + " ", 0), 0u) << box;
+            EXPECT_NE(box.find(c.problem), std::string::npos) << box;
+            const bool hinted = box.size() > hint.size() &&
+                                box.compare(box.size() - hint.size(), hint.size(), hint) == 0;
+            EXPECT_EQ(hinted, launcher) << box;
+            EXPECT_EQ(fake_platform::console(), "");
+
+            PackEntry entry{};
+            take_entry("pool/up.pcx", &entry);
+            EXPECT_EQ(entry.data, nullptr);
+            EXPECT_EQ(write_pack(), 1);
+            EXPECT_EQ(fs::exists(path), c.exists);
+            if (c.exists) {
+                EXPECT_EQ(read_file(path), c.bytes);
+            }
+            EXPECT_EQ(names_in(dir.path), c.exists ? Names{"blob.dat"} : Names{});
+            EXPECT_EQ(fake_platform::boxes().size(), 1u);
+        }
     }
+    unsetenv("VELKORANDI_LAUNCHER");
 }
 
 TEST_F(Pack, FailedWriteLeavesTheOldPackInPlace) {
     const Bytes old = make_pack({filled(100000, 3), {9}});
 
-    // The temporary file cannot be created.
+    // The temporary file cannot be created: no descriptor is left for it.
     write_file(path, old);
     ASSERT_EQ(read_pack(), 0);
-    fs::create_directory(path + ".tmp");
     fake_platform::reset();
-    EXPECT_EQ(write_pack(), -1);
+    {
+        const int lowest_free = dup(0);
+        close(lowest_free);
+        ScopedLimit files(RLIMIT_NOFILE, static_cast<rlim_t>(lowest_free));
+        EXPECT_EQ(write_pack(), -1);
+    }
     EXPECT_EQ(read_file(path), old);
-    ASSERT_EQ(fake_platform::boxes().size(), 1u);
-    EXPECT_NE(fake_platform::boxes()[0].find("blob.dat.tmp"), std::string::npos);
-    EXPECT_TRUE(fs::is_directory(path + ".tmp"));
+    EXPECT_EQ(fake_platform::boxes(), Names{"write_pack: cannot create a temporary file beside " +
+                                            path + " (Too many open files); it is left as it was"});
     // The console still lists what was to be written.
     EXPECT_NE(fake_platform::console().find("io are out! 100001 bytes read in 2 files,\n"),
               std::string::npos);
-    fs::remove(path + ".tmp");
+    EXPECT_EQ(names_in(dir.path), Names{"blob.dat"});
 
-    // The device fills up during the write: a short entry reports "krr".
+    // The file may not grow past 50000 bytes, as on a full disk: a short
+    // entry reports "krr", and the half-written file is removed.
     ASSERT_EQ(read_pack(), 0);
-    fs::create_symlink("/dev/full", path + ".tmp");
     fake_platform::reset();
-    EXPECT_EQ(write_pack(), -1);
+    {
+        signal(SIGXFSZ, SIG_IGN);
+        ScopedLimit size(RLIMIT_FSIZE, 50000);
+        EXPECT_EQ(write_pack(), -1);
+    }
+    signal(SIGXFSZ, SIG_DFL);
     EXPECT_EQ(read_file(path), old);
-    ASSERT_GE(fake_platform::boxes().size(), 2u);
-    EXPECT_EQ(fake_platform::boxes()[0].rfind("krr ", 0), 0u);
-    EXPECT_NE(fake_platform::boxes()[0].find(" 100000"), std::string::npos);
-    EXPECT_NE(fake_platform::boxes().back().find("left as it was"), std::string::npos);
-    EXPECT_EQ(fake_platform::boxes().back(), "write_pack: writing " + path +
-                                                 ".tmp failed (No space left on device); " + path +
-                                                 " is left as it was");
-    EXPECT_FALSE(fs::exists(fs::symlink_status(path + ".tmp")));
+    EXPECT_EQ(fake_platform::boxes(),
+              (Names{"krr 49996 100000", "krr 0 1",
+                     "write_pack: writing the new " + path +
+                         " failed (File too large); the old one is left as it was"}));
+    EXPECT_EQ(names_in(dir.path), Names{"blob.dat"});
+}
+
+// Other files beside the pack are never written, whatever their names: two
+// instances must not share a temporary file, and a file a user left under
+// the old fixed name is theirs.
+TEST_F(Pack, TemporaryFilesAreNewFilesOfTheirOwn) {
+    const Bytes pack = make_pack({{1, 2, 3}, {4, 5}});
+    const Bytes theirs = {7, 7, 7};
+    write_file(path, pack);
+    write_file(dir.file("blob.dat.tmp"), theirs);
+    fs::create_symlink("/dev/full", dir.file(".blob.dat.tmp"));
+    ASSERT_EQ(read_pack(), 0);
+    fake_platform::reset();
+    EXPECT_EQ(write_pack(), 0);
+    EXPECT_TRUE(fake_platform::boxes().empty());
+    EXPECT_EQ(read_file(path), pack);
+    EXPECT_EQ(read_file(dir.file("blob.dat.tmp")), theirs);
+    EXPECT_EQ(names_in(dir.path), (Names{".blob.dat.tmp", "blob.dat", "blob.dat.tmp"}));
+}
+
+// The pack is replaced only while it is the file that was read. A file put in
+// its place meanwhile is kept, with a box unless it already holds the pack.
+TEST_F(Pack, WriteBackReplacesOnlyTheFileItRead) {
+    const Bytes pack = make_pack({{1, 2, 3}, {4, 5}});
+    const Bytes other = make_pack({{1, 2, 3}, {4, 6}});  // same size, one byte differs
+    const Bytes bigger = make_pack({{1, 2, 3}, {4, 5}, {6}});
+    const std::string staged = dir.file("staged");
+    auto put_in_place = [&](const Bytes& bytes) {
+        write_file(staged, bytes);
+        fs::rename(staged, path);
+    };
+    const std::string kept = "write_pack: " + path +
+                             " was changed while the presentation ran; the new file is kept and "
+                             "the pack read at start-up is not written back";
+
+    struct Case {
+        const char* what;
+        std::function<void()> meanwhile;
+        Bytes after;      // blob.dat once written back
+        bool written;     // a new file of this run's was put in place
+        const char* box;  // nullptr: none
+    };
+    const std::vector<Case> cases = {
+        {"still the file read", [] {}, pack, true, nullptr},
+        {"replaced by the same bytes", [&] { put_in_place(pack); }, pack, false, nullptr},
+        {"replaced by another pack", [&] { put_in_place(bigger); }, bigger, false, kept.c_str()},
+        {"rewritten in place", [&] { write_file(path, bigger); }, bigger, false, kept.c_str()},
+        {"rewritten in place, same size and time",
+         [&] {
+             struct stat before {};
+             stat(path.c_str(), &before);
+             std::this_thread::sleep_for(std::chrono::milliseconds(20));
+             write_file(path, other);
+             const timespec times[2] = {before.st_atim, before.st_mtim};
+             utimensat(AT_FDCWD, path.c_str(), times, 0);
+         },
+         other, false, kept.c_str()},
+        {"only its mode changed", [&] { fs::permissions(path, fs::perms(0600)); }, pack, false,
+         nullptr},
+        {"removed", [&] { fs::remove(path); }, pack, true, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(path);
+        write_file(path, pack);
+        ASSERT_EQ(read_pack(), 0);
+        c.meanwhile();
+        const ino_t before = inode_of(path);
+        fake_platform::reset();
+
+        EXPECT_EQ(write_pack(), c.box ? -1 : 0);
+        EXPECT_EQ(read_file(path), c.after);
+        EXPECT_EQ(inode_of(path) != before, c.written);
+        EXPECT_EQ(fake_platform::boxes(), c.box ? Names{c.box} : Names{});
+        EXPECT_EQ(names_in(dir.path), Names{"blob.dat"});
+    }
+}
+
+// A writer waits while another holds the folder's lock for its
+// compare-and-rename, and writers that race each other leave one whole pack,
+// no temporary file and no box.
+TEST_F(Pack, WritersTakeTurns) {
+    const Bytes pack = make_pack({filled(300000, 1), filled(5000, 2), {3}});
+    write_file(path, pack);
+    ASSERT_EQ(read_pack(), 0);
+    const ino_t first = inode_of(path);
+    {
+        FolderLock lock(dir.path);
+        ASSERT_GE(lock.fd, 0);
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            close(lock.fd);  // the lock is the parent's alone
+            _exit(write_pack() == 0 && fake_platform::boxes().empty() ? 0 : 1);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        EXPECT_EQ(inode_of(path), first) << "replaced while another writer held the lock";
+        lock.release();
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_NE(inode_of(path), first);
+        EXPECT_EQ(read_file(path), pack);
+    }
+
+    constexpr int kWriters = 4;
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE(round);
+        write_file(dir.file("staged"), pack);
+        fs::rename(dir.file("staged"), path);
+        ASSERT_EQ(read_pack(), 0);
+        // All children block on the pipe until the parent closes it: they
+        // start writing back at one moment, as instances quitting together.
+        int gate[2];
+        ASSERT_EQ(pipe(gate), 0);
+        std::vector<pid_t> children;
+        for (int i = 0; i < kWriters; ++i) {
+            pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                close(gate[1]);
+                char byte;
+                while (read(gate[0], &byte, 1) < 0 && errno == EINTR) {
+                }
+                _exit(write_pack() == 0 && fake_platform::boxes().empty() ? 0 : 1);
+            }
+            children.push_back(child);
+        }
+        close(gate[0]);
+        close(gate[1]);
+        for (pid_t child : children) {
+            int status = 0;
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        }
+        EXPECT_EQ(read_file(path), pack);
+        EXPECT_EQ(names_in(dir.path), Names{"blob.dat"});
+    }
 }
 
 // The pack is written through a symbolic link, keeps its mode and owner, and
@@ -345,8 +560,9 @@ TEST_F(Pack, WriteBackRespectsTheUsersFile) {
             EXPECT_EQ(info.st_uid, 4242u);
             EXPECT_EQ(info.st_gid, 4343u);
         }
-        EXPECT_FALSE(fs::exists(file + ".tmp"));
-        EXPECT_FALSE(fs::exists(path + ".tmp"));
+        for (const std::string& folder : {dir.path, dir.file("elsewhere")})
+            for (const std::string& name : names_in(folder))
+                EXPECT_NE(name[0], '.') << "a temporary file is left: " << name;
         if (c.writes) {
             EXPECT_TRUE(fake_platform::boxes().empty());
         } else {
@@ -383,7 +599,7 @@ TEST_F(Pack, AnotherUserMayWriteOnlyWhatTheModeAllows) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_FALSE(fs::exists(shared + ".tmp"));
+    EXPECT_EQ(names_in(dir.path), (Names{"root-0644.dat", "shared-0666.dat"}));
 }
 
 }  // namespace
