@@ -234,8 +234,8 @@ class DesktopSession:
 
     def windows(self, display="x"):
         """The X server's top-level client windows: those a window manager
-        manages (they have WM_STATE), and unmanaged ones right below the root
-        that name their class."""
+        manages (they have WM_STATE), and shown unmanaged ones right below
+        the root that name their class."""
         tree = self.run("xwininfo", "-root", "-tree", display=display, check=True).stdout
         found = []
         for depth, window, has_class, name, width, height, x, y in parse_tree(tree):
@@ -246,11 +246,14 @@ class DesktopSession:
             if info.returncode != 0:
                 continue  # gone meanwhile
             wm_state, net_wm_state, extents, wm_class, net_name = parse_properties(info.stdout)
-            if not wm_state and depth != 1:
+            if not wm_state and (depth != 1 or not wm_class):
                 continue
-            attributes = self.run("xwininfo", "-id", hex(window), display=display).stdout
-            found.append(Window(window, net_name if net_name is not None else name, wm_class, x, y, width, height,
-                                "Map State: IsViewable" in attributes, wm_state, net_wm_state, extents))
+            viewable = "Map State: IsViewable" in self.run("xwininfo", "-id", hex(window), display=display).stdout
+            # Unmanaged windows count while shown: a client's before its
+            # window manager takes it, not the manager's own hidden ones.
+            if wm_state or viewable:
+                found.append(Window(window, net_name if net_name is not None else name, wm_class, x, y, width,
+                                    height, viewable, wm_state, net_wm_state, extents))
         return found
 
     def modes(self, display="x"):
