@@ -29,7 +29,129 @@ DEMO = os.environ.get("DEMO_BIN", "demo")
 STAGE = os.environ.get("STAGE_DIR", ".")
 START_FRAME = 2672798
 START_BYTES = 4 * START_FRAME
+# Deadlines only bound a failure: a busy machine may take many times an idle
+# one's time for what the tests wait for, and a pass never waits them out.
 TIMEOUT = 60
+ONE_SECOND = 176400  # bytes of 16-bit stereo 44100 Hz audio
+
+
+def wait_for(condition, timeout=TIMEOUT, interval=0.1):
+    """Polls condition until it returns something true, which is returned,
+    or the deadline passes, when its last (false) result is."""
+    deadline = time.monotonic() + timeout
+    while True:
+        result = condition()
+        if result or time.monotonic() >= deadline:
+            return result
+        time.sleep(interval)
+
+
+# Every process the suite starts and every folder it makes, so that the end
+# of the suite can tell whether anything it started is still running.
+STARTED = []  # (pid, its start time in clock ticks, what it is)
+FOLDERS = []
+
+
+def process_start(pid):
+    """The start time of a live process (telling it from a later one with a
+    reused id), or None when there is none or it is a zombie."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+    except (OSError, IndexError):
+        return None
+    return None if fields[0] in ("Z", "X") else int(fields[19])
+
+
+def track(pid, what):
+    start = process_start(pid)
+    if start is not None:
+        STARTED.append((pid, start, what))
+
+
+def started(args, what=None, **kwargs):
+    """Popen in a process group of its own, tracked: end_group ends it with
+    whatever it started in turn."""
+    proc = subprocess.Popen(args, start_new_session=True, **kwargs)
+    track(proc.pid, what or os.path.basename(args[0]))
+    return proc
+
+
+def end_group(proc, grace=10):
+    """Ends a process started by started() and its group: SIGTERM while the
+    process runs, then SIGKILL for whatever is left in the group after grace
+    seconds (children it left behind included)."""
+    def signal_group(sig):
+        try:
+            os.killpg(proc.pid, sig)
+        except (ProcessLookupError, PermissionError):
+            pass
+    if proc.poll() is None:
+        signal_group(signal.SIGTERM)
+        try:
+            proc.wait(timeout=grace)
+        except subprocess.TimeoutExpired:
+            pass
+    signal_group(signal.SIGKILL)
+    proc.wait()
+
+
+def scratch(test, prefix):
+    """A temporary folder removed when the test ends; processes naming it in
+    their working folder, command line or environment count as the suite's."""
+    path = tempfile.mkdtemp(prefix=prefix)
+    FOLDERS.append(path)
+    if test is not None:
+        test.addCleanup(shutil.rmtree, path, True)
+    return path
+
+
+def folder_users(folders):
+    """Process ids (other than this one) whose working folder, command line
+    or environment names one of folders."""
+    needles = [f.encode() for f in folders]
+    found = []
+    for name in os.listdir("/proc"):
+        if not name.isdigit() or int(name) == os.getpid() or process_start(int(name)) is None:
+            continue
+        seen = b""
+        try:
+            seen += os.readlink("/proc/%s/cwd" % name).encode() + b"\0"
+        except OSError:
+            pass
+        for part in ("cmdline", "environ"):
+            try:
+                with open("/proc/%s/%s" % (name, part), "rb") as f:
+                    seen += f.read() + b"\0"
+            except OSError:
+                pass
+        if any(n in seen for n in needles):
+            found.append(int(name))
+    return found
+
+
+def leftovers():
+    """What the suite started that still runs: "pid (what)" each."""
+    found = {pid: what for pid, start, what in STARTED if process_start(pid) == start}
+    for pid in folder_users(FOLDERS):
+        found.setdefault(pid, "a process in the suite's folders")
+    return ["%d (%s)" % item for item in sorted(found.items())]
+
+
+def tearDownModule():
+    """Fails the suite when a process it started outlived its test (a sound
+    server's watcher may take a second to notice its server's end). What is
+    left is ended, so a failed run does not leave it running either."""
+    if wait_for(lambda: not leftovers(), timeout=15, interval=0.5):
+        return
+    remaining = leftovers()
+    for entry in remaining:
+        try:
+            os.kill(int(entry.split()[0]), signal.SIGKILL)
+        except OSError:
+            pass
+    if remaining:
+        raise AssertionError("processes the suite started are still running: " + ", ".join(remaining))
 
 
 class Xvfb:
@@ -41,7 +163,7 @@ class Xvfb:
         # which share the abstract socket names) are never clashed with.
         fonts = ["-fp", font_path] if font_path else []
         read_end, write_end = os.pipe()
-        self.proc = subprocess.Popen(
+        self.proc = started(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % (width, height),
              "-noreset", "-nolisten", "tcp"] + fonts,
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, pass_fds=(write_end,))
@@ -50,18 +172,21 @@ class Xvfb:
         with os.fdopen(read_end, "rb") as pipe:
             number = pipe.readline().strip()
         if not number:
-            self.proc.kill()
+            end_group(self.proc)
             raise RuntimeError("Xvfb did not start")
         self.number = int(number)
         self.display = ":%d" % self.number
 
-    def run(self, *args, check=False, timeout=10):
+    def run(self, *args, check=False, timeout=30):
         env = dict(os.environ, DISPLAY=self.display)
         return subprocess.run(list(args), env=env, capture_output=True, text=True, check=check, timeout=timeout)
 
+    def focus(self):
+        """The window with the input focus, as xdotool names windows."""
+        return self.run("xdotool", "getwindowfocus").stdout.strip()
+
     def stop(self):
-        self.proc.terminate()
-        self.proc.wait(timeout=10)
+        end_group(self.proc)
 
 
 class BoxDismisser(threading.Thread):
@@ -98,8 +223,8 @@ class Run:
     """One run of the program in its own working directory."""
 
     def __init__(self, test, xvfb=None, config=None, blob="default", env=None):
-        self.dir = tempfile.mkdtemp(prefix="demo-e2e-")
-        test.addCleanup(shutil.rmtree, self.dir, True)
+        self.test = test
+        self.dir = scratch(test, "demo-e2e-")
         if config is None:
             shutil.copy(os.path.join(STAGE, "config.xml"), self.dir)
         elif config is not False:
@@ -138,43 +263,117 @@ class Run:
     def start(self):
         self.out = open(os.path.join(self.dir, "stdout.txt"), "wb")
         self.err = open(os.path.join(self.dir, "stderr.txt"), "wb")
-        self.proc = subprocess.Popen([DEMO], cwd=self.dir, env=self.env, stdout=self.out, stderr=self.err,
-                                     stdin=subprocess.DEVNULL)
+        self.proc = started([DEMO], "demo", cwd=self.dir, env=self.env, stdout=self.out, stderr=self.err,
+                            stdin=subprocess.DEVNULL)
+        # Registered after the folder's removal, so it runs first: a test
+        # that failed half-way leaves no program running.
+        self.test.addCleanup(self.end)
         return self
 
-    def wait(self, timeout=TIMEOUT):
-        rc = self.proc.wait(timeout=timeout)
+    def end(self):
+        end_group(self.proc)
         self.out.close()
         self.err.close()
-        with open(os.path.join(self.dir, "stdout.txt"), "rb") as f:
-            self.stdout = f.read().decode("latin-1")
-        with open(os.path.join(self.dir, "stderr.txt"), "rb") as f:
-            self.stderr = f.read().decode("latin-1")
+
+    def output(self, name="stdout.txt"):
+        """What the program has written to stdout.txt or stderr.txt so far."""
+        with open(os.path.join(self.dir, name), "rb") as f:
+            return f.read().decode("latin-1")
+
+    def wait(self, timeout=TIMEOUT):
+        try:
+            rc = self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise AssertionError("the program still runs %d s later; its standard error ends with %r"
+                                 % (timeout, self.output("stderr.txt")[-600:])) from None
+        self.out.close()
+        self.err.close()
+        self.stdout = self.output("stdout.txt")
+        self.stderr = self.output("stderr.txt")
         return rc
 
-    def window_id(self, timeout=20):
-        deadline = time.time() + timeout
-        while time.time() < deadline:
+    def window_id(self, timeout=TIMEOUT):
+        def visible():
             if self.proc.poll() is not None:
-                return None
+                return "gone"
             r = self.xvfb.run("xdotool", "search", "--onlyvisible", "--name", ".")
-            ids = [w for w in r.stdout.split() if w]
-            for w in ids:
+            for w in r.stdout.split():
                 name = self.xvfb.run("xdotool", "getwindowname", w).stdout.strip()
                 if name and name != "error":
                     return w
-            time.sleep(0.1)
+            return None
+        found = wait_for(visible, timeout)
+        return None if found == "gone" else found
+
+    def wait_for_focus(self, timeout=TIMEOUT):
+        """Waits until the program's window has the input focus, as a user
+        sees the window before pressing a key: a key sent earlier goes to
+        whatever had the focus then. The window's id, or None."""
+        def focused():
+            wid = self.window_id(0)
+            return wid if wid and self.xvfb.focus() == wid else None
+        return wait_for(focused, timeout)
+
+    def wait_for_stdout(self, text, count=1, timeout=TIMEOUT):
+        """Waits until standard output holds text count times: the program's
+        visible reaction to something. The count reached."""
+        return wait_for(lambda: self.output().count(text) >= count, timeout) and self.output().count(text)
+
+    def played(self):
+        """Bytes of sound played so far through the disk driver, from the
+        first non-silent frame to the last."""
+        if not os.path.exists(self.audio):
+            return 0
+        with open(self.audio, "rb") as f:
+            audio = without_trailing_silence(f.read())
+        return max(0, len(audio) - first_sound(audio))
+
+    def wait_for_audio(self, nbytes, timeout=TIMEOUT):
+        """Waits until more than nbytes of sound were played; True if so."""
+        return bool(wait_for(lambda: self.played() > nbytes, timeout, interval=0.2))
+
+    def pictures_problem(self):
+        """None when the client area shows the presentation's picture, else
+        what is wrong with the latest screenshot."""
+        wid = self.window_id()
+        if wid is None:
+            return "no window"
+        x, y = self.client_origin(wid)
+        shot = self.screenshot()
+        # 800 x 500 drawing area centred in 800 x 600: black bars of 50 rows;
+        # the square panel spans x 120..680; white beside it.
+        for point, colour in (((x + 400, y + 10), (0, 0, 0)), ((x + 400, min(y + 590, 599)), (0, 0, 0)),
+                              ((x + 40, y + 300), (255, 255, 255)), ((x + 760, y + 300), (255, 255, 255))):
+            if shot.getpixel(point) != colour:
+                return "%r at %r, not %r" % (shot.getpixel(point), point, colour)
+        colours = shot.crop((x + 130, y + 60, x + 670, y + 540)).getcolors(maxcolors=1 << 20)
+        if len(colours) <= 8:
+            return "the panel shows %d colours, not a picture" % len(colours)
         return None
 
-    def client_origin(self):
-        wid = self.window_id()
+    def wait_for_pictures(self, timeout=TIMEOUT):
+        """Waits until a frame with the pictures is on screen: None then,
+        else what the last screenshot showed instead."""
+        problem = [None]
+
+        def shown():
+            problem[0] = self.pictures_problem()
+            return problem[0] is None
+        wait_for(shown, timeout, interval=0.3)
+        return problem[0]
+
+    def client_origin(self, wid=None):
+        wid = wid or self.window_id()
         info = self.xvfb.run("xwininfo", "-id", wid).stdout
         x = int(re.search(r"Absolute upper-left X:\s+(-?\d+)", info).group(1))
         y = int(re.search(r"Absolute upper-left Y:\s+(-?\d+)", info).group(1))
         return x, y
 
-    def key(self, *keys):
-        self.xvfb.run("xdotool", "key", *keys)
+    def key(self, *keys, action="key"):
+        """Presses keys (action "keydown" or "keyup" for half a press) once
+        the window has the focus."""
+        self.test.assertIsNotNone(self.wait_for_focus(), "the window has the input focus")
+        self.xvfb.run("xdotool", action, *keys)
 
     def screenshot(self):
         path = os.path.join(self.dir, "shot-%d.png" % time.monotonic_ns())
@@ -277,17 +476,20 @@ def without_trailing_silence(audio):
 class Presentation(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
+        # Class cleanups, not tearDownClass: they run even when this set-up
+        # fails half-way.
         cls.xvfb = Xvfb(800, 600)
+        cls.addClassCleanup(cls.xvfb.stop)
+        cls.tmp = scratch(None, "demo-e2e-ref-")
+        cls.addClassCleanup(shutil.rmtree, cls.tmp, True)
         with open(os.path.join(STAGE, "blob.dat"), "rb") as f:
             cls.pack = f.read()
         cls.entries = read_pack(cls.pack)
-        cls.tmp = tempfile.mkdtemp(prefix="demo-e2e-ref-")
         cls.reference = reference_pcm(cls.entries[5], cls.tmp)
 
     @classmethod
     def tearDownClass(cls):
-        cls.xvfb.stop()
-        shutil.rmtree(cls.tmp, True)
+        """The server and the folder end with the class cleanups."""
 
     def setUp(self):
         self.boxes = BoxDismisser(self.xvfb)
@@ -309,25 +511,17 @@ class Presentation(unittest.TestCase):
         return text + "io are out! %i bytes read in %i files,\n" % (offset, len(self.entries))
 
     def assert_pictures_shown(self, run):
-        """Probes a screenshot of the client area, wherever the window is
-        (a window with a title bar has its client area below the frame)."""
-        x, y = run.client_origin()
-        shot = run.screenshot()
-        # 800 x 500 drawing area centred in 800 x 600: black bars of 50 rows;
-        # the square panel spans x 120..680; white beside it.
-        self.assertEqual(shot.getpixel((x + 400, y + 10)), (0, 0, 0))
-        self.assertEqual(shot.getpixel((x + 400, min(y + 590, 599))), (0, 0, 0))
-        self.assertEqual(shot.getpixel((x + 40, y + 300)), (255, 255, 255))
-        self.assertEqual(shot.getpixel((x + 760, y + 300)), (255, 255, 255))
-        panel = shot.crop((x + 130, y + 60, x + 670, y + 540))
-        colours = panel.getcolors(maxcolors=1 << 20)
-        self.assertGreater(len(colours), 8, "the panel shows a picture, not a flat colour")
+        """Probes screenshots of the client area, wherever the window is (a
+        window with a title bar has its client area below the frame), until
+        one shows the pictures."""
+        problem = run.wait_for_pictures()
+        self.assertIsNone(problem, "the pictures are drawn within %d s" % TIMEOUT)
 
     def test_normal_run(self):
         run = Run(self, self.xvfb).start()
         self.assertIsNotNone(run.window_id(), "a window appears")
-        time.sleep(2.0)
         self.assert_pictures_shown(run)
+        self.assertTrue(run.wait_for_audio(ONE_SECOND), "a second of music is played within %d s" % TIMEOUT)
         run.key("Escape")
         self.assertEqual(run.wait(), 0)
         expected = ("window : 800 x 600 : 32b \n"
@@ -346,25 +540,36 @@ class Presentation(unittest.TestCase):
             audio = without_trailing_silence(f.read())
         begin = first_sound(audio)
         played = audio[begin:]
-        self.assertGreater(len(played), 176400, "at least a second of music was played")
+        self.assertGreater(len(played), ONE_SECOND, "at least a second of music was played")
         self.assertEqual(played, self.reference[START_BYTES:START_BYTES + len(played)])
 
     def test_f4_toggles_once_per_press(self):
         run = Run(self, self.xvfb).start()
         self.assertIsNotNone(run.window_id())
-        time.sleep(0.5)
+        builds = [1]
+
+        def toggled():
+            # Each toggle builds the textures again, reporting the five
+            # pictures: the program's sign that it took the key.
+            builds[0] += 1
+            self.assertEqual(run.wait_for_stdout("[pcx img:", 5 * builds[0]), 5 * builds[0],
+                             "F4 number %d is taken within %d s" % (builds[0] - 1, TIMEOUT))
+
+        self.assertEqual(run.wait_for_stdout("[pcx img:", 5), 5)
         run.key("F4")  # to full screen and straight back
-        time.sleep(0.4)
+        toggled()
         run.key("F4")
-        time.sleep(0.6)
+        toggled()
         self.assert_pictures_shown(run)
         run.key("F4")  # to full screen
-        time.sleep(1.0)
+        toggled()
         self.assert_pictures_shown(run)
-        run.xvfb.run("xdotool", "keydown", "F4")  # held: back to a window, once
+        run.key("F4", action="keydown")  # held: back to a window, once
+        toggled()
+        # Held on for X's auto-repeat (after 660 ms, 25 a second): none of
+        # the repeats may toggle again.
         time.sleep(2.0)
-        run.xvfb.run("xdotool", "keyup", "F4")
-        time.sleep(1.0)
+        run.key("F4", action="keyup")
         self.assert_pictures_shown(run)
         run.key("Escape")
         self.assertEqual(run.wait(), 0)
@@ -374,16 +579,37 @@ class Presentation(unittest.TestCase):
         self.assertEqual(run.blob(), self.pack)
         self.assertTrue(run.stdout.endswith(self.expected_write_back()))
 
-    def play_arrows_and_quit(self, run):
+    def play_arrows_and_quit(self, run, heard=None):
         """Starts the presentation, moves the music a quarter second forward
-        and back 1.5 s apart, and quits with Escape."""
+        and back, and quits with Escape. heard() is the audio as played so
+        far (the disk driver's file by default): a second of music is heard
+        before the first key, and each key's jump is heard, a second of music
+        on, before the next key."""
+        def played_audio():
+            if not os.path.exists(run.audio):
+                return b""
+            with open(run.audio, "rb") as f:
+                return f.read()
+        heard = heard or played_audio
+
+        def after_shifts(count):
+            # shifts_through sees a jump once a whole chunk past it was
+            # played; a second more keeps the stretches between keys long.
+            def enough():
+                audio = heard()
+                shifts = shifts_through(audio, self.reference)
+                return len(shifts) >= count and len(audio) - first_sound(audio) > ONE_SECOND * count
+            self.assertTrue(wait_for(enough, interval=0.2),
+                            "%d stretches of music heard within %d s, found shifts %r"
+                            % (count, TIMEOUT, shifts_through(heard(), self.reference)))
+
         run.start()
         self.assertIsNotNone(run.window_id())
-        time.sleep(1.5)
+        after_shifts(1)
         run.key("Right")
-        time.sleep(1.5)
+        after_shifts(2)
         run.key("Left")
-        time.sleep(1.5)
+        after_shifts(3)
         run.key("Escape")
         self.assertEqual(run.wait(), 0)
 
@@ -407,8 +633,7 @@ class Presentation(unittest.TestCase):
         for how in ("sigterm", "alt+f4"):
             with self.subTest(how=how):
                 run = Run(self, self.xvfb).start()
-                self.assertIsNotNone(run.window_id())
-                time.sleep(0.5)
+                self.assertIsNotNone(run.wait_for_focus(), "the window appears and has the focus")
                 if how == "sigterm":
                     run.proc.send_signal(signal.SIGTERM)
                 else:
@@ -458,7 +683,6 @@ class Presentation(unittest.TestCase):
     def test_no_audio_device_runs_silently_on_the_clock(self):
         run = Run(self, self.xvfb, env={"SDL_AUDIODRIVER": "no-such-driver"}).start()
         self.assertIsNotNone(run.window_id())
-        time.sleep(1.0)
         self.assert_pictures_shown(run)
         run.key("Escape")
         self.assertEqual(run.wait(), 0)
@@ -472,20 +696,23 @@ class DisplayWithoutFonts(unittest.TestCase):
     nothing waiting for a click that can never come."""
 
     def test_boxes_that_cannot_be_drawn_do_not_block(self):
-        fonts = tempfile.mkdtemp(prefix="demo-e2e-nofonts-")
-        self.addCleanup(shutil.rmtree, fonts, True)
+        fonts = scratch(self, "demo-e2e-nofonts-")
         xvfb = Xvfb(800, 600, font_path=fonts)
         self.addCleanup(xvfb.stop)
+        # SDL asks zenity for a box first where it is installed, and zenity
+        # draws with fonts of its own: a PATH without it leaves SDL's own X11
+        # box, the one that needs the server's fonts.
+        no_tools = {"PATH": scratch(self, "demo-e2e-nopath-")}
         for name, kwargs, boxes in (
                 ("no config.xml", {"config": False}, [NO_CONFIG_BOX, FAREWELL]),
                 ("no blob.dat", {"blob": None}, [re.compile(r"[^\n]*blob\.dat[^\n]*"), FAREWELL])):
             with self.subTest(case=name):
-                run = Run(self, xvfb, **kwargs)
+                run = Run(self, xvfb, env=no_tools, **kwargs)
                 before = run.blob()
-                started = time.monotonic()
+                began = time.monotonic()
                 run.start()
                 self.assertEqual(run.wait(timeout=30), 0)
-                self.assertLess(time.monotonic() - started, 20, "nothing waited for a box")
+                self.assertLess(time.monotonic() - began, 20, "nothing waited for a box")
                 self.assertRegex(box_texts(run.stderr), boxes_pattern(boxes))
                 self.assertIn("platform: SDL_ShowSimpleMessageBox failed", run.stderr,
                               "the reason the box is missing is given")
@@ -514,10 +741,10 @@ class HostileFiles(unittest.TestCase):
     setUp = Presentation.setUp
 
     def run_and_quit(self, run):
-        """Starts the presentation, lets it play a moment and quits with Escape."""
+        """Starts the presentation and quits with Escape once its window has
+        the focus."""
         run.start()
         self.assertIsNotNone(run.window_id(), "a window appears")
-        time.sleep(1.0)
         run.key("Escape")
         self.assertEqual(run.wait(), 0)
 
@@ -577,7 +804,11 @@ class HostileFiles(unittest.TestCase):
         self.assertEqual((after.st_ino, after.st_mtime_ns, after.st_mode & 0o7777),
                          (before.st_ino, before.st_mtime_ns, 0o444))
         self.assertEqual(run.blob(), self.pack)
-        self.assertEqual(os.listdir(run.dir).count("blob.dat.tmp"), 0)
+        # Nothing but the test's own files and the writer's lock is left: no
+        # temporary file of the write-back, whatever its name.
+        own = {"config.xml", "blob.dat", "stdout.txt", "stderr.txt", "audio.raw", ".blob.dat.lock"}
+        self.assertEqual([name for name in os.listdir(run.dir)
+                          if name not in own and not re.fullmatch(r"shot-\d+\.png", name)], [])
 
     def test_a_truncated_picture_is_named_and_the_presentation_goes_on(self):
         up = self.entries[0][:len(self.entries[0]) // 2]
@@ -602,7 +833,6 @@ class HostileFiles(unittest.TestCase):
                 run = Run(self, self.xvfb, blob=damaged)
                 run.start()
                 self.assertIsNotNone(run.window_id(), "a window appears")
-                time.sleep(1.5)
                 self.assert_pictures_shown(run)
                 run.key("Escape")
                 self.assertEqual(run.wait(), 0)
@@ -651,14 +881,21 @@ def start_sound_server(folder):
     audio tests and the sync rig start theirs with: its PULSE_SERVER,
     XDG_RUNTIME_DIR, SERVER and PID, or unittest.SkipTest with the script's
     reason when none can run here."""
-    done = subprocess.run([SOUND_SERVER, "start", folder], capture_output=True, text=True)
+    # The folder and the server's id are the suite's: a server outliving
+    # its test fails the suite.
+    FOLDERS.append(os.path.abspath(folder))
+    done = subprocess.run([SOUND_SERVER, "start", folder], capture_output=True, text=True,
+                          start_new_session=True, timeout=120)
     if done.returncode != 0:
         raise unittest.SkipTest("no PulseAudio daemon can run here: " + done.stderr.strip())
-    return dict(line.split("=", 1) for line in done.stdout.splitlines() if "=" in line)
+    server = dict(line.split("=", 1) for line in done.stdout.splitlines() if "=" in line)
+    if server.get("PID", "").isdigit():
+        track(int(server["PID"]), "sound server")
+    return server
 
 
 def stop_sound_server(folder):
-    subprocess.run([SOUND_SERVER, "stop", folder], capture_output=True)
+    subprocess.run([SOUND_SERVER, "stop", folder], capture_output=True, start_new_session=True, timeout=60)
 
 
 class ThroughASoundServer(unittest.TestCase):
@@ -672,8 +909,7 @@ class ThroughASoundServer(unittest.TestCase):
     expected_write_back = Presentation.expected_write_back
 
     def test_arrows_move_the_heard_music_by_a_quarter_second(self):
-        folder = os.path.join(tempfile.mkdtemp(prefix="demo-e2e-sound-"), "server")
-        self.addCleanup(shutil.rmtree, os.path.dirname(folder), True)
+        folder = os.path.join(scratch(self, "demo-e2e-sound-"), "server")
         server = start_sound_server(folder)
         self.addCleanup(stop_sound_server, folder)
         run = Run(self, self.xvfb, env={"PULSE_SERVER": server["PULSE_SERVER"],
@@ -683,17 +919,18 @@ class ThroughASoundServer(unittest.TestCase):
         # renders blocks of two seconds until someone asks for less).
         recorded = os.path.join(run.dir, "monitor.raw")
         with open(recorded, "wb") as out:
-            parec = subprocess.Popen(
+            parec = started(
                 ["parec", "--device=velkorandi.monitor", "--format=s16le", "--rate=44100",
                  "--channels=2", "--raw", "--latency-msec=10"],
                 env=dict(os.environ, PULSE_SERVER=server["PULSE_SERVER"]), stdout=out)
-        self.addCleanup(parec.kill)
-        deadline = time.time() + 5
-        while os.path.getsize(recorded) == 0 and time.time() < deadline:
-            time.sleep(0.05)
-        Presentation.play_arrows_and_quit(self, run)
-        parec.terminate()
-        parec.wait(timeout=10)
+        self.addCleanup(end_group, parec)
+        self.assertTrue(wait_for(lambda: os.path.getsize(recorded) > 0, interval=0.05), "the recording runs")
+
+        def heard():
+            with open(recorded, "rb") as f:
+                return without_silent_frames(f.read())
+        Presentation.play_arrows_and_quit(self, run, heard)
+        end_group(parec)
 
         self.assertIn("audio: playing through the sound server (%s) at %s, sink velkorandi\n"
                       % (server["SERVER"], server["PULSE_SERVER"]), run.stderr)
@@ -736,24 +973,21 @@ class SoundServerScript(unittest.TestCase):
     def test_a_start_that_fails_part_way_ends_what_it_started(self):
         if not shutil.which("pipewire") or not shutil.which("pactl"):
             self.skipTest("PipeWire is not installed here")
-        scratch = tempfile.mkdtemp(prefix="demo-e2e-server-")
-        self.addCleanup(shutil.rmtree, scratch, True)
+        top = scratch(self, "demo-e2e-server-")
         # A pactl that cannot load the null sinks: the start fails after the
         # servers are up.
-        tools = os.path.join(scratch, "bin")
+        tools = os.path.join(top, "bin")
         os.mkdir(tools)
         with open(os.path.join(tools, "pactl"), "w") as f:
             f.write('#!/bin/sh\n[ "$1" = load-module ] && exit 1\nexec %s "$@"\n'
                     % shutil.which("pactl"))
         os.chmod(os.path.join(tools, "pactl"), 0o755)
-        folder = os.path.join(scratch, "server")
+        folder = os.path.join(top, "server")
         done = subprocess.run([SOUND_SERVER, "start", folder, "pipewire"], capture_output=True,
                               text=True, env=dict(os.environ, PATH=tools + ":" + os.environ["PATH"]),
-                              timeout=60)
+                              timeout=120, start_new_session=True)
         self.assertEqual(done.returncode, 2, done.stderr)
-        deadline = time.time() + 5
-        while processes_using(folder) and time.time() < deadline:
-            time.sleep(0.1)
+        wait_for(lambda: not processes_using(folder), timeout=10)
         self.assertEqual(processes_using(folder), [])
         self.assertFalse(os.path.exists(folder))
 
