@@ -4,15 +4,18 @@ RandR and openbox frames its clients; weston shows native Wayland clients
 and X clients through XWayland, and keys sent to the outer server reach its
 Wayland clients. Also the parsers of the tools' output the sessions use."""
 import os
+import shutil
 import subprocess
 import sys
+import tempfile
 import unittest
 
 from PIL import Image, ImageChops
 
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from desktop_sessions import (WestonSession, XorgSession, client_environment, parse_modes, parse_properties,
-                              parse_session_output, parse_tree)
+from desktop_sessions import (SCRIPT, WestonSession, XorgSession, client_environment, parse_modes,  # noqa: E402
+                              parse_properties, parse_session_output, parse_tree)
 
 # The environment of a GTK client without an accessibility bus to look for.
 QUIET_GTK = {"NO_AT_BRIDGE": "1", "GTK_A11Y": "none"}
@@ -80,6 +83,42 @@ class ParserTest(unittest.TestCase):
                   "   1920x1080     59.96 +\n   1024x768      60.00  \n   800x600       60.32*\n"
                   "DUMMY1 disconnected\n  640x480 60.00\n")
         self.assertEqual(parse_modes(xrandr), ([(1920, 1080), (1024, 768), (800, 600)], (800, 600)))
+
+
+class ScriptFailureTest(unittest.TestCase):
+    """A session that cannot start says why, with an exit status a caller
+    can tell apart, and leaves nothing running."""
+
+    def setUp(self):
+        self.scratch = tempfile.mkdtemp(prefix="desktop-failure-")
+        self.addCleanup(shutil.rmtree, self.scratch, True)
+        # A PATH with the X.Org server and the X tools but no openbox.
+        self.no_wm = os.path.join(self.scratch, "bin")
+        os.mkdir(self.no_wm)
+        for program in ("bash", "Xorg", "xprop", "xrandr"):
+            os.symlink(shutil.which(program), os.path.join(self.no_wm, program))
+
+    def test_failures(self):
+        cases = [
+            # (what, arguments, environment, status, words on standard error)
+            ("an unknown kind", ["start", "session", "gnome"], {}, 1, "usage"),
+            ("a window manager not installed", ["start", "session", "xorg"], {"PATH": self.no_wm}, 3,
+             "openbox (openbox)"),
+            ("a server not ready in time", ["start", "session", "xorg"], {"DESKTOP_SESSION_TIMEOUT": "0"}, 2,
+             "X.Org: not within 0 s"),
+        ]
+        for what, args, env, status, words in cases:
+            with self.subTest(what):
+                folder = os.path.join(self.scratch, "session")
+                args = [folder if a == "session" else a for a in args]
+                result = subprocess.run([SCRIPT] + args, env=dict(os.environ, **env), capture_output=True,
+                                        text=True, timeout=60)
+                self.assertEqual(result.returncode, status, result.stderr)
+                self.assertIn(words, result.stderr)
+                self.assertEqual(result.stdout, "")
+                self.assertFalse(os.path.exists(folder) and os.listdir(folder), "files left behind")
+                leftovers = subprocess.run(["pgrep", "-f", folder], capture_output=True, text=True).stdout
+                self.assertEqual(leftovers, "", "processes left running")
 
 
 class XorgSessionTest(unittest.TestCase):
