@@ -1,8 +1,12 @@
 // Runs the blobpack tool on pictures and music made here: PNGs written with
 // libpng, PCX files with netpbm, an MP3 encoded with LAME.
+#include <fcntl.h>
 #include <lame/lame.h>
 #include <png.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "pcx_writer.h"
@@ -291,6 +296,49 @@ TEST_F(Blobpack, BadArgumentsNeverHurtFiles) {
     EXPECT_EQ(blobpack("build " + f("blob.dat") + " " + notPicture).status, 1);
     EXPECT_EQ(read_file(f("blob.dat")), pack);
     int files = 0;
+    for (const auto& entry : fs::directory_iterator(dir.path))
+        files += contains(entry.path().string(), "blob.dat.");
+    EXPECT_EQ(files, 0);
+
+    // A file under the old fixed temporary name is someone else's: building
+    // over the pack never touches it. While another writer holds the
+    // folder's lock (a presentation putting its pack back), the build waits
+    // for it before it renames.
+    write_file(f("blob.dat.tmp"), up);
+    const int folder = open(dir.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(flock(folder, LOCK_EX), 0);
+    struct stat before {};
+    stat(f("blob.dat").c_str(), &before);
+    FILE* waiting = popen(
+        (std::string(BLOBPACK_PATH) + " build " + f("blob.dat") + " " + all + " >/dev/null 2>&1")
+            .c_str(),
+        "r");
+    ASSERT_NE(waiting, nullptr);
+    // Its new pack written in full beside the old one, it is at the lock.
+    auto written = [&] {
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(dir.path))
+            if (entry.path().filename().string().rfind(".blob.dat.", 0) == 0 &&
+                entry.file_size(ec) == pack.size())
+                return true;
+        return false;
+    };
+    for (int i = 0; i < 600 && !written(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(written());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    struct stat during {};
+    stat(f("blob.dat").c_str(), &during);
+    EXPECT_EQ(during.st_ino, before.st_ino) << "replaced while the folder was locked";
+    close(folder);
+    EXPECT_EQ(pclose(waiting), 0);
+    struct stat after {};
+    stat(f("blob.dat").c_str(), &after);
+    EXPECT_NE(after.st_ino, before.st_ino);
+    EXPECT_EQ(read_file(f("blob.dat")), pack);
+    EXPECT_EQ(read_file(f("blob.dat.tmp")), up);
+    fs::remove(f("blob.dat.tmp"));
+    files = 0;
     for (const auto& entry : fs::directory_iterator(dir.path))
         files += contains(entry.path().string(), "blob.dat.");
     EXPECT_EQ(files, 0);
