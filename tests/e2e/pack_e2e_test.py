@@ -19,6 +19,7 @@ import tempfile
 import time
 import unittest
 
+sys.dont_write_bytecode = True  # no cache folder left in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from e2e_test import (DEMO, FAREWELL, STAGE, BoxDismisser, Run, Xvfb, box_texts,  # noqa: E402
                       boxes_pattern, pack_bytes, read_pack)
