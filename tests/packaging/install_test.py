@@ -4,13 +4,15 @@
 launcher's handling of the user's folder.
 
 The launcher's tests replace the installed program with a stand-in that
-records the folder it runs in and its arguments, so they need no display;
-the real program is started through the installed package by
-scripts/check-fresh.
+records the folder it runs in, its arguments and its environment, and put a
+stand-in zenity first on PATH that records the dialog it was asked for, so
+they need no display; the real program is started through the installed
+package by scripts/check-fresh.
 
 Environment: BUILD_DIR (a configured and built tree), VELKORANDI_VERSION.
 """
 import os
+import pty
 import shutil
 import struct
 import subprocess
@@ -32,10 +34,18 @@ EXPECTED_FILES = sorted(
     + ["share/icons/hicolor/%dx%d/apps/velkorandi.png" % (s, s) for s in ICON_SIZES])
 
 # Stands in for the program: notes where it ran, with which arguments, and
-# which files it found there.
+# which files it found there, and its environment beside that.
 STAND_IN = """#!/bin/sh
 { pwd; echo "$#"; ls -A; } > "$STAND_IN_RECORD"
+env > "$STAND_IN_RECORD.env"
 [ -z "${STAND_IN_WRITES:-}" ] || echo "written back" >> blob.dat
+"""
+
+# Stands in for zenity, which would need a display and wait for a click:
+# notes its arguments, NUL-separated as a text may hold line breaks.
+ZENITY = """#!/bin/sh
+printf '%s\\0' "$@" > "$ZENITY_RECORD"
+exit "${ZENITY_STATUS:-0}"
 """
 
 
@@ -100,6 +110,11 @@ class Installed(unittest.TestCase):
         self.home = tempfile.mkdtemp(prefix="home-", dir=self.tmp)
         self.record = os.path.join(self.home, "record")
         self.program = os.path.join(self.prefix, "libexec", "velkorandi", "velkorandi")
+        self.tools = os.path.join(self.home, "tools")
+        os.makedirs(self.tools)
+        write(os.path.join(self.tools, "zenity"), ZENITY)
+        os.chmod(os.path.join(self.tools, "zenity"), 0o755)
+        self.zenity_record = os.path.join(self.home, "zenity-record")
 
     def stand_in(self):
         if not os.path.exists(self.program + ".real"):
@@ -115,14 +130,21 @@ class Installed(unittest.TestCase):
         self.stand_in()
         return self.launch_without_stand_in(*args, data_home=data_home, launcher=launcher)
 
-    def launch_without_stand_in(self, *args, data_home=None, launcher=None):
-        if os.path.exists(self.record):
-            os.remove(self.record)
-        env = {"PATH": os.environ["PATH"], "HOME": self.home, "STAND_IN_RECORD": self.record}
+    def launch_without_stand_in(self, *args, data_home=None, launcher=None, extra_env=None,
+                                stderr_on_terminal=False):
+        for old in [self.record, self.zenity_record]:
+            if os.path.exists(old):
+                os.remove(old)
+        env = {"PATH": self.tools + os.pathsep + os.environ["PATH"], "HOME": self.home,
+               "STAND_IN_RECORD": self.record, "ZENITY_RECORD": self.zenity_record}
         if data_home is not None:
             env["XDG_DATA_HOME"] = data_home
-        r = subprocess.run([launcher or self.launcher] + list(args), env=env,
-                           capture_output=True, text=True, timeout=30)
+        env.update(extra_env or {})
+        command = [launcher or self.launcher] + list(args)
+        if stderr_on_terminal:
+            r = run_with_stderr_on_a_terminal(command, env)
+        else:
+            r = subprocess.run(command, env=env, capture_output=True, text=True, timeout=30)
         record = None
         if os.path.exists(self.record):
             lines = read(self.record, "r").splitlines()
@@ -131,6 +153,12 @@ class Installed(unittest.TestCase):
 
     def folder(self):
         return os.path.join(self.home, ".local", "share", "velkorandi")
+
+    def dialog(self):
+        """The arguments zenity was started with, or None."""
+        if not os.path.exists(self.zenity_record):
+            return None
+        return read(self.zenity_record, "r").split("\0")[:-1]
 
     def test_first_run_copies_the_defaults_and_later_runs_keep_the_users_files(self):
         status, _, err, record = self.launch()
@@ -141,6 +169,9 @@ class Installed(unittest.TestCase):
             self.assertEqual(read(os.path.join(folder, name)),
                              read(os.path.join(self.defaults, name)), name)
         self.assertTrue(os.access(os.path.join(folder, "blob.dat"), os.W_OK))
+        # The program's messages about damaged files point to --reset only
+        # when it knows it was started through the launcher.
+        self.assertIn("VELKORANDI_LAUNCHER=1", read(self.record + ".env", "r").splitlines())
 
         mine = read(os.path.join(folder, "config.xml")).replace(b"<width>800", b"<width>640")
         write(os.path.join(folder, "config.xml"), mine)
@@ -231,6 +262,81 @@ class Installed(unittest.TestCase):
         status, _, err, _ = self.launch_without_stand_in()
         self.assertEqual(status, 1)
         self.assertIn("the program is missing: " + self.program, err)
+
+    def test_failures_are_shown_in_a_dialog_when_nobody_reads_standard_error(self):
+        program_away = self.program + ".away"
+        pack = os.path.join(self.defaults, "blob.dat")
+        unmakeable = os.path.join(self.home, "a-file")  # not even root makes a folder in it
+
+        def no_folder():
+            write(unmakeable, "")
+            return {"data_home": unmakeable}
+
+        def no_program():
+            self.stand_in()
+            os.rename(self.program, program_away)
+            self.addCleanup(os.rename, program_away, self.program)
+            return {}
+
+        def no_default():
+            os.rename(pack, pack + ".away")
+            self.addCleanup(os.rename, pack + ".away", pack)
+            return {}
+
+        failures = [
+            (no_folder, "cannot make the folder %s/velkorandi\n" % unmakeable, "Not a directory"),
+            (no_program, "the program is missing: " + self.program, ""),
+            (no_default, "the default blob.dat is missing from " + self.defaults, ""),
+        ]
+        shown = ["--error", "--no-markup", "--title=Velkorandi"]
+        # (situation, environment, standard error on a terminal, dialog shown)
+        situations = [
+            ("from the menu on X", {"DISPLAY": ":7"}, False, True),
+            ("from the menu on Wayland", {"WAYLAND_DISPLAY": "wayland-7"}, False, True),
+            ("the dialog cannot open", {"DISPLAY": ":7", "ZENITY_STATUS": "5"}, False, True),
+            ("in a terminal", {"DISPLAY": ":7"}, True, False),
+            ("without a display", {}, False, False),
+        ]
+        for make_it_fail, message, cause in failures:
+            for situation, extra_env, on_terminal, dialog in situations:
+                with self.subTest(message, situation=situation):
+                    launch = make_it_fail()
+                    status, _, err, record = self.launch_without_stand_in(
+                        extra_env=extra_env, stderr_on_terminal=on_terminal, **launch)
+                    self.doCleanups()
+                    self.assertEqual((status, record), (1, None))
+                    self.assertIn("velkorandi: " + message, err)
+                    self.assertIn(cause, err)
+                    if not dialog:
+                        self.assertIsNone(self.dialog())
+                        continue
+                    self.assertEqual(self.dialog()[:3], shown)
+                    text = self.dialog()[3]
+                    self.assertTrue(text.startswith("--text=" + message), text)
+                    self.assertIn(cause, text)
+
+
+def run_with_stderr_on_a_terminal(command, env):
+    """Runs the command with standard error on a pseudo-terminal, as in a
+    terminal window; what it wrote there comes back as stderr."""
+    main, side = pty.openpty()
+    try:
+        r = subprocess.run(command, env=env, stdout=subprocess.PIPE, stderr=side,
+                           text=True, timeout=30)
+    finally:
+        os.close(side)
+    said = b""
+    while True:
+        try:
+            chunk = os.read(main, 4096)
+        except OSError:  # Linux reports the closed far side so
+            break
+        if not chunk:
+            break
+        said += chunk
+    os.close(main)
+    r.stderr = said.decode().replace("\r\n", "\n")
+    return r
 
 
 if __name__ == "__main__":
