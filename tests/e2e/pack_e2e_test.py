@@ -15,14 +15,14 @@ import signal
 import struct
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
 sys.dont_write_bytecode = True  # no cache folder left in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2e_test import (DEMO, FAREWELL, STAGE, BoxDismisser, Run, Xvfb, box_texts,  # noqa: E402
-                      boxes_pattern, pack_bytes, read_pack)
+# tearDownModule fails the suite when a process it started outlives it.
+from e2e_test import (DEMO, FAREWELL, STAGE, BoxDismisser, Run, Xvfb, box_texts,  # noqa: E402,F401
+                      boxes_pattern, pack_bytes, read_pack, scratch, started, tearDownModule)
 
 CHANGED_BOX = ("error: write_pack: blob.dat was changed while the presentation ran; the new file is kept "
                "and the pack read at start-up is not written back\n")
@@ -84,8 +84,7 @@ class PackWriteBack(unittest.TestCase):
         for round_ in range(3):
             with self.subTest(round=round_):
                 self.boxes.seen.clear()
-                folder = tempfile.mkdtemp(prefix="demo-e2e-shared-")
-                self.addCleanup(subprocess.run, ["rm", "-rf", folder])
+                folder = scratch(self, "demo-e2e-shared-")
                 for name in ("config.xml", "blob.dat"):
                     with open(os.path.join(STAGE, name), "rb") as src, \
                             open(os.path.join(folder, name), "wb") as dst:
@@ -97,8 +96,9 @@ class PackWriteBack(unittest.TestCase):
                     run = Run(self, self.xvfb, config=False, blob=None)
                     run.out = open(os.path.join(run.dir, "stdout.txt"), "wb")
                     run.err = open(os.path.join(run.dir, "stderr.txt"), "wb")
-                    run.proc = subprocess.Popen([DEMO], cwd=folder, env=run.env, stdout=run.out,
-                                                stderr=run.err, stdin=subprocess.DEVNULL)
+                    run.proc = started([DEMO], "demo", cwd=folder, env=run.env, stdout=run.out,
+                                       stderr=run.err, stdin=subprocess.DEVNULL)
+                    self.addCleanup(run.end)
                     runs.append(run)
                 deadline = time.time() + 30
                 while time.time() < deadline:
