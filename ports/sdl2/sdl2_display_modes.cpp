@@ -22,6 +22,8 @@
 //   SDL 2 video.
 #include <SDL2/SDL.h>
 
+#include <cstring>
+
 #include "sdl2_internal.h"
 #include "sdl2_state.h"
 #include "shell/platform.h"
@@ -53,6 +55,16 @@ bool find_display_mode(long long width, long long height, const DEVMODEA& reques
 }  // namespace
 
 bool sdl2::make_fullscreen(const WindowEntry& w, const SDL_DisplayMode& mode) {
+    // Wayland lets no client change the output's mode. SDL 2 emulates one by
+    // scaling the window's buffer to the whole output, which stretches the
+    // picture to the output's proportions; the window takes the desktop's
+    // own size instead, and the program letterboxes its drawing area into it
+    // (it learns the size from WM_SIZE).
+    if (std::strcmp(SDL_GetCurrentVideoDriver(), "wayland") == 0) {
+        if (SDL_SetWindowFullscreen(w.sdl, SDL_WINDOW_FULLSCREEN_DESKTOP) == 0) return true;
+        report_sdl_failure("SDL_SetWindowFullscreen", ERROR_NOT_SUPPORTED);
+        return false;
+    }
     if (SDL_SetWindowDisplayMode(w.sdl, &mode) != 0) {
         report_sdl_failure("SDL_SetWindowDisplayMode", ERROR_NOT_SUPPORTED);
         return false;
@@ -85,7 +97,14 @@ int GetSystemMetrics(int index) {
                 report_sdl_failure("SDL_GetDisplayUsableBounds", ERROR_NO_DISPLAY);
                 return 0;
             }
-            return index == SM_CXFULLSCREEN ? area.w : area.h;
+            // Win32 leaves out the title bar here; under a window manager
+            // the whole frame a titled window gets is left out, so that a
+            // window placed by these numbers, frame and all, lies within
+            // the usable area: centred is centred, and the far edge keeps
+            // its margin. Without one the area stays whole.
+            const ManagedFrame& manager = window_manager_frame();
+            const WindowFrame f = manager.managed ? manager.frame : WindowFrame{};
+            return index == SM_CXFULLSCREEN ? area.w - f.left - f.right : area.h - f.top - f.bottom;
         }
         default:
             return 0;

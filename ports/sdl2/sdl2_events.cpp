@@ -84,12 +84,14 @@ void post(HWND handle, UINT message, WPARAM wparam, LPARAM lparam, Uint32 time) 
 }
 
 // SIGINT and SIGTERM ask the demo window to close, so that the orderly
-// shutdown runs. A second signal before the first was taken (no window to
-// take it, or the program stuck in a message box) ends the process at once.
+// shutdown runs; a message box on screen is ended (sdl2_box_process.cpp). A
+// second signal before the first was taken (no window to take it, or the
+// program stuck) ends the process at once, and any box with it.
 volatile sig_atomic_t close_requested = 0;
 
 void on_termination_signal(int signal_number) {
     if (close_requested) {
+        end_box_processes_now();
         std::signal(signal_number, SIG_DFL);
         std::raise(signal_number);
         return;
@@ -127,6 +129,24 @@ void queue_event(const SDL_Event& e) {
     }
 }
 
+// A client area the desktop chose (a full screen larger than the mode asked
+// for, a compositor's own size) is told to the window as Win32 does, in
+// WM_SIZE, with the client size in lParam's two halves.
+void post_size_changes() {
+    for (auto& [handle, w] : state().windows) {
+        if (w.destroying) continue;
+        int width = 0, height = 0;
+        SDL_GetWindowSize(w.sdl, &width, &height);
+        if (width <= 0 || height <= 0 || (width == w.known_width && height == w.known_height))
+            continue;
+        w.known_width = width;
+        w.known_height = height;
+        const auto size = static_cast<LPARAM>((static_cast<uint32_t>(height & 0xFFFF) << 16) |
+                                              static_cast<uint32_t>(width & 0xFFFF));
+        post(handle, WM_SIZE, 0, size, SDL_GetTicks());
+    }
+}
+
 void pump_events() {
     if (close_requested && newest_window()) {
         close_requested = 0;
@@ -136,6 +156,7 @@ void pump_events() {
     SDL_PumpEvents();
     SDL_Event e;
     while (SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0) queue_event(e);
+    post_size_changes();
 }
 
 // Messages of destroyed windows are dropped, except keyboard input, which
@@ -176,6 +197,8 @@ LRESULT sdl2::deliver(HWND handle, UINT message, WPARAM wparam, LPARAM lparam) {
     return proc(handle, message, wparam, lparam);
 }
 
+bool sdl2::termination_requested() { return close_requested != 0; }
+
 void sdl2::catch_termination_signals() {
     for (int signal_number : {SIGINT, SIGTERM}) {
         struct sigaction current {};
@@ -200,6 +223,12 @@ BOOL PeekMessageA(MSG* msg, HWND window, UINT filter_min, UINT filter_max, UINT 
     }
     if (s.video == Video::untried) video_ready(false);
     if (s.video == Video::ready) pump_events();
+    if (s.video == Video::lost && !s.closed_for_display_loss) {
+        // Every window is asked to close once, as a session's end would.
+        s.closed_for_display_loss = true;
+        for (const auto& [handle, w] : s.windows)
+            if (!w.destroying) post(handle, WM_CLOSE, 0, 0, SDL_GetTicks());
+    }
     settle_queue();
     for (auto it = s.queue.begin(); it != s.queue.end(); ++it) {
         if (!passes_filter(*it, window, filter_min, filter_max)) continue;

@@ -180,6 +180,10 @@ BOOL wglMakeCurrent(HDC dc, HGLRC context) {
         SetLastError(ERROR_INVALID_PIXEL_FORMAT);
         return FALSE;
     }
+    if (display_lost()) {
+        SetLastError(ERROR_NO_DISPLAY);
+        return FALSE;
+    }
     if (SDL_GL_MakeCurrent(w->sdl, c->second.gl) != 0) {
         report_sdl_failure("SDL_GL_MakeCurrent", ERROR_INVALID_HANDLE);
         return FALSE;
@@ -200,7 +204,9 @@ BOOL wglDeleteContext(HGLRC context) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    SDL_GL_DeleteContext(c->second.gl);  // releases it first if it is current
+    // Its display gone, a context is only forgotten: releasing it would talk
+    // to the dead connection.
+    if (!display_lost()) SDL_GL_DeleteContext(c->second.gl);  // releases it first if current
     s.contexts.erase(c);
     return TRUE;
 }
@@ -211,6 +217,10 @@ BOOL SwapBuffers(HDC dc) {
     const WindowEntry* w = window_of_dc(dc);
     if (!w) {
         SetLastError(ERROR_DC_NOT_FOUND);
+        return FALSE;
+    }
+    if (display_lost()) {
+        SetLastError(ERROR_NO_DISPLAY);
         return FALSE;
     }
     if (SDL_GL_GetCurrentWindow() != w->sdl || !SDL_GL_GetCurrentContext()) {

@@ -17,6 +17,8 @@
 
 #include <SDL2/SDL_video.h>
 
+#include <string>
+
 #include "shell/platform.h"
 
 namespace sdl2 {
@@ -51,6 +53,26 @@ bool make_fullscreen(const WindowEntry& w, const SDL_DisplayMode& mode);
 LRESULT deliver(HWND handle, UINT message, WPARAM wparam, LPARAM lparam);
 // From now on SIGINT and SIGTERM ask the newest window to close.
 void catch_termination_signals();
+// A SIGINT or SIGTERM has come and its close request is not yet taken.
+bool termination_requested();
+
+// sdl2_box_process.cpp
+enum class BoxOutcome { kShown, kFailed, kInterrupted };
+// Shows SDL's simple message box in a process group of its own and waits for
+// it; a termination signal ends the box's processes and the wait
+// (kInterrupted). On kFailed, *reason says why.
+BoxOutcome show_box_in_own_process(Uint32 flags, const char* caption, const char* text,
+                                   SDL_Window* parent, std::string* reason);
+// Kills the processes of a box on screen, if any; safe in a signal handler.
+void end_box_processes_now();
+
+// sdl2_frame_probe.cpp
+struct ManagedFrame {
+    bool managed = false;  // a window manager decorates and places windows
+    WindowFrame frame{};   // its frame around a titled window, as far as it said
+};
+// Asked of the display once; needs SDL video started.
+const ManagedFrame& window_manager_frame();
 
 // sdl2_gl.cpp
 // An SDL window whose visual suits the program's one pixel format.

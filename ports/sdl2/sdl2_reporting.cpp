@@ -29,6 +29,7 @@
 #include <string>
 
 #include "sdl2_internal.h"
+#include "sdl2_state.h"
 #include "shell/platform.h"
 #include "stdio/stdio_console.h"
 
@@ -45,7 +46,7 @@ int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
 
     // With no display there is nothing to show a box on; SDL would only
     // report that its last fallback (zenity) failed, which hides the reason.
-    if (!has_display() && !std::getenv("SDL_VIDEODRIVER")) {
+    if (display_lost() || (!has_display() && !std::getenv("SDL_VIDEODRIVER"))) {
         const char line[] = "platform: no display to show the box on\n";
         stdio_streams::write_fully(STDERR_FILENO, line, sizeof line - 1, nullptr);
         SetLastError(ERROR_NO_DISPLAY);
@@ -77,9 +78,31 @@ int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
         default:
             break;
     }
-    if (SDL_ShowSimpleMessageBox(flags, shown.caption, shown.text, parent) != 0) {
-        report_sdl_failure("SDL_ShowSimpleMessageBox", ERROR_NO_DISPLAY);
-        return 0;
+    std::string reason;
+    const BoxOutcome outcome =
+        show_box_in_own_process(flags, shown.caption, shown.text, parent, &reason);
+    // The box had the focus; as on Win32 it goes back to the window the box
+    // was shown over, so that the keys work again without a click.
+    if (parent && outcome != BoxOutcome::kFailed &&
+        (SDL_GetWindowFlags(parent) & SDL_WINDOW_SHOWN)) {
+        SDL_RaiseWindow(parent);
+        SDL_SetWindowInputFocus(parent);
     }
-    return IDOK;
+    switch (outcome) {
+        case BoxOutcome::kShown:
+            return IDOK;
+        case BoxOutcome::kInterrupted: {
+            // Ended for the user, as a click would have: the close request
+            // that ended it is taken next, as without a box.
+            const char line[] = "platform: the box was closed by a termination signal\n";
+            stdio_streams::write_fully(STDERR_FILENO, line, sizeof line - 1, nullptr);
+            return IDOK;
+        }
+        case BoxOutcome::kFailed:
+            break;
+    }
+    SetLastError(ERROR_NO_DISPLAY);
+    const std::string line = "platform: SDL_ShowSimpleMessageBox failed: " + reason + "\n";
+    stdio_streams::write_fully(STDERR_FILENO, line.data(), line.size(), nullptr);
+    return 0;
 }

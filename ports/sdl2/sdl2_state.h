@@ -45,6 +45,10 @@ struct WindowEntry {
     HDC dc = 0;
     int pixel_format = 0;
     bool destroying = false;  // WM_DESTROY is being delivered
+    // The client size the program last knew of (asked for, or told in
+    // WM_SIZE); a different one from the desktop is told in WM_SIZE.
+    int known_width = 0;
+    int known_height = 0;
 };
 
 struct ContextEntry {
@@ -52,7 +56,10 @@ struct ContextEntry {
     bool swap_interval_set = false;
 };
 
-enum class Video { untried, ready, failed };
+// lost: the display's connection broke while the program ran. No SDL video
+// call is made after that: Xlib marks the connection dead, and any call that
+// waits for an event on it would spin for ever.
+enum class Video { untried, ready, failed, lost };
 
 struct PlatformState {
     Video video = Video::untried;
@@ -62,6 +69,7 @@ struct PlatformState {
     std::map<HGLRC, ContextEntry> contexts;
     std::deque<MSG> queue;
     bool quit_posted = false;
+    bool closed_for_display_loss = false;
     int quit_code = 0;
     uint32_t next_handle = 0x100;
     unsigned atoms_given = 0;
@@ -72,6 +80,7 @@ struct PlatformState {
 };
 
 PlatformState& state();
+inline bool display_lost() { return state().video == Video::lost; }
 // The next handle; never one given before.
 uint32_t new_handle();
 // The entry of a live window handle, or null.
@@ -79,5 +88,9 @@ WindowEntry* find_window(HWND handle);
 // Starts SDL video and events once. report: say why on failure (window
 // creation does; the message queue works on without a display and stays quiet).
 bool video_ready(bool report);
+// Watches the display connection of the program's first window: should the
+// display go away, the platform marks it lost instead of letting Xlib end
+// the process, and the message queue asks the windows to close.
+void watch_display(SDL_Window* window);
 
 }  // namespace sdl2

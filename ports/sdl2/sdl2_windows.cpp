@@ -172,13 +172,21 @@ HWND CreateWindowExA(DWORD, const char* class_name, const char* window_name, DWO
     if (!video_ready(true)) return 0;
 
     const bool popup = (style & WS_POPUP) != 0;
-    const WindowFrame frame = window_frame(style);
+    WindowFrame frame = window_frame(style);
+    // A window manager frames a titled window itself, and puts the frame's
+    // corner, not the client area's, where a new window asks to be (north-west
+    // gravity): the position is then the outer one the program means, and
+    // the modelled frame gives way to the manager's.
+    const bool framed_by_manager = !popup && window_manager_frame().managed;
+    if (framed_by_manager) frame = window_manager_frame().frame;
+    const WindowFrame offset = framed_by_manager ? WindowFrame{} : frame;
     const int client_w =
         client_side(width == CW_USEDEFAULT ? 640 : width, frame.left + frame.right);
     const int client_h =
         client_side(height == CW_USEDEFAULT ? 480 : height, frame.top + frame.bottom);
-    const int sdl_x = x == CW_USEDEFAULT ? SDL_WINDOWPOS_UNDEFINED : screen_position(x, frame.left);
-    const int sdl_y = y == CW_USEDEFAULT ? SDL_WINDOWPOS_UNDEFINED : screen_position(y, frame.top);
+    const int sdl_x =
+        x == CW_USEDEFAULT ? SDL_WINDOWPOS_UNDEFINED : screen_position(x, offset.left);
+    const int sdl_y = y == CW_USEDEFAULT ? SDL_WINDOWPOS_UNDEFINED : screen_position(y, offset.top);
     Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN;
     if (popup) flags |= SDL_WINDOW_BORDERLESS;
     SDL_Window* sdl = create_gl_capable_window(window_name ? window_name : "", sdl_x, sdl_y,
@@ -187,6 +195,7 @@ HWND CreateWindowExA(DWORD, const char* class_name, const char* window_name, DWO
         report_sdl_failure("SDL_CreateWindow", ERROR_NOT_ENOUGH_MEMORY);
         return 0;
     }
+    watch_display(sdl);
     if (window_name) set_window_title(sdl, window_name);
     const HWND handle = new_handle();
     WindowEntry& w = s.windows[handle];
@@ -196,6 +205,8 @@ HWND CreateWindowExA(DWORD, const char* class_name, const char* window_name, DWO
     w.proc = proc;
     w.style = style;
     w.frame = frame;
+    w.known_width = client_w;
+    w.known_height = client_h;
     if (popup && s.display_mode_set) make_fullscreen(w, s.display_mode);
 
     deliver(handle, WM_CREATE, 0, 0);
@@ -219,7 +230,7 @@ BOOL DestroyWindow(HWND handle) {
     if (!w) return TRUE;
     if (s.focus == handle) s.focus = 0;
     if (w->dc) s.device_contexts.erase(w->dc);
-    SDL_DestroyWindow(w->sdl);  // also releases a context current on it
+    if (!display_lost()) SDL_DestroyWindow(w->sdl);  // also releases a context current on it
     s.windows.erase(handle);
     // Its queued messages are settled when the queue is next read: a key
     // released meanwhile belongs to the window that has the focus by then.
@@ -260,9 +271,11 @@ BOOL SetWindowPos(HWND handle, HWND insert_after, int x, int y, int cx, int cy, 
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
-    if (!(flags & SWP_NOSIZE))
-        SDL_SetWindowSize(w->sdl, client_side(cx, w->frame.left + w->frame.right),
-                          client_side(cy, w->frame.top + w->frame.bottom));
+    if (!(flags & SWP_NOSIZE)) {
+        w->known_width = client_side(cx, w->frame.left + w->frame.right);
+        w->known_height = client_side(cy, w->frame.top + w->frame.bottom);
+        SDL_SetWindowSize(w->sdl, w->known_width, w->known_height);
+    }
     if (!(flags & SWP_NOMOVE))
         SDL_SetWindowPosition(w->sdl, screen_position(x, w->frame.left),
                               screen_position(y, w->frame.top));

@@ -6,6 +6,7 @@
 #include "shell/diagnostics.h"
 #include "timeline/audio_format.h"
 #include "timeline/time_source.h"
+#include "video/gl_view.h"
 #include "video/gl_window.h"
 #include "video/scene.h"
 
@@ -78,6 +79,13 @@ LRESULT window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
                     if (is_fresh_press(lparam) && toggle_fullscreen(0) != 0) PostQuitMessage(0);
                     break;
             }
+            break;
+        case WM_SIZE:
+            // A desktop may give the window another client area than the
+            // one asked for (an emulated full-screen mode, a compositor that
+            // sizes the window): the drawing area is letterboxed into it.
+            fit_view_to_client(static_cast<int32_t>(lparam & 0xFFFF),
+                               static_cast<int32_t>((lparam >> 16) & 0xFFFF));
             break;
         case WM_KEYUP:
             // Escape also quits on its key-up alone (pressed while another
