@@ -264,31 +264,16 @@ class Installed(unittest.TestCase):
         self.assertIn("the program is missing: " + self.program, err)
 
     def test_failures_are_shown_in_a_dialog_when_nobody_reads_standard_error(self):
-        program_away = self.program + ".away"
-        pack = os.path.join(self.defaults, "blob.dat")
         unmakeable = os.path.join(self.home, "a-file")  # not even root makes a folder in it
-
-        def no_folder():
-            write(unmakeable, "")
-            return {"data_home": unmakeable}
-
-        def no_program():
-            self.stand_in()
-            os.rename(self.program, program_away)
-            self.addCleanup(os.rename, program_away, self.program)
-            return {}
-
-        def no_default():
-            os.rename(pack, pack + ".away")
-            self.addCleanup(os.rename, pack + ".away", pack)
-            return {}
-
+        write(unmakeable, "")
+        pack = os.path.join(self.defaults, "blob.dat")
+        # (file taken away, data home, message, the cause it carries)
         failures = [
-            (no_folder, "cannot make the folder %s/velkorandi\n" % unmakeable, "Not a directory"),
-            (no_program, "the program is missing: " + self.program, ""),
-            (no_default, "the default blob.dat is missing from " + self.defaults, ""),
+            (None, unmakeable, "cannot make the folder %s/velkorandi\n" % unmakeable,
+             "Not a directory"),
+            (self.program, None, "the program is missing: " + self.program, ""),
+            (pack, None, "the default blob.dat is missing from " + self.defaults, ""),
         ]
-        shown = ["--error", "--no-markup", "--title=Velkorandi"]
         # (situation, environment, standard error on a terminal, dialog shown)
         situations = [
             ("from the menu on X", {"DISPLAY": ":7"}, False, True),
@@ -297,23 +282,25 @@ class Installed(unittest.TestCase):
             ("in a terminal", {"DISPLAY": ":7"}, True, False),
             ("without a display", {}, False, False),
         ]
-        for make_it_fail, message, cause in failures:
+        for away, data_home, message, cause in failures:
+            if away:
+                os.rename(away, away + ".away")
+                self.addCleanup(os.rename, away + ".away", away)
             for situation, extra_env, on_terminal, dialog in situations:
                 with self.subTest(message, situation=situation):
-                    launch = make_it_fail()
                     status, _, err, record = self.launch_without_stand_in(
-                        extra_env=extra_env, stderr_on_terminal=on_terminal, **launch)
-                    self.doCleanups()
+                        data_home=data_home, extra_env=extra_env, stderr_on_terminal=on_terminal)
                     self.assertEqual((status, record), (1, None))
                     self.assertIn("velkorandi: " + message, err)
                     self.assertIn(cause, err)
                     if not dialog:
                         self.assertIsNone(self.dialog())
                         continue
-                    self.assertEqual(self.dialog()[:3], shown)
-                    text = self.dialog()[3]
-                    self.assertTrue(text.startswith("--text=" + message), text)
-                    self.assertIn(cause, text)
+                    self.assertEqual(self.dialog()[:3],
+                                     ["--error", "--no-markup", "--title=Velkorandi"])
+                    self.assertTrue(self.dialog()[3].startswith("--text=" + message))
+                    self.assertIn(cause, self.dialog()[3])
+            self.doCleanups()
 
 
 def run_with_stderr_on_a_terminal(command, env):
@@ -326,14 +313,11 @@ def run_with_stderr_on_a_terminal(command, env):
     finally:
         os.close(side)
     said = b""
-    while True:
-        try:
-            chunk = os.read(main, 4096)
-        except OSError:  # Linux reports the closed far side so
-            break
-        if not chunk:
-            break
-        said += chunk
+    try:
+        while chunk := os.read(main, 4096):
+            said += chunk
+    except OSError:  # how Linux ends a pseudo-terminal whose other side is closed
+        pass
     os.close(main)
     r.stderr = said.decode().replace("\r\n", "\n")
     return r
