@@ -12,6 +12,7 @@ Environment: DEMO_BIN (the program), STAGE_DIR (a folder with the default
 config.xml and blob.dat), BLOBPACK_BIN (the pack tool).
 """
 import array
+import contextlib
 import os
 import re
 import shutil
@@ -75,6 +76,26 @@ def started(args, what=None, **kwargs):
     proc = subprocess.Popen(args, start_new_session=True, **kwargs)
     track(proc.pid, what or os.path.basename(args[0]))
     return proc
+
+
+@contextlib.contextmanager
+def niceness(value):
+    """Processes this thread starts inside get niceness value (None: as
+    they are). Linux keeps the niceness per thread, and a child takes its
+    starting thread's; the thread gets its own back after."""
+    if value is None:
+        yield
+        return
+    before = os.getpriority(os.PRIO_PROCESS, 0)
+    try:
+        os.setpriority(os.PRIO_PROCESS, 0, value)
+    except PermissionError:
+        yield
+        return
+    try:
+        yield
+    finally:
+        os.setpriority(os.PRIO_PROCESS, 0, before)
 
 
 def end_group(proc, grace=10):
@@ -260,11 +281,15 @@ class Run:
         with open(path, "rb") as f:
             return f.read()
 
-    def start(self):
+    def start(self, ahead=False):
+        """Starts the program; ahead of other work on the machine (a lower
+        niceness, where this user may set one) for tests whose bounds hold
+        for frames of an idle machine's speed only."""
         self.out = open(os.path.join(self.dir, "stdout.txt"), "wb")
         self.err = open(os.path.join(self.dir, "stderr.txt"), "wb")
-        self.proc = started([DEMO], "demo", cwd=self.dir, env=self.env, stdout=self.out, stderr=self.err,
-                            stdin=subprocess.DEVNULL)
+        with niceness(-10 if ahead else None):
+            self.proc = started([DEMO], "demo", cwd=self.dir, env=self.env, stdout=self.out, stderr=self.err,
+                                stdin=subprocess.DEVNULL)
         # Registered after the folder's removal, so it runs first: a test
         # that failed half-way leaves no program running.
         self.test.addCleanup(self.end)
@@ -603,7 +628,12 @@ class Presentation(unittest.TestCase):
                             "%d stretches of music heard within %d s, found shifts %r"
                             % (count, TIMEOUT, shifts_through(heard(), self.reference)))
 
-        run.start()
+        # A key moves the music from its position at the last frame, so the
+        # jumps' bounds allow a frame's age of an idle machine (tens of
+        # milliseconds); on a busy one a frame of the software renderer can
+        # take a tenth of a second and more. The program runs ahead of the
+        # other work, as a presentation in the foreground would.
+        run.start(ahead=True)
         self.assertIsNotNone(run.window_id())
         after_shifts(1)
         run.key("Right")
@@ -964,6 +994,23 @@ def processes_using(folder):
         except OSError:
             pass
     return found
+
+
+class Harness(unittest.TestCase):
+    """The suite's own cleanup: a process it started is ended with whatever
+    it started in turn, even one that ignores the polite request."""
+
+    def test_a_group_ends_with_its_children(self):
+        for name, script in (("with a child", "sleep 300 & sleep 300"),
+                             ("ignoring SIGTERM", "trap '' TERM; sleep 300 & wait; wait")):
+            with self.subTest(case=name):
+                where = scratch(self, "demo-e2e-harness-")
+                proc = started(["sh", "-c", script, where], cwd=where)
+                self.assertTrue(wait_for(lambda: len(folder_users([where])) >= 2), "the child runs")
+                end_group(proc, grace=1)
+                self.assertTrue(wait_for(lambda: not folder_users([where]), timeout=10),
+                                "left running: %r" % folder_users([where]))
+                self.assertNotIn(proc.pid, [int(entry.split()[0]) for entry in leftovers()])
 
 
 class SoundServerScript(unittest.TestCase):
