@@ -24,6 +24,7 @@
 #include <SDL2/SDL_video.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <poll.h>
 
 #include <chrono>
@@ -95,6 +96,16 @@ sdl2::ManagedFrame probe_window_manager() {
         const Window probe =
             XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 64, 64, 0, 0, 0);
         XSelectInput(display, probe, PropertyChangeMask);
+        // Of a fixed size, as the program's windows are: a manager draws no
+        // resize handles around such a window, and so a narrower frame.
+        XSizeHints* hints = XAllocSizeHints();
+        if (hints) {
+            hints->flags = PMinSize | PMaxSize;
+            hints->min_width = hints->max_width = 64;
+            hints->min_height = hints->max_height = 64;
+            XSetWMNormalHints(display, probe, hints);
+            XFree(hints);
+        }
         const Atom extents = XInternAtom(display, "_NET_FRAME_EXTENTS", False);
         XEvent request{};
         request.xclient.type = ClientMessage;

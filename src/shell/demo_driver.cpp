@@ -29,6 +29,7 @@ void run_main_loop() {
             continue;  // every waiting message is handled before the next frame
         }
         TimeSource.advance();
+        settle_view();
         draw_frame();
         SwapBuffers(WindowContext.device_context);
     }

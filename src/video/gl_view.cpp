@@ -6,6 +6,13 @@
 
 namespace {
 
+// Frames that still clear the depth buffer after the client area changed
+// size. The drawable takes its new size only at a later buffer swap, with
+// a new depth buffer whose content no one promises; a few frames cover
+// every swap chain.
+constexpr int kClearsAfterResize = 3;
+int gDepthClearsDue = 0;
+
 void set_projection(const ViewRect& view) {
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
@@ -49,7 +56,18 @@ void fit_view_to_client(int32_t client_width, int32_t client_height) {
     glClear(GL_DEPTH_BUFFER_BIT);
 
     set_projection(view_rect(client_width, client_height));
+    gDepthClearsDue =
+        (client_width != Settings.window_width || client_height != Settings.window_height)
+            ? kClearsAfterResize
+            : 0;
 
     glDisable(GL_CULL_FACE);
     glEnable(GL_DEPTH_TEST);
+}
+
+void settle_view() {
+    if (gDepthClearsDue == 0) return;
+    --gDepthClearsDue;
+    glClearDepth(1.0);
+    glClear(GL_DEPTH_BUFFER_BIT);
 }

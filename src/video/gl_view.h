@@ -19,6 +19,9 @@ ViewRect view_rect(int32_t client_width, int32_t client_height);
 
 // The whole set-up for a new context, for a client area of the configured size.
 void set_up_view();
+// Before a frame: after a change of size, the depth buffer starts at the far
+// end again once the drawable has really taken the new size.
+void settle_view();
 // The same for a client area of another size, after it changed: the buffers
 // start clear again, and viewport and projection follow the new size.
 void fit_view_to_client(int32_t client_width, int32_t client_height);
