@@ -3,6 +3,8 @@
 // what each failure shows and leaves behind.
 #include "video/gl_window.h"
 
+#include "video/gl_view.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -383,6 +385,28 @@ TEST_F(GlWindow, FailedReleasesKeepTheirHandlesAndTeardownGoesOn) {
     EXPECT_EQ(WindowContext.window, kWindow);
     EXPECT_EQ(WindowContext.device_context, kDC);
     EXPECT_EQ(WindowContext.gl_context, kContext);
+}
+
+TEST_F(GlWindow, DrawingAreaIsLetterboxedIntoTheClientAreaTheDesktopGives) {
+    Viewport = ViewportRecord{16.0, 10.0};
+    struct Case {
+        int32_t width, height;
+        ViewRect expected;
+    };
+    const Case cases[] = {
+        {800, 600, {0, 50, 800, 500}},      // the configured size: the area as configured
+        {1920, 1080, {96, 0, 1728, 1080}},  // an emulated mode's full screen: bars left and right
+        {1024, 768, {0, 64, 1024, 640}},    // a larger 4:3 screen: bars above and below
+        {801, 600, {0, 50, 801, 500}},      // truncated to whole pixels, never stretched
+        {0, 0, {0, 50, 800, 500}},          // no size told: the configured one
+    };
+    for (const Case& c : cases) {
+        const ViewRect r = view_rect(c.width, c.height);
+        EXPECT_EQ(
+            (std::vector<int32_t>{r.x, r.y, r.width, r.height}),
+            (std::vector<int32_t>{c.expected.x, c.expected.y, c.expected.width, c.expected.height}))
+            << c.width << " x " << c.height;
+    }
 }
 
 }  // namespace
