@@ -8,6 +8,13 @@ dismissed with Return, screenshots are taken with ImageMagick's `import` and
 probed with Pillow, and the audio file is compared with the mpg123 command's
 decode of the pack's MP3.
 
+Nothing is timed by sleeping: a test waits for what it needs (the window
+with the focus, a frame with the pictures, the program's answer to a key, an
+amount of played audio) up to a deadline that only bounds a failure, so the
+suite holds on a busy machine. Every process the suite starts runs in a
+process group of its own, which its test's cleanup ends; the end of the suite
+fails when anything it started still runs.
+
 Environment: DEMO_BIN (the program), STAGE_DIR (a folder with the default
 config.xml and blob.dat), BLOBPACK_BIN (the pack tool).
 """
