@@ -62,18 +62,12 @@ volatile sig_atomic_t box_group = 0;
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    char reply[512];
-    size_t length = 1;
-    if (SDL_ShowSimpleMessageBox(flags, caption, text, parent) == 0) {
-        reply[0] = kShown;
-    } else {
+    std::string reply(1, kShown);
+    if (SDL_ShowSimpleMessageBox(flags, caption, text, parent) != 0) {
         reply[0] = kFailed;
-        const char* reason = SDL_GetError();
-        const size_t n = std::min(std::strlen(reason), sizeof reply - 1);
-        std::memcpy(reply + 1, reason, n);
-        length += n;
+        reply += SDL_GetError();
     }
-    ssize_t ignored = write(answer, reply, length);
+    ssize_t ignored = write(answer, reply.data(), std::min<size_t>(reply.size(), 512));
     (void)ignored;
     // Not exit(): the program's exit handlers (SDL_Quit among them) are not
     // this process's to run.
@@ -88,7 +82,7 @@ void end_group(pid_t child) {
             kill(-child, SIGKILL);
             return;
         }
-        const timespec pause{0, 10 * 1000 * 1000};
+        const timespec pause{0, 10000000L};
         nanosleep(&pause, nullptr);
     }
     kill(-child, SIGKILL);
