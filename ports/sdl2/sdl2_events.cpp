@@ -129,12 +129,14 @@ void queue_event(const SDL_Event& e) {
     }
 }
 
-// A client area the desktop chose (a full screen larger than the mode asked
-// for, a compositor's own size) is told to the window as Win32 does, in
-// WM_SIZE, with the client size in lParam's two halves.
-void post_size_changes() {
+// After the desktop has had its say: a window the manager has framed is put
+// where it asked to be, and a client area the desktop chose (a full screen
+// larger than the mode asked for, a compositor's own size) is told to the
+// window as Win32 does, in WM_SIZE, with the client size in lParam's halves.
+void settle_windows() {
     for (auto& [handle, w] : state().windows) {
         if (w.destroying) continue;
+        settle_placement(w);
         int width = 0, height = 0;
         SDL_GetWindowSize(w.sdl, &width, &height);
         if (width <= 0 || height <= 0 || (width == w.known_width && height == w.known_height))
@@ -156,7 +158,7 @@ void pump_events() {
     SDL_PumpEvents();
     SDL_Event e;
     while (SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0) queue_event(e);
-    post_size_changes();
+    settle_windows();
 }
 
 // Messages of destroyed windows are dropped, except keyboard input, which

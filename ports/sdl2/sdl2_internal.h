@@ -36,6 +36,8 @@ struct WindowEntry;
 void report_sdl_failure(const char* sdl_call, DWORD code);
 
 // sdl2_windows.cpp
+// Puts a window the manager has just framed where it was asked to be.
+void settle_placement(WindowEntry& w);
 // The SDL window of a live window handle, or null.
 SDL_Window* sdl_window_of(HWND window);
 // The newest visible window, or null: an ownerless message box is stacked

@@ -49,6 +49,10 @@ struct WindowEntry {
     // WM_SIZE); a different one from the desktop is told in WM_SIZE.
     int known_width = 0;
     int known_height = 0;
+    // Under a window manager: where the outer window (frame and all) was
+    // asked to be, checked once the manager has framed the window.
+    bool placement_pending = false;
+    POINT outer{0, 0};
 };
 
 struct ContextEntry {

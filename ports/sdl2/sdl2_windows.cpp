@@ -207,6 +207,8 @@ HWND CreateWindowExA(DWORD, const char* class_name, const char* window_name, DWO
     w.frame = frame;
     w.known_width = client_w;
     w.known_height = client_h;
+    w.placement_pending = framed_by_manager && x != CW_USEDEFAULT && y != CW_USEDEFAULT;
+    w.outer = POINT{x, y};
     if (popup && s.display_mode_set) make_fullscreen(w, s.display_mode);
 
     deliver(handle, WM_CREATE, 0, 0);
@@ -276,9 +278,11 @@ BOOL SetWindowPos(HWND handle, HWND insert_after, int x, int y, int cx, int cy, 
         w->known_height = client_side(cy, w->frame.top + w->frame.bottom);
         SDL_SetWindowSize(w->sdl, w->known_width, w->known_height);
     }
-    if (!(flags & SWP_NOMOVE))
+    if (!(flags & SWP_NOMOVE)) {
         SDL_SetWindowPosition(w->sdl, screen_position(x, w->frame.left),
                               screen_position(y, w->frame.top));
+        w->outer = POINT{x, y};
+    }
     if (!(flags & SWP_NOZORDER) && insert_after == HWND_TOP &&
         (SDL_GetWindowFlags(w->sdl) & SDL_WINDOW_SHOWN))
         SDL_RaiseWindow(w->sdl);
@@ -370,4 +374,23 @@ HWND SetFocus(HWND handle) {
     if (SDL_GetWindowFlags(w->sdl) & SDL_WINDOW_SHOWN) SDL_SetWindowInputFocus(w->sdl);
     s.focus = handle;
     return previous;
+}
+
+// A manager puts a new window's frame where the window asked to be, but
+// a move that reached it before it had told the frame (SDL compensates for a
+// frame only once it knows it) lands the client area there instead. Once
+// the frame is known, the outer window is put where it was asked to be.
+void sdl2::settle_placement(WindowEntry& w) {
+    if (!w.placement_pending || !(SDL_GetWindowFlags(w.sdl) & SDL_WINDOW_SHOWN)) return;
+    int top = 0, left = 0, bottom = 0, right = 0;
+    if (SDL_GetWindowBordersSize(w.sdl, &top, &left, &bottom, &right) != 0 ||
+        top + left + bottom + right == 0)
+        return;
+    w.placement_pending = false;
+    w.frame = WindowFrame{left, top, right, bottom};
+    int x = 0, y = 0;
+    SDL_GetWindowPosition(w.sdl, &x, &y);
+    const int want_x = screen_position(w.outer.x, left);
+    const int want_y = screen_position(w.outer.y, top);
+    if (x != want_x || y != want_y) SDL_SetWindowPosition(w.sdl, want_x, want_y);
 }
