@@ -262,6 +262,27 @@ class OnWeston(unittest.TestCase):
         self.assertEqual(run.wait(), 0)
         self.assertEqual(run.blob(), self.pack)
 
+    def test_a_signal_during_a_wayland_box_ends_it_and_the_program(self):
+        # On Wayland SDL's box is a zenity process of the program's.
+        env = dict(self.desktop.environment("wayland"), SDL_AUDIODRIVER="no-such-driver")
+        run = Run(self, None, env=env).start()
+
+        def zenity_up():
+            for pid in base.folder_users([run.dir]):
+                try:
+                    with open("/proc/%d/comm" % pid) as f:
+                        if f.read().strip() == "zenity":
+                            return pid
+                except OSError:
+                    pass
+            return None
+        self.assertTrue(wait_for(zenity_up), "the box's zenity runs")
+        run.proc.send_signal(signal.SIGTERM)
+        self.assertEqual(run.wait(), 0)
+        self.assertTrue(run.stdout.endswith(self.expected_write_back()), run.stdout[-300:])
+        self.assertEqual(run.blob(), self.pack)
+        self.assertEqual(base.folder_users([run.dir]), [], "no zenity, nothing of the program is left")
+
     def test_native_wayland_toggles_and_keeps_the_aspect(self):
         run = Run(self, None, config=configured(fullscreen=1), env=self.desktop.environment("wayland")).start()
         self.assertIsNone(self.wait_for_screen(run))
