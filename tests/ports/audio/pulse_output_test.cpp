@@ -395,7 +395,9 @@ TEST(OutputChoice, SaysWhySdlPlays) {
     if (opened) BASS_Free();
     EXPECT_EQ(said.find("audio: no sound server ("), 0u) << said;
     EXPECT_EQ(said.find('\n'), said.size() - 1) << "one line: " << said;
-    EXPECT_LT(took, 0.5) << "no server must not hold up the start";
+    // A connection that waited for a time-out would take seconds; a busy
+    // machine alone stretches the refusal to a good part of one.
+    EXPECT_LT(took, 2.0) << "no server must not hold up the start";
 
     setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
