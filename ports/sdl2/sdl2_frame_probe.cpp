@@ -34,8 +34,10 @@
 
 namespace {
 
-// A manager that has not answered by then is not going to.
-constexpr auto kAnswerTimeout = std::chrono::milliseconds(1000);
+// openbox answers within milliseconds; weston's XWayland manager never
+// does, and the first window waits this long there. A late answer costs
+// little: the window is still put in place once its frame is known.
+constexpr auto kAnswerTimeout = std::chrono::milliseconds(250);
 
 bool has_window_manager(Display* display) {
     const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
