@@ -983,9 +983,10 @@ class ThroughASoundServer(unittest.TestCase):
         self.assertEqual(len(jumps), 2, "two jumps, found shifts %r" % shifts)
         # The position is the frame being heard, and a seek drops what the
         # server holds but what its sink has already taken: the heard music
-        # jumps by a quarter second less that and the frame's age (50 ms in
-        # all, at most).
-        latency = 4 * 2205
+        # jumps by a quarter second less that and the frame's age: 50 ms in
+        # all on an idle machine, and frames up to 100 ms old beside two busy
+        # processes (17640 bytes), well short of another quarter second.
+        latency = 4 * 2205 + 17640
         self.assertTrue(44100 - latency <= jumps[0] <= 44100, shifts)
         self.assertTrue(-44100 - latency <= jumps[1] <= -44100, shifts)
 
