@@ -236,7 +236,14 @@ class DesktopSession:
         """The X server's top-level client windows: those a window manager
         manages (they have WM_STATE), and shown unmanaged ones right below
         the root that name their class."""
-        tree = self.run("xwininfo", "-root", "-tree", display=display, check=True).stdout
+        # A window destroyed while xwininfo walks the tree makes the walk
+        # fail (BadWindow); the next walk no longer meets it.
+        for _attempt in range(5):
+            listing = self.run("xwininfo", "-root", "-tree", display=display)
+            if listing.returncode == 0:
+                break
+        listing.check_returncode()
+        tree = listing.stdout
         found = []
         for depth, window, has_class, name, width, height, x, y in parse_tree(tree):
             if not has_class:
