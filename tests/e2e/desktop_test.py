@@ -127,14 +127,17 @@ class DisplayGoesAway(unittest.TestCase):
         self.check_the_end(run, lambda: os.kill(desktop.pids["xorg"], signal.SIGKILL))
 
 
-class OnXorg(unittest.TestCase):
-    """X.Org with real mode switching, and openbox framing, placing and
-    focusing windows."""
+class OnSession(unittest.TestCase):
+    """The default content and one private session of session_kind for the
+    tests of a class."""
+
+    session_kind = None
+    expected_write_back = base.Presentation.expected_write_back
 
     @classmethod
     def setUpClass(cls):
         base.Presentation.setUpClass.__func__(cls)
-        cls.desktop = sessions.XorgSession()
+        cls.desktop = cls.session_kind()
         try:
             cls.desktop.start()
         except unittest.SkipTest:
@@ -147,7 +150,12 @@ class OnXorg(unittest.TestCase):
         cls.desktop.stop()
         base.Presentation.tearDownClass.__func__(cls)
 
-    expected_write_back = base.Presentation.expected_write_back
+
+class OnXorg(OnSession):
+    """X.Org with real mode switching, and openbox framing, placing and
+    focusing windows."""
+
+    session_kind = sessions.XorgSession
 
     def box_window(self):
         boxes = box_ids(self.display)
@@ -229,26 +237,11 @@ class OnXorg(unittest.TestCase):
                 self.assertEqual(base.folder_users([run.dir]), [], "no process of the program is left")
 
 
-class OnWeston(unittest.TestCase):
+class OnWeston(OnSession):
     """weston 10: XWayland's emulated modes, and native Wayland with
     libdecor's title bars."""
 
-    @classmethod
-    def setUpClass(cls):
-        base.Presentation.setUpClass.__func__(cls)
-        cls.desktop = sessions.WestonSession()
-        try:
-            cls.desktop.start()
-        except unittest.SkipTest:
-            base.Presentation.tearDownClass.__func__(cls)
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.desktop.stop()
-        base.Presentation.tearDownClass.__func__(cls)
-
-    expected_write_back = base.Presentation.expected_write_back
+    session_kind = sessions.WestonSession
 
     def wait_for_screen(self, run):
         problem = [None]
