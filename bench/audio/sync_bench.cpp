@@ -132,9 +132,8 @@ Figures measure(const char* name, const SoundServer& server, const std::vector<u
                 const std::vector<int16_t>& track, double seconds) {
     Figures f;
     std::string why;
-    MonitorRecorder* recorder = start_recording(server.address, "velkorandi", &why);
-    MonitorRecorder* other =
-        recorder ? start_recording(server.address, "velkorandi_other", &why) : nullptr;
+    MonitorRecorder* recorder = start_recording(server, "velkorandi", &why);
+    MonitorRecorder* other = recorder ? start_recording(server, "velkorandi_other", &why) : nullptr;
     if (!other) {
         if (recorder) finish_recording(recorder);
         std::fprintf(stderr, "sync_bench: cannot record the sinks: %s\n", why.c_str());

@@ -2,11 +2,15 @@
 
 #include <pulse/pulseaudio.h>
 
+#include "support/pipewire_recorder.h"
+#include "support/sound_server.h"
+
 #include <algorithm>
 #include <chrono>
 #include <mutex>
 
 struct MonitorRecorder {
+    PipewireRecorder* native = nullptr;  // on PipeWire: all the rest unused
     pa_threaded_mainloop* loop = nullptr;
     pa_context* context = nullptr;
     pa_stream* stream = nullptr;
@@ -194,7 +198,23 @@ void steady_dates(Recording& recording) {
 
 }  // namespace
 
+MonitorRecorder* start_recording(const SoundServer& server, const std::string& sink,
+                                 std::string* why) {
+    if (!server.pipewire) return start_recording(server.address, sink, why);
+    PipewireRecorder* native =
+        start_pipewire_recording(server.runtime, sink, server.graph_rate, why);
+    if (!native) return nullptr;
+    auto* r = new MonitorRecorder;
+    r->native = native;
+    return r;
+}
+
 Recording finish_recording(MonitorRecorder* r) {
+    if (r->native) {
+        Recording recording = finish_pipewire_recording(r->native);
+        delete r;
+        return recording;
+    }
     pa_threaded_mainloop_lock(r->loop);
     pa_stream_set_read_callback(r->stream, nullptr, nullptr);
     pa_stream_disconnect(r->stream);
@@ -210,6 +230,7 @@ bool recorded_frame_at(const Recording& recording, int64_t ns, double* frame) {
                                   [](int64_t t, const RecordedBlock& b) { return t < b.left_ns; });
     if (after == recording.blocks.begin()) return false;
     const RecordedBlock& b = *(after - 1);
-    *frame = static_cast<double>(b.first) + static_cast<double>(ns - b.left_ns) * kRate / 1e9;
+    *frame =
+        static_cast<double>(b.first) + static_cast<double>(ns - b.left_ns) * recording.rate / 1e9;
     return true;
 }

@@ -1,11 +1,15 @@
 #include "support/sound_server.h"
 
+#include "support/pipewire_recorder.h"
+
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -41,6 +45,7 @@ SoundServer start_sound_server(bool pipewire) {
         if (key == "PULSE_SERVER") server.address = value;
         if (key == "XDG_RUNTIME_DIR") server.runtime = value;
         if (key == "SERVER") server.name = value;
+        if (key == "SERVER") server.pipewire = value.rfind("PipeWire", 0) == 0;
     }
     if (!started || server.address.empty()) {
         std::string why;
@@ -61,9 +66,58 @@ void stop_sound_server(SoundServer& server) {
 void use_sound_server(const SoundServer& server) {
     setenv("PULSE_SERVER", server.address.c_str(), 1);
     setenv("XDG_RUNTIME_DIR", server.runtime.c_str(), 1);
+    unsetenv("PIPEWIRE_REMOTE");
+    unsetenv("PIPEWIRE_RUNTIME_DIR");
     unsetenv("SDL_AUDIODRIVER");
+}
+
+void use_pulse_socket_only(const SoundServer& server) {
+    use_sound_server(server);
+    // A name of the runtime folder with no socket behind it: refused at once.
+    setenv("PIPEWIRE_REMOTE", "pipewire-hidden-by-sandbox", 1);
 }
 
 bool pactl(const SoundServer& server, const std::string& arguments, std::string* out) {
     return run("PULSE_SERVER='" + server.address + "' pactl " + arguments + " 2>/dev/null", out);
+}
+
+bool set_graph_clock(SoundServer& server, int quantum, int rate, std::string* why) {
+    if (!server.pipewire) {
+        *why = "not a PipeWire server";
+        return false;
+    }
+    // pw-metadata finds the server by the runtime folder alone.
+    std::string env = "env -u PIPEWIRE_REMOTE -u PIPEWIRE_RUNTIME_DIR XDG_RUNTIME_DIR='" +
+                      server.runtime + "' pw-metadata -n settings 0 ";
+    std::string out;
+    if (!run(env + "clock.force-quantum " + std::to_string(quantum) + " >/dev/null 2>&1", &out) ||
+        !run(env + "clock.force-rate " + std::to_string(rate) + " >/dev/null 2>&1", &out)) {
+        *why = "pw-metadata failed";
+        return false;
+    }
+    // A graph let go runs at the configured rate (44100) and whatever
+    // quantum its clients ask for: only what is forced is waited for. The
+    // graph runs while the default sink's monitor is recorded, and every
+    // recorded buffer says the driver's cycle.
+    const int want_rate = rate > 0 ? rate : 44100;
+    PipewireRecorder* probe =
+        start_pipewire_recording(server.runtime, "velkorandi", want_rate, why);
+    if (!probe) return false;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    GraphClock seen;
+    bool there = false;
+    while (!there && std::chrono::steady_clock::now() < deadline) {
+        seen = recorded_graph_clock(probe);
+        there = seen.rate == want_rate && (quantum == 0 || seen.quantum == quantum);
+        if (!there) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    finish_pipewire_recording(probe);
+    if (there) {
+        server.graph_rate = want_rate;
+        return true;
+    }
+    *why = "after 5 s the graph runs at quantum " + std::to_string(seen.quantum) + " and " +
+           std::to_string(seen.rate) + " Hz, not " + std::to_string(quantum) + " at " +
+           std::to_string(want_rate);
+    return false;
 }

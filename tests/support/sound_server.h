@@ -6,11 +6,13 @@
 #include <string>
 
 struct SoundServer {
-    std::string dir;      // its files, removed when it stops
-    std::string address;  // for PULSE_SERVER: unix:DIR/native
-    std::string runtime;  // for XDG_RUNTIME_DIR
-    std::string name;     // "PulseAudio 16.1"
-    std::string failure;  // why it could not start; empty while it runs
+    std::string dir;         // its files, removed when it stops
+    std::string address;     // for PULSE_SERVER: unix:DIR/native
+    std::string runtime;     // for XDG_RUNTIME_DIR
+    std::string name;        // "PulseAudio 16.1" or "PipeWire 0.3.65"
+    bool pipewire = false;   // PipeWire with its PulseAudio service
+    int graph_rate = 44100;  // PipeWire's graph, as set_graph_clock left it
+    std::string failure;     // why it could not start; empty while it runs
     bool running() const { return failure.empty(); }
 };
 
@@ -22,8 +24,23 @@ SoundServer start_sound_server(bool pipewire = false);
 void stop_sound_server(SoundServer& server);
 
 // Points this process's libpulse at the server and unsets SDL_AUDIODRIVER,
-// so that the audio library chooses the server.
+// so that the audio library chooses the server. PIPEWIRE_REMOTE and
+// PIPEWIRE_RUNTIME_DIR are unset: a native PipeWire client of this process
+// finds the private server's socket through XDG_RUNTIME_DIR, never the
+// user's server.
 void use_sound_server(const SoundServer& server);
+// The same, but PIPEWIRE_REMOTE names a socket that does not exist, as in a
+// sandbox that exposes only the PulseAudio socket: the library's native
+// PipeWire output cannot connect and its libpulse output plays (on PipeWire,
+// through its PulseAudio service).
+void use_pulse_socket_only(const SoundServer& server);
+
+// Runs PipeWire's graph at `quantum` frames and `rate` Hz (0: lets the
+// setting go), through the "settings" metadata, and waits until the graph
+// really runs so (a short recording of the default sink's monitor shows the
+// driver's cycle). False, with the reason, when it did not within 5 s or the
+// server is not PipeWire.
+bool set_graph_clock(SoundServer& server, int quantum, int rate, std::string* why);
 
 // pactl with its arguments against the server: whether it succeeded, and
 // its standard output.
