@@ -1,8 +1,9 @@
 // Where the audio library's buffers go: an output back end, opened in the
 // output format of timeline/audio_format.h, asking its own thread for each
 // buffer and telling which of the frames handed to it is being heard.
-// output_pulse.cpp plays through the sound server (libpulse), output_sdl.cpp
-// through SDL2 audio; output_choice.cpp picks one at Init.
+// output_pipewire.cpp plays through PipeWire natively, output_pulse.cpp
+// through a PulseAudio server or PipeWire's pulse socket (libpulse),
+// output_sdl.cpp through SDL2 audio; output_choice.cpp picks one at Init.
 #pragma once
 
 #include <cstdint>
@@ -47,10 +48,12 @@ struct AudioOutput {
 
 extern const AudioOutput kSdlOutput;
 extern const AudioOutput kPulseOutput;
+extern const AudioOutput kPipeWireOutput;
 
-// Opens the output this machine should play through: the sound server when
-// one answers and SDL_AUDIODRIVER is not set, else SDL2 audio. Says on
-// standard error, in one line, which and why. Null when none opens.
+// Opens the output this machine should play through: unless SDL_AUDIODRIVER
+// is set, PipeWire where it answers on its own socket, else the sound server
+// on the pulse socket where one answers; else SDL2 audio. Says on standard
+// error, in one line, which and why. Null when none opens.
 const AudioOutput* open_chosen_output(FillBuffer fill, int* buffer_frames);
 // Prepares the output open_chosen_output will try first, where it would be
 // the sound server. SDL audio is never started ahead: its initialisation

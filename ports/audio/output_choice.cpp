@@ -6,15 +6,18 @@
 //
 // HOW
 //   SDL_AUDIODRIVER, where set, names an SDL driver to play through, so SDL
-//   it is. Otherwise the sound server is tried first (connecting to it costs
-//   a few milliseconds when one runs, and fails at once when none does): it
-//   is the only output that knows how long its buffers wait before they are
-//   heard. Without one SDL's own choice of driver plays (ALSA, say). The
-//   choice and its reason go to standard error in one line.
+//   it is. Otherwise the sound servers are tried first, as they are the
+//   outputs that know how long their buffers wait before they are heard:
+//   PipeWire on its own socket, whose graph dates every buffer exactly; then
+//   the pulse socket, which is a PulseAudio server or, where PipeWire can only
+//   be reached that way (a sandbox), PipeWire's pulse service. Connecting
+//   costs a few milliseconds where a server runs and fails at once where
+//   none does. Without either SDL's own choice of driver plays (ALSA, say).
+//   The choice and its reason go to standard error in one line.
 //
-//   Connecting to the server can be started ahead, on a thread of its own,
-//   so that the program does other work meanwhile; Init then takes that
-//   connection, or its reason for failing, and decides as above.
+//   Connecting can be started ahead, on a thread of its own, so that the
+//   program does other work meanwhile; Init then takes that connection, or
+//   its reason for failing, and decides as above.
 //
 // LIMITATIONS
 //   - The choice is made once, at Init; a server started later is not used
@@ -22,7 +25,7 @@
 //     failed).
 //
 // DEPENDENCIES
-//   The two outputs of this folder; the C library's getenv and stderr.
+//   The three outputs of this folder; the C library's getenv and stderr.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -40,7 +43,9 @@ const char* sdl_driver_asked() {
 }  // namespace
 
 void prepare_chosen_output() {
-    if (!sdl_driver_asked()) kPulseOutput.prepare();
+    // The PipeWire output prepares the pulse one in its place where no
+    // PipeWire answers (see output_pipewire.cpp).
+    if (!sdl_driver_asked()) kPipeWireOutput.prepare();
 }
 
 const AudioOutput* open_chosen_output(FillBuffer fill, int* buffer_frames) {
@@ -50,11 +55,14 @@ const AudioOutput* open_chosen_output(FillBuffer fill, int* buffer_frames) {
     if (driver) {
         why = std::string("SDL_AUDIODRIVER=") + driver + " is set";
     } else {
-        if (kPulseOutput.open(fill, buffer_frames, &said)) {
-            std::fprintf(stderr, "audio: playing through %s\n", said.c_str());
-            return &kPulseOutput;
+        for (const AudioOutput* server : {&kPipeWireOutput, &kPulseOutput}) {
+            if (server->open(fill, buffer_frames, &said)) {
+                std::fprintf(stderr, "audio: playing through %s\n", said.c_str());
+                return server;
+            }
+            why += (why.empty() ? "" : "; ") + said;
         }
-        why = "no sound server (" + said + ")";
+        why = "no sound server (" + why + ")";
     }
     if (kSdlOutput.open(fill, buffer_frames, &said)) {
         std::fprintf(stderr, "audio: %s: playing through %s\n", why.c_str(), said.c_str());

@@ -1,8 +1,9 @@
-// The audio library through a real sound server: a private PulseAudio
-// daemon started for each test, its null sink's monitor recorded and dated
-// by the server's own timing, the recording matched sample for sample
+// The audio library through a real sound server: a private PulseAudio or
+// PipeWire server started for each test, its null sink's monitor recorded and
+// dated by the server's own timing, the recording matched sample for sample
 // against the mpg123 command's decode. What was heard, and when, is
-// compared with the positions the library reported.
+// compared with the positions the library reported. On PipeWire the library
+// plays natively, and again through the pulse socket alone, as in a sandbox.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -62,15 +63,25 @@ std::string described(const std::vector<Stretch>& heard) {
 
 void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-class PulseOutputTest : public ::testing::Test {
+// Which server, and how the library reaches it.
+struct Setup {
+    const char* name;
+    bool pipewire;
+    bool pulse_socket_only;
+};
+
+class PulseOutputTest : public ::testing::TestWithParam<Setup> {
 protected:
     void SetUp() override {
-        server_ = start_sound_server();
+        server_ = start_sound_server(GetParam().pipewire);
         if (!server_.running())
-            GTEST_SKIP() << "no PulseAudio daemon can run here: " << server_.failure;
-        use_sound_server(server_);
+            GTEST_SKIP() << "no " << GetParam().name << " server can run here: " << server_.failure;
+        if (GetParam().pulse_socket_only)
+            use_pulse_socket_only(server_);
+        else
+            use_sound_server(server_);
         std::string why;
-        recorder_ = start_recording(server_.address, "velkorandi", &why);
+        recorder_ = start_recording(server_, "velkorandi", &why);
         ASSERT_NE(recorder_, nullptr) << why;
         ::testing::internal::CaptureStderr();
         initialised_ = BASS_Init(-1, 44100, 0, 0, nullptr);
@@ -134,6 +145,9 @@ protected:
         return errors;
     }
 
+    // The output the library is expected to play through on this setup.
+    static bool native() { return GetParam().pipewire && !GetParam().pulse_socket_only; }
+
     SoundServer server_;
     MonitorRecorder* recorder_ = nullptr;
     Recording recording_;
@@ -147,12 +161,27 @@ const std::vector<int16_t>& tone_reference() {
     return reference;
 }
 
-TEST_F(PulseOutputTest, SaysItPlaysThroughTheServer) {
-    EXPECT_EQ(said_, "audio: playing through the sound server (" + server_.name + ") at " +
-                         server_.address + ", sink velkorandi\n");
+INSTANTIATE_TEST_SUITE_P(Servers, PulseOutputTest,
+                         ::testing::Values(Setup{"PulseAudio", false, false},
+                                           Setup{"PipeWire", true, false},
+                                           Setup{"PipeWireThroughPulse", true, true}),
+                         [](const ::testing::TestParamInfo<Setup>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_P(PulseOutputTest, SaysItPlaysThroughTheServer) {
+    if (native()) {
+        EXPECT_EQ(said_, "audio: playing through " + server_.name + " (native), sink velkorandi\n");
+    } else {
+        EXPECT_EQ(said_.find("audio: playing through the sound server ("), 0u) << said_;
+    }
+    if (!GetParam().pipewire) {
+        EXPECT_EQ(said_, "audio: playing through the sound server (" + server_.name + ") at " +
+                             server_.address + ", sink velkorandi\n");
+    }
 }
 
-TEST_F(PulseOutputTest, StartsAtTheOffsetSeeksBothWaysAndReportsWhatIsHeard) {
+TEST_P(PulseOutputTest, StartsAtTheOffsetSeeksBothWaysAndReportsWhatIsHeard) {
     HSTREAM stream = 0;
     std::vector<Poll> polls;
     std::vector<int64_t> moves;
@@ -219,7 +248,7 @@ TEST_F(PulseOutputTest, StartsAtTheOffsetSeeksBothWaysAndReportsWhatIsHeard) {
     EXPECT_LT(errors.back(), 25.0) << "worst";
 }
 
-TEST_F(PulseOutputTest, AConnectionMadeAheadIsTakenByInitAndPlaysFromTheOffset) {
+TEST_P(PulseOutputTest, AConnectionMadeAheadIsTakenByInitAndPlaysFromTheOffset) {
     // Opened again, this time connected ahead while the caller waits as a
     // program making its window would; Init takes that connection.
     BASS_Free();
@@ -251,7 +280,7 @@ TEST_F(PulseOutputTest, AConnectionMadeAheadIsTakenByInitAndPlaysFromTheOffset) 
     EXPECT_LT(errors[errors.size() / 2], 2.0) << "median";
 }
 
-TEST_F(PulseOutputTest, PlaysToTheEndOnlyAsItIsHeardAndStopKeepsThePosition) {
+TEST_P(PulseOutputTest, PlaysToTheEndOnlyAsItIsHeardAndStopKeepsThePosition) {
     std::vector<uint8_t> file = read_file(media_path("short"));
     std::vector<int16_t> reference = reference_decode(media_path("short"));
     const int64_t length = 66150;  // 1.5 s
@@ -298,9 +327,9 @@ TEST_F(PulseOutputTest, PlaysToTheEndOnlyAsItIsHeardAndStopKeepsThePosition) {
         << "the end was reported before the last sample was heard";
 }
 
-TEST_F(PulseOutputTest, FollowsTheStreamToAnotherSink) {
+TEST_P(PulseOutputTest, FollowsTheStreamToAnotherSink) {
     std::string why;
-    MonitorRecorder* other = start_recording(server_.address, "velkorandi_other", &why);
+    MonitorRecorder* other = start_recording(server_, "velkorandi_other", &why);
     ASSERT_NE(other, nullptr) << why;
     HSTREAM stream = 0;
     std::vector<int64_t> moves;
@@ -334,7 +363,7 @@ TEST_F(PulseOutputTest, FollowsTheStreamToAnotherSink) {
     EXPECT_LT(after[after.size() / 2], 2.0) << "median after the move";
 }
 
-TEST_F(PulseOutputTest, AServerThatGoesAwayLeavesThePicturesOnTheClock) {
+TEST_P(PulseOutputTest, AServerThatGoesAwayLeavesThePicturesOnTheClock) {
     HSTREAM stream = 0;
     ASSERT_NO_FATAL_FAILURE(play_tone_from_start(&stream));
     sleep_ms(500);
@@ -362,7 +391,10 @@ TEST_F(PulseOutputTest, AServerThatGoesAwayLeavesThePicturesOnTheClock) {
     initialised_ = false;
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - t0).count(), 1.0);
     std::string said = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(said.find("audio: the sound server went away ("), 0u) << said;
+    EXPECT_EQ(said.find(native() ? "audio: the PipeWire server went away ("
+                                 : "audio: the sound server went away ("),
+              0u)
+        << said;
     EXPECT_EQ(said.find('\n'), said.size() - 1) << said;
 }
 
@@ -384,6 +416,7 @@ TEST(OutputChoice, SaysWhySdlPlays) {
     const char* before = std::getenv("SDL_AUDIODRIVER");
     std::string kept = before ? before : "";
     setenv("PULSE_SERVER", "unix:/nonexistent/native", 1);
+    setenv("PIPEWIRE_REMOTE", "/nonexistent/pipewire-0", 1);
     unsetenv("SDL_AUDIODRIVER");
     // Connecting ahead to no server leaves the choice to Init, as without it.
     audio_library_prepare_output();
@@ -411,6 +444,7 @@ TEST(OutputChoice, SaysWhySdlPlays) {
     else
         unsetenv("SDL_AUDIODRIVER");
     unsetenv("PULSE_SERVER");
+    unsetenv("PIPEWIRE_REMOTE");
 }
 
 }  // namespace

@@ -1,0 +1,487 @@
+// The audio library's output on PipeWire, spoken to natively (see
+// audio_output.h).
+//
+// IMPLEMENTS
+//   audio_output.h (kPipeWireOutput): the device BASS_Init opens where a
+//   PipeWire server answers on its own socket, and the frame being heard,
+//   which BASS_ChannelGetPosition reports.
+//
+// HOW
+//   One playback pw_stream at 44100 Hz 16-bit stereo on a pw_thread_loop,
+//   asking for a 512-frame quantum (node.latency) and linked by the session
+//   manager to the default sink. Its process callback runs on PipeWire's
+//   real-time data thread once per graph cycle and is filled by the mixer
+//   with exactly what the graph asks for (pw_buffer.requested), so the
+//   stream never holds more than the cycle in flight.
+//   The frame heard comes from the graph itself: in the process callback,
+//   before the buffer is queued, pw_stream_get_time_n tells the delay to the
+//   device and what the stream and its resampler still hold, which dates the
+//   buffer's first frame exactly (pipewire_heard.h). Between callbacks the
+//   position runs on by the monotonic clock at the stream's rate. The stream
+//   stays at 44100 Hz whatever rate the graph runs at: PipeWire resamples,
+//   and counts the resampler's delay in pw_time.buffered. A move to another
+//   sink or a change of quantum shows in the next callback's figures.
+//   A new position needs no flush: nothing of the old one is held beyond
+//   the cycle the graph already took, which no flush could take back either,
+//   so the output does not claim to drop what it holds, and the other
+//   playing streams go on as they were.
+//   Connecting can be started ahead on a thread of its own (prepare); when
+//   no PipeWire answers there, that thread prepares the pulse output
+//   instead, which is what open_chosen_output will try next.
+//   If the server goes away, that is said once on standard error and a
+//   timer on the loop goes on asking the mixer for buffers at the output
+//   rate, throwing them away, while the heard frame follows the clock: the
+//   pictures go on silently.
+//
+// LIMITATIONS
+//   - Connects to the server the environment names (PIPEWIRE_REMOTE, or
+//     pipewire-0 in the runtime folder), never starting one; gives up after
+//     500 ms.
+//   - The sink named on standard error is the default one at open; the
+//     session manager may link the stream elsewhere (a per-application rule).
+//   - A server that comes back is not reconnected to.
+//
+// DEPENDENCIES
+//   libpipewire-0.3; the library's steady clock (audio_streams.h),
+//   pipewire_heard.h of this folder, and the pulse output, prepared in its
+//   place when no PipeWire answers.
+#include <pipewire/extensions/metadata.h>
+#include <pipewire/pipewire.h>
+#include <spa/param/audio/format-utils.h>
+#include <spa/utils/json.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "audio/audio_output.h"
+#include "audio/audio_streams.h"
+#include "audio/pipewire_heard.h"
+#include "timeline/audio_format.h"
+
+namespace {
+
+constexpr int kMaxBufferFrames = 8192;
+constexpr int kSilentBufferFrames = 1024;
+constexpr const char* kQuantum = "512/44100";
+constexpr int64_t kConnectTimeoutNs = 500'000'000;
+constexpr int64_t kSilentTickNs = 5'000'000;
+
+struct PipeWireOutput {
+    pw_thread_loop* loop = nullptr;
+    pw_context* context = nullptr;
+    pw_core* core = nullptr;
+    pw_registry* registry = nullptr;
+    pw_metadata* metadata = nullptr;
+    pw_stream* stream = nullptr;
+    spa_hook core_listener{};
+    spa_hook registry_listener{};
+    spa_hook metadata_listener{};
+    spa_hook stream_listener{};
+    spa_source* silent_timer = nullptr;
+
+    // What open waits for, set on the loop's thread.
+    int sync_seq = -1;
+    int syncs_done = 0;
+    std::string version;
+    std::string sink;
+    std::string failure;
+
+    FillBuffer fill = nullptr;
+    bool started = false;
+    bool gone = false;
+    std::vector<uint8_t> silent;  // the buffer thrown away once the server is gone
+
+    // Held while the mixer fills a buffer: lock() keeps the callback out.
+    std::mutex callback_lock;
+    int64_t handed = 0;  // frames handed to the graph (or thrown away once it is gone)
+
+    std::mutex heard_lock;
+    HeardLine heard;
+    double heard_limit = 0;  // nothing past the frames handed over is heard
+};
+
+PipeWireOutput out;
+
+void disconnect();
+
+// The connection made ahead of open by prepare; one that open never takes
+// is ended at exit.
+struct EarlyConnection {
+    std::thread thread;
+    bool made = false;
+    ~EarlyConnection() {
+        if (thread.joinable()) thread.join();
+        if (made) disconnect();
+    }
+};
+
+EarlyConnection early;
+
+void record_heard(const HeardLine& line, double limit) {
+    std::lock_guard<std::mutex> guard(out.heard_lock);
+    out.heard = line;
+    out.heard_limit = limit;
+}
+
+// The figures of pw_time that date the next buffer.
+GraphTime graph_time(const pw_time& t) {
+    return GraphTime{t.now, t.delay, t.rate.num, t.rate.denom, t.queued, t.buffered};
+}
+
+void on_process(void*) {
+    pw_buffer* b = pw_stream_dequeue_buffer(out.stream);
+    if (!b) return;
+    spa_data& d = b->buffer->datas[0];
+    if (!d.data || !d.chunk) {
+        pw_stream_queue_buffer(out.stream, b);
+        return;
+    }
+    uint32_t frames = d.maxsize / kAudioFrameBytes;
+    if (b->requested > 0) frames = std::min<uint32_t>(frames, static_cast<uint32_t>(b->requested));
+    frames = std::min<uint32_t>(frames, kMaxBufferFrames);
+    // Dated before it is queued: queued and buffered count what is ahead of it.
+    pw_time t{};
+    bool dated = pw_stream_get_time_n(out.stream, &t, sizeof t) == 0 && t.rate.denom != 0;
+    int64_t first = 0;
+    {
+        std::lock_guard<std::mutex> guard(out.callback_lock);
+        first = out.handed;
+        // Nothing beyond this cycle is held, so a new position needs no drop.
+        out.fill(static_cast<uint8_t*>(d.data), static_cast<int>(frames * kAudioFrameBytes));
+        out.handed += frames;
+    }
+    d.chunk->offset = 0;
+    d.chunk->stride = kAudioFrameBytes;
+    d.chunk->size = frames * kAudioFrameBytes;
+    b->size = frames;
+    if (dated)
+        record_heard(line_after_buffer(graph_time(t), first, kAudioRate),
+                     static_cast<double>(first + frames));
+    pw_stream_queue_buffer(out.stream, b);
+}
+
+// Once the server is gone: buffers at the output rate, thrown away, a
+// buffer ahead of the clock. The loop's thread.
+void pump_silently(void*, uint64_t) {
+    int64_t now = now_ns();
+    std::lock_guard<std::mutex> guard(out.callback_lock);
+    HeardLine h;
+    {
+        std::lock_guard<std::mutex> heard_guard(out.heard_lock);
+        h = out.heard;
+    }
+    while (static_cast<double>(out.handed) <
+           frame_on_line(h, now, kAudioRate, 1e300) + kSilentBufferFrames) {
+        if (out.fill(out.silent.data(), static_cast<int>(out.silent.size())))
+            h = HeardLine{true, now, static_cast<double>(out.handed), true};
+        out.handed += kSilentBufferFrames;
+        record_heard(h, static_cast<double>(out.handed));
+    }
+}
+
+// The loop's thread.
+void go_silent(const std::string& why) {
+    if (out.gone || !out.started) return;
+    out.gone = true;
+    int64_t now = now_ns();
+    {
+        std::lock_guard<std::mutex> guard(out.heard_lock);
+        double frame = out.heard.known ? frame_on_line(out.heard, now, kAudioRate, out.heard_limit)
+                                       : static_cast<double>(out.handed);
+        out.heard = HeardLine{true, now, frame, true};
+    }
+    std::fprintf(stderr,
+                 "audio: the PipeWire server went away (%s): the music goes on silently, timed "
+                 "by the clock\n",
+                 why.c_str());
+    pw_loop* loop = pw_thread_loop_get_loop(out.loop);
+    out.silent_timer = pw_loop_add_timer(loop, pump_silently, nullptr);
+    if (!out.silent_timer) return;
+    timespec every{0, kSilentTickNs};
+    pw_loop_update_timer(loop, out.silent_timer, &every, &every, false);
+}
+
+void on_stream_state(void*, pw_stream_state, pw_stream_state state, const char* error) {
+    if (state == PW_STREAM_STATE_ERROR || state == PW_STREAM_STATE_UNCONNECTED) {
+        if (out.failure.empty()) out.failure = error ? error : "the stream was disconnected";
+        go_silent(out.failure);
+    }
+    pw_thread_loop_signal(out.loop, false);
+}
+
+const pw_stream_events kStreamEvents = [] {
+    pw_stream_events e{};
+    e.version = PW_VERSION_STREAM_EVENTS;
+    e.state_changed = on_stream_state;
+    e.process = on_process;
+    return e;
+}();
+
+void on_core_info(void*, const pw_core_info* info) {
+    if (info && info->version) out.version = info->version;
+}
+
+void on_core_done(void*, uint32_t id, int seq) {
+    if (id != PW_ID_CORE || seq != out.sync_seq) return;
+    // The first round trip brings the registry's globals (and binds the
+    // default metadata), the second that metadata's properties.
+    if (++out.syncs_done == 1) out.sync_seq = pw_core_sync(out.core, PW_ID_CORE, 0);
+    pw_thread_loop_signal(out.loop, false);
+}
+
+void on_core_error(void*, uint32_t id, int, int res, const char* message) {
+    if (id != PW_ID_CORE) return;
+    std::string why = message && *message ? message : std::strerror(-res);
+    if (out.failure.empty()) out.failure = why;
+    go_silent(why);
+    pw_thread_loop_signal(out.loop, false);
+}
+
+const pw_core_events kCoreEvents = [] {
+    pw_core_events e{};
+    e.version = PW_VERSION_CORE_EVENTS;
+    e.info = on_core_info;
+    e.done = on_core_done;
+    e.error = on_core_error;
+    return e;
+}();
+
+// The default sink, from the "default" metadata: {"name":"alsa_output..."}.
+int on_metadata_property(void*, uint32_t subject, const char* key, const char*, const char* value) {
+    if (subject != PW_ID_CORE || !key || std::strcmp(key, "default.audio.sink") != 0) return 0;
+    out.sink.clear();
+    if (!value) return 0;
+    spa_json outer, object;
+    spa_json_init(&outer, value, std::strlen(value));
+    if (spa_json_enter_object(&outer, &object) <= 0) return 0;
+    char name[256];
+    while (spa_json_get_string(&object, name, sizeof name) > 0) {
+        char text[1024];
+        if (std::strcmp(name, "name") == 0 && spa_json_get_string(&object, text, sizeof text) > 0) {
+            out.sink = text;
+            return 0;
+        }
+        const char* skipped = nullptr;
+        if (spa_json_next(&object, &skipped) <= 0) return 0;
+    }
+    return 0;
+}
+
+const pw_metadata_events kMetadataEvents = [] {
+    pw_metadata_events e{};
+    e.version = PW_VERSION_METADATA_EVENTS;
+    e.property = on_metadata_property;
+    return e;
+}();
+
+void on_global(void*, uint32_t id, uint32_t, const char* type, uint32_t, const spa_dict* props) {
+    if (out.metadata || std::strcmp(type, PW_TYPE_INTERFACE_Metadata) != 0 || !props) return;
+    const char* name = spa_dict_lookup(props, PW_KEY_METADATA_NAME);
+    if (!name || std::strcmp(name, "default") != 0) return;
+    out.metadata = static_cast<pw_metadata*>(
+        pw_registry_bind(out.registry, id, PW_TYPE_INTERFACE_Metadata, PW_VERSION_METADATA, 0));
+    if (out.metadata)
+        pw_metadata_add_listener(out.metadata, &out.metadata_listener, &kMetadataEvents, nullptr);
+}
+
+const pw_registry_events kRegistryEvents = [] {
+    pw_registry_events e{};
+    e.version = PW_VERSION_REGISTRY_EVENTS;
+    e.global = on_global;
+    return e;
+}();
+
+// Ends whatever connect made, leaving the record as new. Not on the loop's thread.
+void disconnect() {
+    if (!out.loop) return;
+    pw_thread_loop_lock(out.loop);
+    // What ends now is no server going away.
+    out.started = false;
+    if (out.silent_timer)
+        pw_loop_destroy_source(pw_thread_loop_get_loop(out.loop), out.silent_timer);
+    if (out.stream) pw_stream_destroy(out.stream);
+    if (out.metadata) pw_proxy_destroy(reinterpret_cast<pw_proxy*>(out.metadata));
+    if (out.registry) pw_proxy_destroy(reinterpret_cast<pw_proxy*>(out.registry));
+    if (out.core) pw_core_disconnect(out.core);
+    pw_thread_loop_unlock(out.loop);
+    pw_thread_loop_stop(out.loop);
+    if (out.context) pw_context_destroy(out.context);
+    pw_thread_loop_destroy(out.loop);
+    out.loop = nullptr;
+    out.context = nullptr;
+    out.core = nullptr;
+    out.registry = nullptr;
+    out.metadata = nullptr;
+    out.stream = nullptr;
+    out.silent_timer = nullptr;
+}
+
+// Whether the wait for the server is over: the round trips made and the
+// stream set up (or refused).
+bool connected_or_failed() {
+    if (!out.failure.empty()) return true;
+    pw_stream_state state = pw_stream_get_state(out.stream, nullptr);
+    return out.syncs_done >= 2 &&
+           (state == PW_STREAM_STATE_PAUSED || state == PW_STREAM_STATE_STREAMING);
+}
+
+// Connects, sets the stream up (inactive: nothing is asked of the mixer
+// until start) and learns the server's version and default sink, all before
+// `deadline`. "" when ready, else the reason, and nothing stays open.
+std::string connect(int64_t deadline) {
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { pw_init(nullptr, nullptr); });
+    out.failure.clear();
+    out.version.clear();
+    out.sink.clear();
+    out.syncs_done = 0;
+    out.sync_seq = -1;
+    out.loop = pw_thread_loop_new("velkorandi-audio", nullptr);
+    if (!out.loop) return "cannot start PipeWire's loop";
+    out.context = pw_context_new(pw_thread_loop_get_loop(out.loop),
+                                 pw_properties_new(PW_KEY_APP_NAME, "Velkorandi", nullptr), 0);
+    if (!out.context || pw_thread_loop_start(out.loop) != 0) {
+        disconnect();
+        return "cannot start PipeWire's loop";
+    }
+    pw_thread_loop_lock(out.loop);
+    out.core = pw_context_connect(out.context, nullptr, 0);
+    if (!out.core) {
+        std::string why = std::string("no PipeWire server answers (") + std::strerror(errno) + ")";
+        pw_thread_loop_unlock(out.loop);
+        disconnect();
+        return why;
+    }
+    pw_core_add_listener(out.core, &out.core_listener, &kCoreEvents, nullptr);
+    out.registry = pw_core_get_registry(out.core, PW_VERSION_REGISTRY, 0);
+    if (out.registry)
+        pw_registry_add_listener(out.registry, &out.registry_listener, &kRegistryEvents, nullptr);
+    out.stream = pw_stream_new(
+        out.core, "music",
+        pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback",
+                          PW_KEY_MEDIA_ROLE, "Music", PW_KEY_NODE_LATENCY, kQuantum, nullptr));
+    if (out.stream) {
+        pw_stream_add_listener(out.stream, &out.stream_listener, &kStreamEvents, nullptr);
+        uint8_t space[512];
+        spa_pod_builder builder = SPA_POD_BUILDER_INIT(space, sizeof space);
+        spa_audio_info_raw info{};
+        info.format = SPA_AUDIO_FORMAT_S16_LE;
+        info.rate = kAudioRate;
+        info.channels = kAudioChannels;
+        info.position[0] = SPA_AUDIO_CHANNEL_FL;
+        info.position[1] = SPA_AUDIO_CHANNEL_FR;
+        const spa_pod* params[] = {
+            spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
+        auto flags =
+            static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS |
+                                         PW_STREAM_FLAG_RT_PROCESS | PW_STREAM_FLAG_INACTIVE);
+        if (pw_stream_connect(out.stream, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1) < 0)
+            out.failure = "PipeWire refused the playback stream";
+    } else {
+        out.failure = "PipeWire refused the playback stream";
+    }
+    out.sync_seq = pw_core_sync(out.core, PW_ID_CORE, 0);
+    while (!connected_or_failed()) {
+        int64_t left = deadline - now_ns();
+        if (left <= 0) {
+            out.failure = "PipeWire did not answer within 500 ms";
+            break;
+        }
+        timespec until{};
+        pw_thread_loop_get_time(out.loop, &until, left);
+        pw_thread_loop_timed_wait_full(out.loop, &until);
+    }
+    std::string why = out.failure;
+    pw_thread_loop_unlock(out.loop);
+    if (!why.empty()) disconnect();
+    return why;
+}
+
+void prepare_pipewire() {
+    if (early.made) return;
+    try {
+        early.thread = std::thread([] {
+            // Where no PipeWire answers, the pulse socket is what
+            // open_chosen_output tries next: prepared here, not beside this
+            // connection, so that it never leaves a second stream on a
+            // PipeWire server.
+            if (!connect(now_ns() + kConnectTimeoutNs).empty()) kPulseOutput.prepare();
+        });
+        early.made = true;
+    } catch (const std::system_error&) {
+        // No thread to be had: open connects as without this call.
+    }
+}
+
+bool open_pipewire(FillBuffer fill, int* buffer_frames, std::string* said) {
+    std::string failure;
+    if (early.made) {
+        // Made ahead: taken as it is, or its reason for failing is ours.
+        early.thread.join();
+        early.made = false;
+        failure = out.loop ? "" : out.failure;
+        if (failure.empty() && !out.loop) failure = "no PipeWire server answers";
+    } else {
+        failure = connect(now_ns() + kConnectTimeoutNs);
+    }
+    if (!failure.empty()) {
+        *said = failure;
+        return false;
+    }
+    pw_thread_loop_lock(out.loop);
+    out.fill = fill;
+    out.started = false;
+    out.gone = false;
+    out.handed = 0;
+    out.silent.assign(static_cast<size_t>(kSilentBufferFrames) * kAudioFrameBytes, 0);
+    record_heard(HeardLine{}, 0);
+    *said = "PipeWire " + (out.version.empty() ? std::string("(version unknown)") : out.version) +
+            " (native), sink " + (out.sink.empty() ? std::string("(the default)") : out.sink);
+    pw_thread_loop_unlock(out.loop);
+    *buffer_frames = kMaxBufferFrames;
+    return true;
+}
+
+void start_pipewire() {
+    pw_thread_loop_lock(out.loop);
+    out.started = true;
+    // The server may have gone between Init's connecting and now.
+    if (!out.failure.empty())
+        go_silent(out.failure);
+    else
+        pw_stream_set_active(out.stream, true);
+    pw_thread_loop_unlock(out.loop);
+}
+
+void lock_pipewire() { out.callback_lock.lock(); }
+
+void unlock_pipewire() { out.callback_lock.unlock(); }
+
+void close_pipewire() {
+    disconnect();
+    out.gone = false;
+}
+
+bool heard_pipewire(int64_t now, double* frame) {
+    std::lock_guard<std::mutex> guard(out.heard_lock);
+    if (!out.heard.known) return false;
+    *frame = frame_on_line(out.heard, now, kAudioRate, out.heard_limit);
+    return true;
+}
+
+void hurry_pipewire() {
+    // The graph asks once per cycle whatever happens: nothing to wake.
+}
+
+}  // namespace
+
+const AudioOutput kPipeWireOutput = {open_pipewire,   start_pipewire,   lock_pipewire,
+                                     unlock_pipewire, close_pipewire,   heard_pipewire,
+                                     hurry_pipewire,  prepare_pipewire, false};
