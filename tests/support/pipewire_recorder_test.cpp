@@ -3,7 +3,9 @@
 // dates each buffer it queues by the graph's clock (its first frame is heard
 // at the cycle's time plus the stream's delay plus what is queued before
 // it); the recorder, on the sink's monitor, must date the same frames the
-// same, to a tenth of a millisecond, and record them sample for sample.
+// same, to a tenth of a millisecond. At the signal's rate it must record
+// them sample for sample; with the graph at 48000 Hz the recording is found
+// in the signal by correlation, which must be as close.
 #include <gtest/gtest.h>
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/format-utils.h>
@@ -54,6 +56,7 @@ void on_play(void* data) {
     for (int64_t i = 0; i < frames * 2; ++i)
         out[i] = first * 2 + i < length * 2 ? (*p->signal)[static_cast<size_t>(first * 2 + i)] : 0;
     if (time.rate.denom > 0) {
+        // The delay counts at the graph's rate, what is queued at ours.
         const int64_t delay_ns = time.delay * 1'000'000'000 * time.rate.num / time.rate.denom;
         const auto ahead = static_cast<int64_t>(time.queued + time.buffered);
         std::lock_guard<std::mutex> lock(p->mutex);
@@ -110,34 +113,80 @@ void stop_player(Player* p) {
 }
 
 // Noise that never repeats within the signal, so that every stretch of it
-// is found in one place only.
+// is found in one place only; low-passed, as music is, so that a resampler
+// keeps most of it.
 std::vector<int16_t> noise(int64_t frames) {
     std::vector<int16_t> samples(static_cast<size_t>(frames * 2));
     uint32_t state = 12345;
-    for (int16_t& s : samples) {
+    double low[2] = {0, 0};
+    for (size_t i = 0; i < samples.size(); ++i) {
         state = state * 1664525u + 1013904223u;
-        s = static_cast<int16_t>(static_cast<int32_t>(state >> 16) - 32768);
+        double& y = low[i % 2];
+        y += 0.3 * (static_cast<double>(static_cast<int32_t>(state >> 16) - 32768) - y);
+        samples[i] = static_cast<int16_t>(y);
     }
     return samples;
 }
 
-// The date of signal frame `frame` by the player's buffers.
-int64_t heard_at(const std::vector<DatedBuffer>& dated, int64_t frame) {
-    auto after = std::upper_bound(dated.begin(), dated.end(), frame,
-                                  [](int64_t f, const DatedBuffer& b) { return f < b.first; });
+// The signal frame leaving the sink at time ns by the player's dates; -1
+// before the first.
+double played_at(const std::vector<DatedBuffer>& dated, int64_t ns) {
+    auto after = std::upper_bound(dated.begin(), dated.end(), ns,
+                                  [](int64_t t, const DatedBuffer& b) { return t < b.heard_ns; });
+    if (after == dated.begin()) return -1;
     const DatedBuffer& b = *(after - 1);
-    return b.heard_ns + (frame - b.first) * 1'000'000'000 / kRate;
+    return static_cast<double>(b.first) + static_cast<double>(ns - b.heard_ns) * kRate / 1e9;
 }
 
-TEST(PipewireRecorderTest, DatesWhatANativePlayerDatesAtEveryQuantum) {
+// The signal frame of each recorded block's first frame (-1: none): sample
+// for sample at the signal's rate, where every recorded sound must be the
+// signal's; by correlation around the player's place at another rate.
+std::vector<double> signal_frames(const Recording& recording, const std::vector<int16_t>& signal,
+                                  const std::vector<DatedBuffer>& dated) {
+    std::vector<double> frames;
+    if (recording.rate == kRate) {
+        const std::vector<MatchedRun> runs = match_recording(recording.samples, signal);
+        int64_t foreign = 0;
+        for (int64_t f = 0; f < recording.frames(); ++f)
+            if (track_frame_at(runs, f) < 0 && (recording.samples[static_cast<size_t>(2 * f)] ||
+                                                recording.samples[static_cast<size_t>(2 * f + 1)]))
+                ++foreign;
+        EXPECT_EQ(foreign, 0) << "recorded frames that are not the signal's";
+        for (const RecordedBlock& b : recording.blocks)
+            frames.push_back(static_cast<double>(track_frame_at(runs, b.first)));
+        return frames;
+    }
+    auto expected = [&](int64_t frame) {
+        auto after =
+            std::upper_bound(recording.blocks.begin(), recording.blocks.end(), frame,
+                             [](int64_t f, const RecordedBlock& b) { return f < b.first; });
+        if (after == recording.blocks.begin()) return -1.0;
+        return played_at(dated, (after - 1)->left_ns);
+    };
+    const std::vector<LocatedRun> runs =
+        locate_recording(recording.samples, recording.rate, signal, expected, kRate / 20);
+    for (const RecordedBlock& b : recording.blocks)
+        frames.push_back(located_frame_at(runs, recording.rate, b.first));
+    return frames;
+}
+
+struct Clocking {
+    int quantum;
+    int rate;
+};
+
+TEST(PipewireRecorderTest, DatesWhatANativePlayerDatesAtEveryQuantumAndRate) {
     SoundServer server = start_sound_server(true);
     if (!server.running()) GTEST_SKIP() << "no PipeWire server can run here: " << server.failure;
     use_sound_server(server);
     const std::vector<int16_t> signal = noise(kRate);
-    for (int quantum : {128, 256, 1024}) {
-        SCOPED_TRACE("quantum " + std::to_string(quantum));
+    for (const Clocking& clocking :
+         {Clocking{128, 44100}, Clocking{256, 44100}, Clocking{1024, 44100}, Clocking{256, 48000},
+          Clocking{1024, 48000}}) {
+        SCOPED_TRACE("quantum " + std::to_string(clocking.quantum) + " at " +
+                     std::to_string(clocking.rate) + " Hz");
         std::string why;
-        ASSERT_TRUE(set_graph_clock(server, quantum, 0, &why)) << why;
+        ASSERT_TRUE(set_graph_clock(server, clocking.quantum, clocking.rate, &why)) << why;
         MonitorRecorder* recorder = start_recording(server, "velkorandi", &why);
         ASSERT_NE(recorder, nullptr) << why;
         Player player;
@@ -150,27 +199,25 @@ TEST(PipewireRecorderTest, DatesWhatANativePlayerDatesAtEveryQuantum) {
         stop_player(&player);
         const Recording recording = finish_recording(recorder);
         ASSERT_GE(player.played, kRate * 3 / 2) << "the player stalled";
+        ASSERT_EQ(recording.rate, clocking.rate);
 
-        const std::vector<MatchedRun> runs = match_recording(recording.samples, signal);
-        // Bit for bit: every recorded sound is the signal's. A busy machine
-        // may make the player miss a cycle (the sink plays silence there).
-        int64_t matched = 0, foreign = 0;
-        for (const MatchedRun& r : runs) matched += r.frames;
-        for (int64_t f = 0; f < recording.frames(); ++f)
-            if (track_frame_at(runs, f) < 0 && (recording.samples[static_cast<size_t>(2 * f)] ||
-                                                recording.samples[static_cast<size_t>(2 * f + 1)]))
-                ++foreign;
-        EXPECT_EQ(foreign, 0) << "recorded frames that are not the signal's";
-        EXPECT_GE(matched, kRate * 9 / 10);
-        int64_t worst = 0, compared = 0;
-        for (const RecordedBlock& b : recording.blocks) {
-            const int64_t frame = track_frame_at(runs, b.first);
-            if (frame < 0) continue;
-            worst = std::max(worst, std::abs(b.left_ns - heard_at(player.dated, frame)));
+        // A busy machine may make the player miss a cycle (the sink plays
+        // silence there): most of the signal, not all, is found.
+        const std::vector<double> frames = signal_frames(recording, signal, player.dated);
+        double worst = 0;
+        int64_t compared = 0;
+        for (size_t i = 0; i < frames.size(); ++i) {
+            // The player's first buffer is dated before its resampler
+            // holds anything: from its second on.
+            const double played = played_at(player.dated, recording.blocks[i].left_ns);
+            if (frames[i] < 0 || played < static_cast<double>(player.dated.at(1).first)) continue;
+            worst = std::max(worst, std::abs(frames[i] - played) * 1e6 / kRate);
             ++compared;
         }
-        EXPECT_GE(compared, kRate / quantum - 2);
-        EXPECT_LE(worst, 100'000) << "the recorder's dates are off by up to " << worst << " ns";
+        std::printf("%d at %d Hz: %ld blocks, worst %.1f us\n", clocking.quantum, clocking.rate,
+                    (long)compared, worst);
+        EXPECT_GE(compared, static_cast<int64_t>(clocking.rate / clocking.quantum) * 9 / 10);
+        EXPECT_LE(worst, 100.0) << "the recorder's dates are off by up to " << worst << " us";
     }
     stop_sound_server(server);
 }
