@@ -27,6 +27,16 @@
 //   program's thread carries it on at the output rate from there. A change
 //   of the server's latency (a stream moved to another sink) shows in the
 //   next report, within 5 ms.
+//   PipeWire's PulseAudio service (known by its name, "PulseAudio (on
+//   PipeWire ...)") takes a stream's figures once per cycle of its graph, at
+//   the cycle's start, when the read index already counts the whole quantum
+//   the sink took, and stamps its answer when it sends it: its report's
+//   frame runs ahead of the sound by up to a quantum (6 ms at 256 frames,
+//   23 ms at 1024). There every report is taken and the frame is read off
+//   the line of the last half second's reports (pulse_cycle_position.h):
+//   the one stamped nearest its cycle's start, less one quantum. The line
+//   starts anew at a stall, a flush and a move to another sink; until its
+//   first report the last report less a quantum stands.
 //   When the mixer says a stream was positioned anew, the stream's queue is
 //   flushed before the new buffer is written, and topped up at once, so the
 //   new place is heard after what the sink itself holds; the library's
@@ -45,11 +55,15 @@
 //     reports, at most 50 ms past the last; a sink whose clock drifts is
 //     followed at each report.
 //   - A server that comes back is not reconnected to.
+//   - On PipeWire the frame reads a little behind, by how late the best
+//     report of the last half second was stamped (a fraction of a
+//     millisecond on a quiet machine), more just after a seek; a quantum
+//     that grows is followed after half a second, reading ahead meanwhile.
 //
 // DEPENDENCIES
 //   libpulse (pulse/pulseaudio.h), Linux's eventfd; the library's steady
-//   clock (audio_streams.h), pulse_connection.h and pulse_timeline.h of this
-//   folder.
+//   clock (audio_streams.h), pulse_connection.h, pulse_cycle_position.h and
+//   pulse_timeline.h of this folder.
 #include <pulse/pulseaudio.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -65,6 +79,7 @@
 #include "audio/audio_output.h"
 #include "audio/audio_streams.h"
 #include "audio/pulse_connection.h"
+#include "audio/pulse_cycle_position.h"
 #include "audio/pulse_timeline.h"
 #include "timeline/audio_format.h"
 
@@ -83,6 +98,7 @@ struct Report {
     bool taken = false;
     int64_t ns = 0;
     double leaving = 0;  // in the server's count of the stream's frames
+    int64_t read = 0;    // frames the server had read from the stream
     bool playing = false;
 };
 
@@ -109,6 +125,8 @@ struct Pulse {
     bool gone = false;
     int64_t handed = 0;  // frames handed to the server (or thrown away once it is gone)
     PulseTimeline timeline = new_pulse_timeline();
+    bool cycles = false;  // the server counts once per cycle: PipeWire's
+    CyclePosition cycle;  // its reports, when it does
     std::mutex heard_lock;
     HeardReading heard;
 };
@@ -148,9 +166,16 @@ void read_heard() {
     if (timing && !timing->write_index_corrupt)
         timeline_place(pulse.timeline, pulse.handed, timing->write_index / kAudioFrameBytes);
     if (!pulse.report.taken) return;
+    double leaving = pulse.report.leaving;
+    // On PipeWire the report's frame is ahead by up to a quantum: the line
+    // of its reports instead, or, when none has come since it was cleared,
+    // the last report less a whole quantum (behind rather than ahead).
+    if (pulse.cycles && pulse.report.playing &&
+        !cycle_leaving(pulse.cycle, pulse.report.ns, &leaving))
+        leaving -= static_cast<double>(pulse.cycle.quantum);
     HeardReading reading;
     reading.ns = pulse.report.ns;
-    reading.known = timeline_handed_frame(pulse.timeline, pulse.report.leaving, &reading.frame);
+    reading.known = timeline_handed_frame(pulse.timeline, leaving, &reading.frame);
     reading.advancing = pulse.report.playing;
     record_heard(reading);
 }
@@ -173,6 +198,7 @@ void write_buffers(bool at_least_one) {
             if (pa_operation* o = pa_stream_flush(pulse.c.stream, nullptr, nullptr))
                 pa_operation_unref(o);
             timeline_drop(pulse.timeline, pulse.handed);
+            cycle_clear(pulse.cycle);
             writable = std::max(writable, pulse.target_bytes - std::min(bytes, pulse.target_bytes));
         }
         if (pa_stream_write(pulse.c.stream, pulse.buffer.data(), bytes, nullptr, 0,
@@ -257,24 +283,37 @@ void on_timing(pa_stream* s, void*) {
     // A report the server was slow to answer (its main thread was put aside
     // between taking its figures and stamping the answer) is dated late, so
     // it would put the position behind: passed over while the last one is
-    // recent, as there is no telling how late.
+    // recent, as there is no telling how late. (On PipeWire every report is
+    // late, and the line of the last half second's reports passes over the
+    // later ones by itself.)
     const pa_timing_info* timing = pa_stream_get_timing_info(s);
     int64_t now = now_ns();
     if (!timing || timing->read_index_corrupt) return;
     // (A report that the stream stopped playing, a sink run dry, is taken
     // all the same: carrying the position on would be wrong by more.)
-    if (timing->synchronized_clocks && timing->transport_usec > kSlowReportUs &&
+    if (!pulse.cycles && timing->synchronized_clocks && timing->transport_usec > kSlowReportUs &&
         now - pulse.report.ns < kStaleReportNs && timing->playing)
         return;
     // What the server has read from the stream, less what its sink holds.
-    pulse.report = {true, report_time(timing),
-                    static_cast<double>(timing->read_index) / kAudioFrameBytes -
-                        static_cast<double>(timing->sink_usec) * kAudioRate / 1e6,
-                    timing->playing != 0};
+    int64_t read = timing->read_index / kAudioFrameBytes;
+    pulse.report = {
+        true, report_time(timing),
+        static_cast<double>(read) - static_cast<double>(timing->sink_usec) * kAudioRate / 1e6, read,
+        timing->playing != 0};
+    if (pulse.cycles) {
+        // A stall starts a new line: what was read before it says nothing
+        // of when the sound resumed.
+        if (pulse.report.playing)
+            cycle_take(pulse.cycle, pulse.report.ns, read, pulse.report.leaving);
+        else
+            cycle_clear(pulse.cycle);
+    }
     read_heard();
 }
 
 void on_moved(pa_stream* s, void*) {
+    // Another sink, another latency: its reports make a line of their own.
+    cycle_clear(pulse.cycle);
     if (pa_operation* o = pa_stream_update_timing_info(s, nullptr, nullptr)) pa_operation_unref(o);
 }
 
@@ -352,6 +391,7 @@ bool open_pulse(FillBuffer fill, int* buffer_frames, std::string* said) {
     pulse.asked = nullptr;
     pulse.report = Report{};
     pulse.timeline = new_pulse_timeline();
+    pulse.cycle = CyclePosition{};
     record_heard(HeardReading{});
 
     const pa_buffer_attr attr = stream_attributes();
@@ -370,6 +410,9 @@ bool open_pulse(FillBuffer fill, int* buffer_frames, std::string* said) {
         *said = failure;
         return false;
     }
+    // "PulseAudio (on PipeWire 0.3.65) 15.0.0": PipeWire's PulseAudio
+    // service names itself so.
+    pulse.cycles = pulse.c.server.find("PipeWire") != std::string::npos;
 
     pa_threaded_mainloop_lock(pulse.c.loop);
     pa_context_set_state_callback(pulse.c.context, on_context_state, nullptr);
