@@ -363,6 +363,29 @@ TEST_P(PulseOutputTest, FollowsTheStreamToAnotherSink) {
     EXPECT_LT(after[after.size() / 2], 2.0) << "median after the move";
 }
 
+// PipeWire changes its graph's quantum as clients come and go; the position
+// follows each change from the next cycle on.
+TEST_P(PulseOutputTest, FollowsAChangeOfTheGraphsQuantum) {
+    if (!GetParam().pipewire) GTEST_SKIP() << "only PipeWire's graph has a quantum to change";
+    HSTREAM stream = 0;
+    std::vector<int64_t> moves;
+    std::vector<Poll> polls;
+    ASSERT_NO_FATAL_FAILURE(play_tone_from_start(&stream, &moves));
+    poll(stream, 600, &polls);
+    for (int quantum : {1024, 256}) {
+        std::string why;
+        moves.push_back(steady_ns());
+        ASSERT_TRUE(set_graph_clock(server_, quantum, 0, &why)) << why;
+        moves.push_back(steady_ns());
+        poll(stream, 600, &polls);
+    }
+    for (size_t i = 1; i < polls.size(); ++i) ASSERT_GE(polls[i].frame, polls[i - 1].frame) << i;
+    std::vector<MatchedRun> runs = heard_runs(tone_reference());
+    std::vector<double> errors = errors_ms(polls, runs, moves);
+    ASSERT_GT(errors.size(), polls.size() / 2);
+    EXPECT_LT(errors[errors.size() / 2], 2.0) << "median";
+}
+
 TEST_P(PulseOutputTest, AServerThatGoesAwayLeavesThePicturesOnTheClock) {
     HSTREAM stream = 0;
     ASSERT_NO_FATAL_FAILURE(play_tone_from_start(&stream));
