@@ -915,18 +915,18 @@ SOUND_SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".
                             "sound-server")
 
 
-def start_sound_server(folder):
-    """A private PulseAudio server from scripts/sound-server, the helper the
-    audio tests and the sync rig start theirs with: its PULSE_SERVER,
-    XDG_RUNTIME_DIR, SERVER and PID, or unittest.SkipTest with the script's
-    reason when none can run here."""
+def start_sound_server(folder, kind="pulseaudio"):
+    """A private PulseAudio (or, with kind "pipewire", PipeWire) server from
+    scripts/sound-server, the helper the audio tests and the sync rig start
+    theirs with: its PULSE_SERVER, XDG_RUNTIME_DIR, SERVER and PID, or
+    unittest.SkipTest with the script's reason when none can run here."""
     # The folder and the server's id are the suite's: a server outliving
     # its test fails the suite.
     FOLDERS.append(os.path.abspath(folder))
-    done = subprocess.run([SOUND_SERVER, "start", folder], capture_output=True, text=True,
-                          start_new_session=True, timeout=120)
+    done = subprocess.run([SOUND_SERVER, "start", folder] + ([kind] if kind == "pipewire" else []),
+                          capture_output=True, text=True, start_new_session=True, timeout=120)
     if done.returncode != 0:
-        raise unittest.SkipTest("no PulseAudio daemon can run here: " + done.stderr.strip())
+        raise unittest.SkipTest("no %s server can run here: %s" % (kind, done.stderr.strip()))
     server = dict(line.split("=", 1) for line in done.stdout.splitlines() if "=" in line)
     if server.get("PID", "").isdigit():
         track(int(server["PID"]), "sound server")
@@ -939,8 +939,9 @@ def stop_sound_server(folder):
 
 class ThroughASoundServer(unittest.TestCase):
     """The presentation as a desktop plays it: SDL_AUDIODRIVER not set and a
-    sound server running (a private PulseAudio daemon). Its null sink's
-    monitor is recorded while the arrows move the music."""
+    sound server running (a private PulseAudio daemon, or PipeWire, which the
+    program speaks to natively). Its null sink's monitor is recorded while
+    the arrows move the music."""
 
     setUpClass = Presentation.__dict__["setUpClass"]
     tearDownClass = Presentation.__dict__["tearDownClass"]
@@ -948,12 +949,24 @@ class ThroughASoundServer(unittest.TestCase):
     expected_write_back = Presentation.expected_write_back
 
     def test_arrows_move_the_heard_music_by_a_quarter_second(self):
+        server = self.arrows_through("pulseaudio")
+        self.assertIn("audio: playing through the sound server (%s) at %s, sink velkorandi\n"
+                      % (server["SERVER"], server["PULSE_SERVER"]), self.run_stderr)
+
+    def test_arrows_move_the_heard_music_by_a_quarter_second_on_pipewire(self):
+        server = self.arrows_through("pipewire")
+        self.assertIn("audio: playing through %s (native), sink velkorandi\n" % server["SERVER"],
+                      self.run_stderr)
+
+    def arrows_through(self, kind):
         folder = os.path.join(scratch(self, "demo-e2e-sound-"), "server")
-        server = start_sound_server(folder)
+        server = start_sound_server(folder, kind)
         self.addCleanup(stop_sound_server, folder)
         run = Run(self, self.xvfb, env={"PULSE_SERVER": server["PULSE_SERVER"],
                                         "XDG_RUNTIME_DIR": server["XDG_RUNTIME_DIR"]})
-        run.env.pop("SDL_AUDIODRIVER")
+        # The program finds the private server's sockets, never the user's.
+        for name in ("SDL_AUDIODRIVER", "PIPEWIRE_REMOTE", "PIPEWIRE_RUNTIME_DIR"):
+            run.env.pop(name, None)
         # The monitor's recording at 10 ms wakes the idle null sink (it
         # renders blocks of two seconds until someone asks for less).
         recorded = os.path.join(run.dir, "monitor.raw")
@@ -971,8 +984,7 @@ class ThroughASoundServer(unittest.TestCase):
         Presentation.play_arrows_and_quit(self, run, heard)
         end_group(parec)
 
-        self.assertIn("audio: playing through the sound server (%s) at %s, sink velkorandi\n"
-                      % (server["SERVER"], server["PULSE_SERVER"]), run.stderr)
+        self.run_stderr = run.stderr
         self.assertEqual(box_texts(run.stderr), "")
         self.assertEqual(run.blob(), self.pack)
         self.assertTrue(run.stdout.endswith(self.expected_write_back()))
@@ -989,6 +1001,7 @@ class ThroughASoundServer(unittest.TestCase):
         latency = 4 * 2205 + 17640
         self.assertTrue(44100 - latency <= jumps[0] <= 44100, shifts)
         self.assertTrue(-44100 - latency <= jumps[1] <= -44100, shifts)
+        return server
 
 
 def processes_using(folder):
