@@ -1,7 +1,7 @@
 // sync_bench: how far the position the audio library reports lies from what
 // the sound server's sink plays at the same instant, in milliseconds.
 //
-//   sync_bench [--quick] [--verbose] [--pipewire] [track.mp3]
+//   sync_bench [--quick] [--verbose] [--pipewire [--quantum N] [--rate R]] [track.mp3]
 //
 // Starts a private PulseAudio server (scripts/sound-server), then for each
 // output plays the track through the audio library as the presentation does
@@ -9,17 +9,29 @@
 // seeks (a quarter second forward and back, 3 s forward, 5 s back) and,
 // halfway, a move of the stream to the server's other sink (pactl
 // move-sink-input: the latency changes), polling the position every 2 ms.
-// Meanwhile it records both null sinks' monitors, dates every recorded block by the server's timing
-// of the recording stream (when the block left the sink, not when it arrived), finds each block in
-// the track decoded with libmpg123 (sample for sample: the null sink at 44100 Hz 16-bit stereo
-// changes nothing), and compares the polled positions with the track frame heard at the same
-// instants. The 50 ms after each seek (and after the start, and the move) are left out: there the
-// sink still plays what it held, and the position holds the new place.
+// Meanwhile it records both null sinks' monitors, dates every recorded block
+// by when it left the sink (see monitor_recorder.h), finds each block in the
+// track decoded with libmpg123 and compares the polled positions with the
+// track frame heard at the same instants. The 50 ms after each seek (and
+// after the start, and the move) are left out: there the sink still plays
+// what it held, and the position holds the new place.
 //
-// With --pipewire the server is PipeWire's PulseAudio service instead.
-// Two outputs, on the same server: the library's own sound-server output,
-// and SDL's pulseaudio driver (SDL_AUDIODRIVER=pulseaudio), the baseline.
-// One line each:
+// On PulseAudio two outputs, on the same server: "server", the library's
+// own choice, and "sdl", SDL's pulseaudio driver (SDL_AUDIODRIVER=pulseaudio),
+// the baseline. With --pipewire the server is PipeWire (with its PulseAudio
+// service), its graph run at --quantum N frames and --rate R Hz (default:
+// let go, 44100 Hz), and three outputs: "native", the library's own choice
+// (its native PipeWire output where it has one), "pulse", its libpulse
+// output through the PulseAudio service (the native socket hidden, as a
+// sandbox that exposes only PulseAudio's does), and "sdl". pactl moves
+// native streams too: the PulseAudio service lists them as sink inputs.
+//
+// At 44100 Hz the null sink changes no sample, and recorded blocks are found
+// in the track sample for sample; with the graph at 48000 Hz the track is
+// resampled on its way, and the recording is found by correlation with the
+// track around where the library said it was (within 0.1 ms: see
+// pipewire_recorder_test). One line each:
+//   output NAME audio: playing through ...   (what the library said it chose)
 //   sync NAME median M ms worst W ms bias B ms polls N left-out L unheard U unsure S exact X %
 // bias is the median of reported - heard (positive: ahead of the sound);
 // unheard counts polls while the sink played nothing of the track (a gap),
@@ -31,6 +43,7 @@
 // start waits for.
 // --verbose also prints every poll more than 1 ms off, with its time since
 // the last seek, to standard error.
+#include <unistd.h>
 #include <algorithm>
 #include <chrono>
 #include <climits>
@@ -55,6 +68,7 @@ namespace {
 constexpr int64_t kStartFrame = 2672798;  // where the presentation starts its music
 constexpr int64_t kSettleNs = 50'000'000;
 constexpr int64_t kSureCallNs = 200'000;
+constexpr int64_t kReach = kAudioRate / 10;  // where a resampled recording is looked for
 bool verbose = false;
 
 int64_t steady_ns() {
@@ -70,6 +84,7 @@ struct Poll {
 
 struct Figures {
     bool ran = false;
+    std::string output;  // what the library said it plays through
     double init_ms = 0;  // BASS_Init, median of five
     double median = 0, worst = 0, bias = 0, exact = 0;
     size_t polls = 0, left_out = 0, unheard = 0, unsure = 0;
@@ -83,6 +98,30 @@ std::vector<int16_t> decode(const std::vector<uint8_t>& file) {
     pcm.resize(static_cast<size_t>(mp3_read(&stream, pcm.data(), stream.length)) * 2);
     mp3_close(&stream);
     return pcm;
+}
+
+// BASS_Init, with what it writes to standard error (the output it chose)
+// caught as well as passed on.
+bool init_telling(std::string* said) {
+    std::fflush(stderr);
+    FILE* caught = std::tmpfile();
+    int saved = dup(STDERR_FILENO);
+    if (caught) dup2(fileno(caught), STDERR_FILENO);
+    bool opened = BASS_Init(-1, kAudioRate, 0, 0, nullptr);
+    std::fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    if (caught) {
+        std::rewind(caught);
+        char line[512];
+        while (std::fgets(line, sizeof line, caught)) {
+            std::fputs(line, stderr);
+            if (said->empty() && std::strncmp(line, "audio:", 6) == 0)
+                *said = std::string(line, std::strcspn(line, "\n"));
+        }
+        std::fclose(caught);
+    }
+    return opened;
 }
 
 // Moves the one playing stream to the other sink, as a user switching
@@ -101,7 +140,7 @@ void move_to_other_sink(const SoundServer& server, int64_t* asked, int64_t* done
 // times of the seeks (and the start), and of the move.
 std::vector<Poll> play(const SoundServer& server, HSTREAM stream, double seconds,
                        std::vector<int64_t>* moves, int64_t* move_asked, int64_t* move_done) {
-    const int64_t steps[] = {11025, -11025, 3 * 44100, -5 * 44100};
+    const int64_t steps[] = {11025, -11025, int64_t{3} * 44100, int64_t{-5} * 44100};
     std::vector<Poll> polls;
     int64_t t0 = steady_ns();
     moves->push_back(t0);
@@ -128,6 +167,23 @@ std::vector<Poll> play(const SoundServer& server, HSTREAM stream, double seconds
     return polls;
 }
 
+// When recorded frame `frame` left the sink, by the block it is in.
+int64_t left_at(const Recording& recording, int64_t frame) {
+    auto after = std::upper_bound(recording.blocks.begin(), recording.blocks.end(), frame,
+                                  [](int64_t f, const RecordedBlock& b) { return f < b.first; });
+    if (after == recording.blocks.begin()) return -1;
+    const RecordedBlock& b = *(after - 1);
+    return b.left_ns + (frame - b.first) * 1'000'000'000 / recording.rate;
+}
+
+// The position polled nearest to time ns (within 10 ms), or -1.
+double polled_at(const std::vector<Poll>& polls, int64_t ns) {
+    auto at = std::lower_bound(polls.begin(), polls.end(), ns,
+                               [](const Poll& p, int64_t t) { return p.ns < t; });
+    if (at == polls.end() || at->ns < 0 || std::abs(at->ns - ns) > 10'000'000) return -1;
+    return static_cast<double>(at->frame);
+}
+
 Figures measure(const char* name, const SoundServer& server, const std::vector<uint8_t>& file,
                 const std::vector<int16_t>& track, double seconds) {
     Figures f;
@@ -142,6 +198,7 @@ Figures measure(const char* name, const SoundServer& server, const std::vector<u
     // What opening the output costs the program's start: connecting and
     // setting up the stream (the rest of Init is the same for both).
     std::vector<double> inits;
+    if (init_telling(&f.output)) BASS_Free();
     for (int i = 0; i < 5; ++i) {
         int64_t t0 = steady_ns();
         bool opened = BASS_Init(-1, kAudioRate, 0, 0, nullptr);
@@ -162,16 +219,38 @@ Figures measure(const char* name, const SoundServer& server, const std::vector<u
     // Before the move the first sink plays the track, after it the other.
     const Recording recordings[2] = {finish_recording(recorder), finish_recording(other)};
     if (polls.empty()) return f;
+    // Where each sink's recording lies in the track: sample for sample at
+    // the track's rate, else by correlation around the polled position.
     std::vector<MatchedRun> runs[2];
+    std::vector<LocatedRun> located[2];
+    std::vector<Poll> sure;
+    std::copy_if(polls.begin(), polls.end(), std::back_inserter(sure),
+                 [](const Poll& p) { return p.ns >= 0; });
     int64_t sound = 0, matched = 0;
     for (int k = 0; k < 2; ++k) {
         const Recording& recording = recordings[k];
-        runs[k] = match_recording(recording.samples, track);
         for (int64_t i = 0; i < recording.frames(); ++i)
             if (recording.samples[2 * i] != 0 || recording.samples[2 * i + 1] != 0) ++sound;
-        for (const MatchedRun& r : runs[k]) matched += r.frames;
+        if (recording.rate == kAudioRate) {
+            runs[k] = match_recording(recording.samples, track);
+            for (const MatchedRun& r : runs[k]) matched += r.frames;
+        } else {
+            auto expected = [&](int64_t frame) {
+                return polled_at(sure, left_at(recording, frame));
+            };
+            located[k] =
+                locate_recording(recording.samples, recording.rate, track, expected, kReach);
+            for (const LocatedRun& r : located[k]) matched += r.frames;
+        }
     }
     f.exact = sound ? 100.0 * static_cast<double>(std::min(matched, sound)) / sound : 0;
+    auto track_heard = [&](int k, double recorded) {
+        const int rate = recordings[k].rate;
+        const auto whole = static_cast<int64_t>(std::floor(recorded));
+        if (rate == kAudioRate) return static_cast<double>(track_frame_at(runs[k], whole));
+        double at = located_frame_at(located[k], rate, whole);
+        return at < 0 ? at : at + (recorded - static_cast<double>(whole)) * kAudioRate / rate;
+    };
 
     std::vector<double> errors;
     for (const Poll& p : polls) {
@@ -186,17 +265,17 @@ Figures measure(const char* name, const SoundServer& server, const std::vector<u
             continue;
         }
         // After the move the other sink plays it (if the server moved it).
-        int64_t heard = -1;
+        double heard = -1;
         for (int k : {p.ns < move_asked ? 0 : 1, 0}) {
             double recorded = 0;
             if (heard < 0 && recorded_frame_at(recordings[k], p.ns, &recorded))
-                heard = track_frame_at(runs[k], static_cast<int64_t>(std::floor(recorded)));
+                heard = track_heard(k, recorded);
         }
         if (heard < 0) {
             ++f.unheard;
             continue;
         }
-        errors.push_back(static_cast<double>(p.frame - heard) * 1000.0 / kAudioRate);
+        errors.push_back((static_cast<double>(p.frame) - heard) * 1000.0 / kAudioRate);
         if (verbose && std::abs(errors.back()) > 1.0) {
             std::vector<int64_t> events = moves;
             events.push_back(move_done);
@@ -224,6 +303,8 @@ Figures measure(const char* name, const SoundServer& server, const std::vector<u
 }
 
 void print(const char* name, const Figures& f) {
+    std::printf("output %s %s\n", name,
+                f.output.empty() ? "(the library said nothing)" : f.output.c_str());
     if (!f.ran) {
         std::printf("sync %s failed\n", name);
         return;
@@ -235,10 +316,22 @@ void print(const char* name, const Figures& f) {
     std::printf("init %s %.2f ms\n", name, f.init_ms);
 }
 
+// An output to measure: its name and how the process is set up for it.
+struct Output {
+    const char* name;
+    void (*use)(const SoundServer& server);
+};
+
+void use_sdl_pulseaudio(const SoundServer& server) {
+    use_sound_server(server);
+    setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     bool quick = false, pipewire = false;
+    int quantum = 0, rate = 0;
     const char* path = DEFAULT_TRACK;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0)
@@ -247,12 +340,16 @@ int main(int argc, char** argv) {
             verbose = true;
         else if (std::strcmp(argv[i], "--pipewire") == 0)
             pipewire = true;
+        else if (std::strcmp(argv[i], "--quantum") == 0 && i + 1 < argc)
+            quantum = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--rate") == 0 && i + 1 < argc)
+            rate = std::atoi(argv[++i]);
         else
             path = argv[i];
     }
     std::vector<uint8_t> file = read_file(path);
     std::vector<int16_t> track = decode(file);
-    if (track.size() < static_cast<size_t>(2 * (kStartFrame + 40 * kAudioRate))) {
+    if (track.size() < static_cast<size_t>(2 * (kStartFrame + int64_t{40} * kAudioRate))) {
         std::fprintf(stderr, "sync_bench: %s is not a track of at least 100 s\n", path);
         return 1;
     }
@@ -263,13 +360,36 @@ int main(int argc, char** argv) {
         return 0;
     }
     std::printf("server %s\n", server.name.c_str());
-    double seconds = quick ? 8 : 30;
-    use_sound_server(server);
-    Figures ours = measure("server", server, file, track, seconds);
-    setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
-    Figures sdl = measure("sdl", server, file, track, seconds);
+    if (pipewire) {
+        std::string why;
+        if (!set_graph_clock(server, quantum, rate, &why)) {
+            std::printf("sync skipped: the graph cannot run at quantum %d and %d Hz: %s\n", quantum,
+                        rate, why.c_str());
+            stop_sound_server(server);
+            return 0;
+        }
+        std::printf("graph quantum %s rate %d\n",
+                    quantum ? std::to_string(quantum).c_str() : "free", server.graph_rate);
+    }
+    std::fflush(stdout);
+    const double seconds = quick ? 8 : 30;
+    std::vector<Output> outputs;
+    if (pipewire)
+        outputs = {{"native", use_sound_server},
+                   {"pulse", use_pulse_socket_only},
+                   {"sdl", use_sdl_pulseaudio}};
+    else
+        outputs = {{"server", use_sound_server}, {"sdl", use_sdl_pulseaudio}};
+    std::vector<Figures> figures;
+    for (const Output& output : outputs) {
+        output.use(server);
+        figures.push_back(measure(output.name, server, file, track, seconds));
+    }
     stop_sound_server(server);
-    print("server", ours);
-    print("sdl", sdl);
-    return ours.ran && sdl.ran ? 0 : 1;
+    bool all = true;
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        print(outputs[i].name, figures[i]);
+        all = all && figures[i].ran;
+    }
+    return all ? 0 : 1;
 }
