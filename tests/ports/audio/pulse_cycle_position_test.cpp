@@ -16,8 +16,6 @@
 namespace {
 
 constexpr int64_t kMs = 1'000'000;  // in ns
-constexpr int64_t kReportNs = 5 * kMs;
-constexpr int64_t kRunNs = 2500 * kMs;
 
 // From `from_ms` on, until the next phase.
 struct Phase {
@@ -36,119 +34,82 @@ struct Case {
     double behind_ms;   // the most a judged poll may read behind
 };
 
-struct Cycle {
-    int64_t ns;
-    int64_t read;  // the read index once the sink took its quantum
-    int quantum;
-};
-
-const Phase& phase_at(const Case& c, int64_t ns) {
-    const Phase* p = &c.phases[0];
-    for (const Phase& q : c.phases)
-        if (q.from_ms * kMs <= ns) p = &q;
-    return *p;
-}
-
-// The cycles of the whole run: the graph goes on at a stall, the stream's
-// read index does not.
-std::vector<Cycle> cycles_of(const Case& c) {
-    std::vector<Cycle> cycles;
-    int64_t read = 0;
-    for (double ns = 130'000; ns < static_cast<double>(kRunNs);) {
-        const Phase& p = phase_at(c, static_cast<int64_t>(ns));
-        if (p.playing) read += p.quantum;
-        cycles.push_back({static_cast<int64_t>(ns), read, p.quantum});
-        ns += p.quantum * 1e9 / kAudioRate;
-    }
-    return cycles;
-}
-
-const Cycle& cycle_at(const std::vector<Cycle>& cycles, int64_t ns) {
-    auto after = std::upper_bound(cycles.begin(), cycles.end(), ns,
-                                  [](int64_t t, const Cycle& cy) { return t < cy.ns; });
-    return *(after - 1);
-}
-
-struct Judged {
-    double ahead = -1e9;  // the most a judged poll read ahead, in frames
-    double behind = -1e9;
-    int polls = 0, unknown = 0;
-};
-
-// Reports every 5 ms as the output takes them (a clear at a stall), clears at
-// the phases that ask for one, a poll every quarter millisecond.
-Judged run(const Case& c) {
-    std::vector<Cycle> cycles = cycles_of(c);
+// Runs 2.5 s: a cycle of the graph every quantum (the read index standing
+// still at a stall), a report every 5 ms taken as the output does, a poll
+// every quarter millisecond judged against the sink's frame. The most a
+// judged poll read ahead and behind, in frames; -1e9 when none was judged.
+void run(const Case& c, double* ahead, double* behind) {
+    auto phase_at = [&c](int64_t ns) {
+        const Phase* p = &c.phases[0];
+        for (const Phase& q : c.phases) p = q.from_ms * kMs <= ns ? &q : p;
+        return *p;
+    };
     std::mt19937 random(7);
     std::uniform_int_distribution<int64_t> late(0, c.late_us * 1000);
     CyclePosition p;
-    Judged j;
-    int64_t report = 2 * kReportNs + 370'000;
-    int64_t next_stamp = report + late(random);
+    int64_t cycle = 130'000, next_cycle = cycle, read = 0, quantum = 0;  // the current cycle
+    int64_t report = 10'370'000, stamp = report + late(random);
     size_t next_phase = 1;
-    for (int64_t now = 10 * kMs; now < kRunNs; now += kMs / 4) {
-        if (next_phase < c.phases.size() && c.phases[next_phase].from_ms * kMs <= now) {
-            if (c.phases[next_phase].clear) cycle_clear(p);
-            ++next_phase;
-        }
-        while (next_stamp <= now) {
-            const Cycle& cy = cycle_at(cycles, report);
-            const Phase& ph = phase_at(c, report);
-            if (ph.playing)
-                cycle_take(p, next_stamp, cy.read, static_cast<double>(cy.read - ph.latency));
+    *ahead = *behind = -1e9;
+    for (int64_t now = 0; now < 2500 * kMs; now += kMs / 4) {
+        if (next_phase < c.phases.size() && c.phases[next_phase].from_ms * kMs <= now)
+            if (c.phases[next_phase++].clear) cycle_clear(p);
+        for (; stamp <= now; stamp = report + late(random)) {
+            // Counters of the last cycle started by the report's time.
+            for (; next_cycle <= report; next_cycle += quantum * 1'000'000'000 / kAudioRate) {
+                cycle = next_cycle;
+                quantum = phase_at(cycle).quantum;
+                read += phase_at(cycle).playing ? quantum : 0;
+            }
+            if (phase_at(report).playing)
+                cycle_take(p, stamp, read, static_cast<double>(read - phase_at(report).latency));
             else
                 cycle_clear(p);
-            report += kReportNs;
-            next_stamp = report + late(random);
+            report += 5 * kMs;
         }
-        const Phase& ph = phase_at(c, now);
         // The first half second is for finding the quantum and a report
         // stamped near its cycle's start.
+        const Phase ph = phase_at(now);
         if (!ph.playing || now < 500 * kMs || now < (ph.from_ms + c.settle_ms) * kMs) continue;
-        const Cycle& cy = cycle_at(cycles, now);
-        double heard = static_cast<double>(cy.read - cy.quantum - ph.latency) +
-                       static_cast<double>(now - cy.ns) * kAudioRate / 1e9;
-        double read = 0;
-        ++j.polls;
-        if (!cycle_leaving(p, now, &read)) {
-            ++j.unknown;
-            continue;
-        }
-        j.ahead = std::max(j.ahead, read - heard);
-        j.behind = std::max(j.behind, heard - read);
+        double heard = static_cast<double>(read - quantum - ph.latency) +
+                       static_cast<double>(now - cycle) * kAudioRate / 1e9;
+        double reading = 1e9;  // (unknown: far ahead)
+        cycle_leaving(p, now, &reading);
+        *ahead = std::max(*ahead, reading - heard);
+        *behind = std::max(*behind, heard - reading);
     }
-    return j;
 }
 
-TEST(PulseCyclePosition, ReadsTheSinkFrameNeverAheadAcrossCyclesStallsMovesAndQuantumChanges) {
+TEST(PulseCyclePosition, ReadsTheSinkFrameNeverAheadAcrossStallsMovesFlushesAndQuantumChanges) {
     const std::vector<Case> cases = {
-        {"quantum 256, answered at once", {{0, 256, 700}}, 0, 100, 1.0},
-        {"quantum 256, answers up to 3 ms late", {{0, 256, 700}}, 3000, 100, 1.0},
+        {"quantum 256, answered at once", {{0, 256, 700}}, 0, 0, 1.0},
+        {"quantum 256, answers up to 3 ms late", {{0, 256, 700}}, 3000, 0, 1.0},
         {"quantum 1024, answers up to 3 ms late", {{0, 1024, 2048}}, 3000, 0, 2.0},
-        {"quantum 128", {{0, 128, 300}}, 1000, 100, 0.5},
+        // One cycle or two between reports: the quantum is the smaller step.
+        {"quantum 128", {{0, 128, 300}}, 1000, 0, 1.0},
         // A stall: nothing read for 300 ms, the same line never comes back.
         {"stall", {{0, 256, 700}, {800, 256, 700, false}, {1100, 256, 700}}, 1000, 100, 1.0},
         // A move to a sink of more latency; without the clear the old line
         // would stand, ahead by the difference.
         {"move", {{0, 256, 700}, {1000, 256, 3000, true, true}}, 1000, 100, 1.0},
         // A flush: the quantum is kept, so even the first report after it
-        // (within 2 ms) does not read ahead; it may read behind by up to a
-        // cycle.
+        // (within 2 ms) does not read ahead; it may read behind by a cycle.
         {"flush", {{0, 256, 700}, {1000, 256, 700, true, true}}, 1000, 2, 6.5},
         // The quantum shrinks: the reports of the larger one stand for what
-        // they saw, and the first step of the smaller one is taken at once.
-        {"quantum 1024 to 256", {{0, 1024, 2048}, {1000, 256, 700}}, 1000, 300, 1.0},
+        // they saw, and the first step of the smaller one is taken at once
+        // (behind by up to a cycle until a report comes near a cycle's start).
+        {"quantum 1024 to 256", {{0, 1024, 2048}, {1000, 256, 700}}, 1000, 30, 6.5},
         // The quantum grows: followed once the smaller steps are half a
         // second old.
         {"quantum 256 to 1024", {{0, 256, 700}, {1000, 1024, 2048}}, 1000, 600, 1.5},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Judged j = run(c);
-        EXPECT_GT(j.polls, 1000);
-        EXPECT_EQ(j.unknown, 0);
-        EXPECT_LE(j.ahead, 0.01);
-        EXPECT_LE(j.behind, c.behind_ms * kAudioRate / 1000);
+        double ahead = 0, behind = 0;
+        run(c, &ahead, &behind);
+        EXPECT_GT(behind, -1e9);  // some polls were judged
+        EXPECT_LE(ahead, 0.01);
+        EXPECT_LE(behind, c.behind_ms * kAudioRate / 1000);
     }
 }
 
