@@ -345,8 +345,13 @@ std::string connect(int64_t deadline) {
     out.sync_seq = -1;
     out.loop = pw_thread_loop_new("velkorandi-audio", nullptr);
     if (!out.loop) return "cannot start PipeWire's loop";
+    // client-rt.conf gives the data thread, where the process callback
+    // runs, real-time priority (through RealtimeKit on a desktop), so that a
+    // busy machine does not make the graph wait for the next buffer.
     out.context = pw_context_new(pw_thread_loop_get_loop(out.loop),
-                                 pw_properties_new(PW_KEY_APP_NAME, "Velkorandi", nullptr), 0);
+                                 pw_properties_new(PW_KEY_APP_NAME, "Velkorandi",
+                                                   PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr),
+                                 0);
     if (!out.context || pw_thread_loop_start(out.loop) != 0) {
         disconnect();
         return "cannot start PipeWire's loop";

@@ -137,7 +137,12 @@ PipewireRecorder* start_pipewire_recording(const std::string& runtime, const std
     r->recording.samples.reserve(static_cast<size_t>(rate) * 2 * 600);
     r->recording.blocks.reserve(static_cast<size_t>(rate) * 600 / 32);
     r->loop = pw_thread_loop_new("monitor recorder", nullptr);
-    r->context = r->loop ? pw_context_new(pw_thread_loop_get_loop(r->loop), nullptr, 0) : nullptr;
+    // Real-time priority for the data thread, as players have it: a busy
+    // machine must not make the recorder miss a cycle.
+    r->context = r->loop ? pw_context_new(
+                               pw_thread_loop_get_loop(r->loop),
+                               pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0)
+                         : nullptr;
     if (!r->context) {
         *why = "cannot make a PipeWire context";
         release(r);
