@@ -40,7 +40,10 @@
 // recorded sound that was found in the track. And for each output:
 //   init NAME T ms
 // the time BASS_Init takes to open it (median of five), which the program's
-// start waits for.
+// start waits for, and
+//   move NAME heard on the other sink M, on the first F polls
+// which says whether the move took: the polls after it, by the sink they
+// were heard on.
 // --verbose also prints every poll more than 1 ms off, with its time since
 // the last seek, to standard error.
 #include <unistd.h>
@@ -88,6 +91,7 @@ struct Figures {
     double init_ms = 0;  // BASS_Init, median of five
     double median = 0, worst = 0, bias = 0, exact = 0;
     size_t polls = 0, left_out = 0, unheard = 0, unsure = 0;
+    size_t moved = 0, stayed = 0;  // polls after the move heard on the other sink, the first
 };
 
 std::vector<int16_t> decode(const std::vector<uint8_t>& file) {
@@ -124,15 +128,37 @@ bool init_telling(std::string* said) {
     return opened;
 }
 
+// The index of the sink named `name` in pactl's short lists, or "".
+std::string sink_index(const SoundServer& server, const std::string& name) {
+    std::string sinks;
+    pactl(server, "list short sinks", &sinks);
+    size_t at = sinks.find("\t" + name + "\t");
+    if (at == std::string::npos) return "";
+    size_t line = sinks.rfind('\n', at);
+    line = line == std::string::npos ? 0 : line + 1;
+    return sinks.substr(line, at - line);
+}
+
 // Moves the one playing stream to the other sink, as a user switching
-// outputs does; when the move was asked for and when it was done.
+// outputs does; when the move was asked for and when it was done. pactl
+// moves native PipeWire streams too, but PipeWire's PulseAudio service
+// sometimes answers a move that never takes (some one in three on a busy
+// machine, whatever plays the stream): the move is asked again until the
+// stream is listed on the other sink.
 void move_to_other_sink(const SoundServer& server, int64_t* asked, int64_t* done) {
     std::string inputs, unused;
     *asked = steady_ns();
-    if (pactl(server, "list short sink-inputs", &inputs))
-        pactl(server,
-              "move-sink-input " + inputs.substr(0, inputs.find('\t')) + " velkorandi_other",
-              &unused);
+    const std::string other = sink_index(server, "velkorandi_other");
+    if (pactl(server, "list short sink-inputs", &inputs) && !inputs.empty() && !other.empty()) {
+        const std::string id = inputs.substr(0, inputs.find('\t'));
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            pactl(server, "move-sink-input " + id + " velkorandi_other", &unused);
+            std::string now;
+            pactl(server, "list short sink-inputs", &now);
+            if (now.find(id + "\t" + other + "\t") != std::string::npos) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
     *done = steady_ns();
 }
 
@@ -268,8 +294,10 @@ Figures measure(const char* name, const SoundServer& server, const std::vector<u
         double heard = -1;
         for (int k : {p.ns < move_asked ? 0 : 1, 0}) {
             double recorded = 0;
-            if (heard < 0 && recorded_frame_at(recordings[k], p.ns, &recorded))
+            if (heard < 0 && recorded_frame_at(recordings[k], p.ns, &recorded)) {
                 heard = track_heard(k, recorded);
+                if (heard >= 0 && p.ns >= move_done) ++(k == 1 ? f.moved : f.stayed);
+            }
         }
         if (heard < 0) {
             ++f.unheard;
@@ -314,6 +342,8 @@ void print(const char* name, const Figures& f) {
         "unsure %zu exact %.1f %%\n",
         name, f.median, f.worst, f.bias, f.polls, f.left_out, f.unheard, f.unsure, f.exact);
     std::printf("init %s %.2f ms\n", name, f.init_ms);
+    std::printf("move %s heard on the other sink %zu, on the first %zu polls\n", name, f.moved,
+                f.stayed);
 }
 
 // An output to measure: its name and how the process is set up for it.
