@@ -151,11 +151,13 @@ void move_to_other_sink(const SoundServer& server, int64_t* asked, int64_t* done
     const std::string other = sink_index(server, "velkorandi_other");
     if (pactl(server, "list short sink-inputs", &inputs) && !inputs.empty() && !other.empty()) {
         const std::string id = inputs.substr(0, inputs.find('\t'));
+        std::string listed = id;  // the line of the stream on the other sink
+        listed.append("\t").append(other).append("\t");
         for (int attempt = 0; attempt < 20; ++attempt) {
             pactl(server, "move-sink-input " + id + " velkorandi_other", &unused);
             std::string now;
             pactl(server, "list short sink-inputs", &now);
-            if (now.find(id + "\t" + other + "\t") != std::string::npos) break;
+            if (now.find(listed) != std::string::npos) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
     }
