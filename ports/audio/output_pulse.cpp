@@ -35,8 +35,9 @@
 //   23 ms at 1024). There every report is taken and the frame is read off
 //   the line of the last half second's reports (pulse_cycle_position.h):
 //   the one stamped nearest its cycle's start, less one quantum. The line
-//   starts anew at a stall, a flush and a move to another sink; until its
-//   first report the last report less a quantum stands.
+//   starts anew at a stall, a flush and a move to another sink (and where
+//   the graph slipped a cycle on a busy machine); until its first report the
+//   last report less a quantum stands.
 //   When the mixer says a stream was positioned anew, the stream's queue is
 //   flushed before the new buffer is written, and topped up at once, so the
 //   new place is heard after what the sink itself holds; the library's

@@ -16,7 +16,10 @@
 //   the highest of the last half second is the answer. A report taking its
 //   own quantum means that when the quantum shrinks, the reports of the
 //   larger one still stand for what they saw; once a larger one is found,
-//   every report is taken with it.
+//   every report is taken with it. A graph that slips (a cycle that starts
+//   late on a busy machine) moves the line back for good: when none of the
+//   last 50 ms of reports comes within 3/4 of a quantum of the highest line,
+//   the reports before them are forgotten.
 //
 // LIMITATIONS
 //   - A quantum that grows is seen only once the steps of the smaller one
@@ -26,6 +29,11 @@
 //     the frame reads ahead by up to one; the quantum is kept across clears.
 //   - A stretch in which every report was stamped late reads behind by the
 //     least of their delays.
+//   - A slip is followed 50 ms late, reading ahead by it meanwhile; a slip of
+//     less than 3/4 of a quantum is followed only as its reports age out. 50
+//     ms of reports all stamped over 3/4 of a cycle late (a main loop held
+//     up) look like a slip: the line then reads behind until better ones
+//     come.
 //
 // DEPENDENCIES
 //   The output rate (timeline/audio_format.h).
@@ -51,6 +59,35 @@ void each_recent(const CyclePosition& p, F f) {
     }
 }
 
+// A report's line less its quantum: the larger of its own and the one found
+// since (its own when the quantum has shrunk, as its read index held the
+// larger one; the new one once a larger one is found).
+double line_of(const CycleSample& s, const CyclePosition& p) {
+    return s.v - static_cast<double>(std::max(s.quantum, p.quantum));
+}
+
+// A graph that slipped (a cycle started late, the machine being busy) has
+// moved the line back for good: every report since lies below the old line
+// by about that much, while in step some report of the last kCycleRecentNs
+// came near its cycle's start. Then the reports before those are forgotten.
+void forget_before_slip(CyclePosition& p) {
+    if (p.quantum == 0) return;
+    const int64_t newest_ns = p.samples[p.newest].ns;
+    double highest = -1e300, recent = -1e300;
+    int recent_count = 0;
+    bool older = false;
+    each_recent(p, [&](const CycleSample& s) {
+        highest = std::max(highest, line_of(s, p));
+        if (newest_ns - s.ns <= kCycleRecentNs) {
+            recent = std::max(recent, line_of(s, p));
+            ++recent_count;
+        } else {
+            older = true;
+        }
+    });
+    if (older && recent < highest - 0.75 * static_cast<double>(p.quantum)) p.count = recent_count;
+}
+
 }  // namespace
 
 void cycle_take(CyclePosition& p, int64_t ns, int64_t read, double leaving) {
@@ -71,6 +108,7 @@ void cycle_take(CyclePosition& p, int64_t ns, int64_t read, double leaving) {
     });
     if (smallest > 0) p.quantum = smallest;
     p.samples[p.newest].quantum = p.quantum;
+    forget_before_slip(p);
 }
 
 void cycle_clear(CyclePosition& p) {
@@ -83,10 +121,7 @@ bool cycle_leaving(const CyclePosition& p, int64_t ns, double* leaving) {
     bool first = true;
     double highest = 0;
     each_recent(p, [&](const CycleSample& s) {
-        // A report stands with the larger of its own quantum and the one
-        // found since: its own when the quantum has shrunk (its read index
-        // held the larger one), the new one once a larger one is found.
-        double line = s.v - static_cast<double>(std::max(s.quantum, p.quantum));
+        double line = line_of(s, p);
         if (first || line > highest) highest = line;
         first = false;
     });

@@ -12,6 +12,8 @@
 // highest v of the last half second is the report stamped closest to its
 // cycle's start. Less one quantum, it is the frame leaving the sink. The
 // quantum is the smallest positive step of the read index between reports.
+// A graph that slips (starts a cycle late) moves the line back: the reports
+// before it are dropped once the last 50 ms of them all lie below.
 //
 // Plain records and arithmetic: the caller passes the server's figures and
 // the times (nanoseconds of a steady clock) and keeps the record.
@@ -28,6 +30,7 @@ struct CycleSample {
 
 constexpr int kCycleSamples = 256;               // over half a second of reports every 5 ms
 constexpr int64_t kCycleWindowNs = 500'000'000;  // how long a report counts
+constexpr int64_t kCycleRecentNs = 50'000'000;   // a slip shows over this long
 struct CyclePosition {
     CycleSample samples[kCycleSamples];  // a ring, the newest at [newest]
     int count = 0;

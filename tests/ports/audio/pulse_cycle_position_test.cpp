@@ -23,7 +23,8 @@ struct Phase {
     int quantum;  // frames per cycle
     int latency;  // the sink's, in frames
     bool playing = true;
-    bool clear = false;  // the output clears at its start (a flush, a move)
+    bool clear = false;   // the output clears at its start (a flush, a move)
+    int64_t slip_us = 0;  // its first cycle starts this much late
 };
 
 struct Case {
@@ -39,15 +40,17 @@ struct Case {
 // every quarter millisecond judged against the sink's frame. The most a
 // judged poll read ahead and behind, in frames; -1e9 when none was judged.
 void run(const Case& c, double* ahead, double* behind) {
-    auto phase_at = [&c](int64_t ns) {
-        const Phase* p = &c.phases[0];
-        for (const Phase& q : c.phases) p = q.from_ms * kMs <= ns ? &q : p;
-        return *p;
+    auto phase_index = [&c](int64_t ns) {
+        size_t k = 0;
+        while (k + 1 < c.phases.size() && c.phases[k + 1].from_ms * kMs <= ns) ++k;
+        return k;
     };
+    auto phase_at = [&](int64_t ns) { return c.phases[phase_index(ns)]; };
     std::mt19937 random(7);
     std::uniform_int_distribution<int64_t> late(0, c.late_us * 1000);
     CyclePosition p;
     int64_t cycle = 130'000, next_cycle = cycle, read = 0, quantum = 0;  // the current cycle
+    size_t cycle_phase = 0;
     int64_t report = 10'370'000, stamp = report + late(random);
     size_t next_phase = 1;
     *ahead = *behind = -1e9;
@@ -56,10 +59,16 @@ void run(const Case& c, double* ahead, double* behind) {
             if (c.phases[next_phase++].clear) cycle_clear(p);
         for (; stamp <= now; stamp = report + late(random)) {
             // Counters of the last cycle started by the report's time.
-            for (; next_cycle <= report; next_cycle += quantum * 1'000'000'000 / kAudioRate) {
+            while (next_cycle <= report) {
+                if (size_t k = phase_index(next_cycle); k != cycle_phase) {
+                    cycle_phase = k;
+                    next_cycle += c.phases[k].slip_us * 1000;
+                    continue;
+                }
                 cycle = next_cycle;
                 quantum = phase_at(cycle).quantum;
                 read += phase_at(cycle).playing ? quantum : 0;
+                next_cycle += quantum * 1'000'000'000 / kAudioRate;
             }
             if (phase_at(report).playing)
                 cycle_take(p, stamp, read, static_cast<double>(read - phase_at(report).latency));
@@ -89,6 +98,14 @@ TEST(PulseCyclePosition, ReadsTheSinkFrameNeverAheadAcrossStallsMovesFlushesAndQ
         {"quantum 128", {{0, 128, 300}}, 1000, 0, 1.0},
         // A stall: nothing read for 300 ms, the same line never comes back.
         {"stall", {{0, 256, 700}, {800, 256, 700, false}, {1100, 256, 700}}, 1000, 100, 1.0},
+        // The graph slips by a cycle, and later by two at a larger quantum:
+        // the line moves back for good and is followed within 50 ms.
+        {"slip", {{0, 256, 700}, {1000, 256, 700, true, false, 5805}}, 1000, 60, 1.0},
+        {"slip of two cycles",
+         {{0, 1024, 2048}, {1000, 1024, 2048, true, false, 46440}},
+         1000,
+         130,
+         2.0},
         // A move to a sink of more latency; without the clear the old line
         // would stand, ahead by the difference.
         {"move", {{0, 256, 700}, {1000, 256, 3000, true, true}}, 1000, 100, 1.0},
