@@ -132,10 +132,11 @@ PipewireRecorder* start_pipewire_recording(const std::string& runtime, const std
     (void)initialised;
     auto* r = new PipewireRecorder;
     r->recording.rate = rate;
-    // Ten minutes reserved: a vector that grew on the graph's thread would
-    // copy everything recorded so far within one cycle.
-    r->recording.samples.reserve(static_cast<size_t>(rate) * 2 * 600);
-    r->recording.blocks.reserve(static_cast<size_t>(rate) * 600 / 32);
+    // Three minutes reserved, longer than any recording made: a vector that
+    // grew on the graph's thread would copy everything recorded so far
+    // within one cycle.
+    r->recording.samples.reserve(static_cast<size_t>(rate) * 2 * 180);
+    r->recording.blocks.reserve(static_cast<size_t>(rate) * 180 / 32);
     r->loop = pw_thread_loop_new("monitor recorder", nullptr);
     // Real-time priority for the data thread, as players have it: a busy
     // machine must not make the recorder miss a cycle.
