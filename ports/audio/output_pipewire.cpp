@@ -36,7 +36,9 @@
 // LIMITATIONS
 //   - Connects to the server the environment names (PIPEWIRE_REMOTE, or
 //     pipewire-0 in the runtime folder), never starting one; gives up after
-//     500 ms.
+//     500 ms. Where no socket is found there, it fails at once, without
+//     setting libpipewire up: a socket found elsewhere by a configuration of
+//     libpipewire's own is not looked for.
 //   - The sink named on standard error is the default one at open; the
 //     session manager may link the stream elsewhere (a per-application rule).
 //   - A server that comes back is not reconnected to.
@@ -49,10 +51,12 @@
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/format-utils.h>
 #include <spa/utils/json.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -332,10 +336,36 @@ bool connected_or_failed() {
            (state == PW_STREAM_STATE_PAUSED || state == PW_STREAM_STATE_STREAMING);
 }
 
+// Where PipeWire's socket would be, as libpipewire finds it: PIPEWIRE_REMOTE
+// (a name, or a path) or "pipewire-0", in PIPEWIRE_RUNTIME_DIR or else
+// XDG_RUNTIME_DIR. "" when there is no runtime folder to look in.
+std::string socket_path() {
+    const char* name = std::getenv("PIPEWIRE_REMOTE");
+    if (!name || !*name) name = "pipewire-0";
+    if (name[0] == '/') return name;
+    const char* dir = std::getenv("PIPEWIRE_RUNTIME_DIR");
+    if (!dir || !*dir) dir = std::getenv("XDG_RUNTIME_DIR");
+    return dir && *dir ? std::string(dir) + "/" + name : "";
+}
+
+// Whether a PipeWire server may answer: its socket is there. Setting up
+// libpipewire (its configuration, its modules) costs a few milliseconds, which
+// a desktop running PulseAudio should not pay at every start.
+std::string socket_missing() {
+    std::string path = socket_path();
+    if (path.empty()) return "no PipeWire server (no runtime folder)";
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0)
+        return "no PipeWire server at " + path + " (" + std::strerror(errno) + ")";
+    if (!S_ISSOCK(info.st_mode)) return "no PipeWire server at " + path + " (not a socket)";
+    return "";
+}
+
 // Connects, sets the stream up (inactive: nothing is asked of the mixer
 // until start) and learns the server's version and default sink, all before
 // `deadline`. "" when ready, else the reason, and nothing stays open.
 std::string connect(int64_t deadline) {
+    if (std::string missing = socket_missing(); !missing.empty()) return missing;
     static std::once_flag initialised;
     std::call_once(initialised, [] { pw_init(nullptr, nullptr); });
     out.failure.clear();
