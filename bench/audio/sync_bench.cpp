@@ -128,39 +128,11 @@ bool init_telling(std::string* said) {
     return opened;
 }
 
-// The index of the sink named `name` in pactl's short lists, or "".
-std::string sink_index(const SoundServer& server, const std::string& name) {
-    std::string sinks;
-    pactl(server, "list short sinks", &sinks);
-    size_t at = sinks.find("\t" + name + "\t");
-    if (at == std::string::npos) return "";
-    size_t line = sinks.rfind('\n', at);
-    line = line == std::string::npos ? 0 : line + 1;
-    return sinks.substr(line, at - line);
-}
-
 // Moves the one playing stream to the other sink, as a user switching
-// outputs does; when the move was asked for and when it was done. pactl
-// moves native PipeWire streams too, but PipeWire's PulseAudio service
-// sometimes answers a move that never takes (some one in three on a busy
-// machine, whatever plays the stream): the move is asked again until the
-// stream is listed on the other sink.
+// outputs does; when the move was asked for and when it was done.
 void move_to_other_sink(const SoundServer& server, int64_t* asked, int64_t* done) {
-    std::string inputs, unused;
     *asked = steady_ns();
-    const std::string other = sink_index(server, "velkorandi_other");
-    if (pactl(server, "list short sink-inputs", &inputs) && !inputs.empty() && !other.empty()) {
-        const std::string id = inputs.substr(0, inputs.find('\t'));
-        std::string listed = id;  // the line of the stream on the other sink
-        listed.append("\t").append(other).append("\t");
-        for (int attempt = 0; attempt < 20; ++attempt) {
-            pactl(server, "move-sink-input " + id + " velkorandi_other", &unused);
-            std::string now;
-            pactl(server, "list short sink-inputs", &now);
-            if (now.find(listed) != std::string::npos) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-    }
+    move_stream_to_sink(server, "velkorandi_other");
     *done = steady_ns();
 }
 

@@ -81,6 +81,38 @@ bool pactl(const SoundServer& server, const std::string& arguments, std::string*
     return run("PULSE_SERVER='" + server.address + "' pactl " + arguments + " 2>/dev/null", out);
 }
 
+namespace {
+
+// The index of the sink named `name`, or "".
+std::string sink_index(const SoundServer& server, const std::string& name) {
+    std::string sinks;
+    pactl(server, "list short sinks", &sinks);
+    size_t at = sinks.find("\t" + name + "\t");
+    if (at == std::string::npos) return "";
+    size_t line = sinks.rfind('\n', at);
+    line = line == std::string::npos ? 0 : line + 1;
+    return sinks.substr(line, at - line);
+}
+
+}  // namespace
+
+bool move_stream_to_sink(const SoundServer& server, const std::string& sink) {
+    std::string inputs, unused;
+    const std::string index = sink_index(server, sink);
+    if (!pactl(server, "list short sink-inputs", &inputs) || inputs.empty() || index.empty())
+        return false;
+    const std::string id = inputs.substr(0, inputs.find('\t'));
+    const std::string listed = id + "\t" + index + "\t";  // its line once it is there
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        pactl(server, "move-sink-input " + id + " " + sink, &unused);
+        std::string now;
+        pactl(server, "list short sink-inputs", &now);
+        if (now.find(listed) != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
 bool set_graph_clock(SoundServer& server, int quantum, int rate, std::string* why) {
     if (!server.pipewire) {
         *why = "not a PipeWire server";

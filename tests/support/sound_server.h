@@ -42,6 +42,14 @@ void use_pulse_socket_only(const SoundServer& server);
 // server is not PipeWire.
 bool set_graph_clock(SoundServer& server, int quantum, int rate, std::string* why);
 
+// Moves the server's first playing stream to the sink named `sink`, as a
+// user switching outputs does, and waits until the server lists it there.
+// pactl moves native PipeWire streams too, but PipeWire's PulseAudio service
+// sometimes answers a move that never takes (some one in three on a busy
+// machine, whatever plays the stream): the move is asked again. False when
+// there is no stream or sink, or the move never took within 2 s.
+bool move_stream_to_sink(const SoundServer& server, const std::string& sink);
+
 // pactl with its arguments against the server: whether it succeeded, and
 // its standard output.
 bool pactl(const SoundServer& server, const std::string& arguments, std::string* out);

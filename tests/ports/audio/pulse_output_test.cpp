@@ -336,12 +336,8 @@ TEST_P(PulseOutputTest, FollowsTheStreamToAnotherSink) {
     ASSERT_NO_FATAL_FAILURE(play_tone_from_start(&stream, &moves));
     std::vector<Poll> polls;
     poll(stream, 1000, &polls);
-    std::string inputs, unused;
-    ASSERT_TRUE(pactl(server_, "list short sink-inputs", &inputs));
     moves.push_back(steady_ns());
-    ASSERT_TRUE(pactl(
-        server_, "move-sink-input " + inputs.substr(0, inputs.find('\t')) + " velkorandi_other",
-        &unused));
+    ASSERT_TRUE(move_stream_to_sink(server_, "velkorandi_other"));
     size_t before = polls.size();
     poll(stream, 1500, &polls);
     for (size_t i = 1; i < polls.size(); ++i) ASSERT_GE(polls[i].frame, polls[i - 1].frame) << i;
