@@ -99,7 +99,6 @@ struct Report {
     bool taken = false;
     int64_t ns = 0;
     double leaving = 0;  // in the server's count of the stream's frames
-    int64_t read = 0;    // frames the server had read from the stream
     bool playing = false;
 };
 
@@ -296,16 +295,16 @@ void on_timing(pa_stream* s, void*) {
         now - pulse.report.ns < kStaleReportNs && timing->playing)
         return;
     // What the server has read from the stream, less what its sink holds.
-    int64_t read = timing->read_index / kAudioFrameBytes;
-    pulse.report = {
-        true, report_time(timing),
-        static_cast<double>(read) - static_cast<double>(timing->sink_usec) * kAudioRate / 1e6, read,
-        timing->playing != 0};
+    pulse.report = {true, report_time(timing),
+                    static_cast<double>(timing->read_index) / kAudioFrameBytes -
+                        static_cast<double>(timing->sink_usec) * kAudioRate / 1e6,
+                    timing->playing != 0};
     if (pulse.cycles) {
         // A stall starts a new line: what was read before it says nothing
         // of when the sound resumed.
         if (pulse.report.playing)
-            cycle_take(pulse.cycle, pulse.report.ns, read, pulse.report.leaving);
+            cycle_take(pulse.cycle, pulse.report.ns, timing->read_index / kAudioFrameBytes,
+                       pulse.report.leaving);
         else
             cycle_clear(pulse.cycle);
     }

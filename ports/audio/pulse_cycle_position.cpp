@@ -27,6 +27,9 @@
 //     difference.
 //   - Until the read index has stepped once, the quantum is not known and
 //     the frame reads ahead by up to one; the quantum is kept across clears.
+//     A new stream's first report after its first cycle has stepped from 0;
+//     one after two cycles takes the quantum as twice what it is, reading
+//     behind until a single step comes.
 //   - A stretch in which every report was stamped late reads behind by the
 //     least of their delays.
 //   - A slip is followed 50 ms late, reading ahead by it meanwhile; a slip of
@@ -94,8 +97,7 @@ void cycle_take(CyclePosition& p, int64_t ns, int64_t read, double leaving) {
     CycleSample s;
     s.ns = ns;
     s.v = leaving - frames_at(ns);
-    if (p.have_read && read > p.last_read) s.step = read - p.last_read;
-    p.have_read = true;
+    if (read > p.last_read) s.step = read - p.last_read;
     p.last_read = read;
 
     p.newest = (p.newest + 1) % kCycleSamples;
@@ -111,10 +113,7 @@ void cycle_take(CyclePosition& p, int64_t ns, int64_t read, double leaving) {
     forget_before_slip(p);
 }
 
-void cycle_clear(CyclePosition& p) {
-    p.count = 0;
-    p.have_read = false;
-}
+void cycle_clear(CyclePosition& p) { p.count = 0; }
 
 bool cycle_leaving(const CyclePosition& p, int64_t ns, double* leaving) {
     if (p.count == 0) return false;

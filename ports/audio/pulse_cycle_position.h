@@ -35,8 +35,8 @@ struct CyclePosition {
     CycleSample samples[kCycleSamples];  // a ring, the newest at [newest]
     int count = 0;
     int newest = 0;
-    bool have_read = false;
-    int64_t last_read = 0;  // the read index of the last report, in frames
+    int64_t last_read = 0;  // the read index of the last report, in frames (a new
+                            // stream has read nothing: its first step counts)
     int64_t quantum = 0;    // the last quantum found, kept across clears (0: none yet)
 };
 
@@ -45,8 +45,9 @@ struct CyclePosition {
 // in frames) was its frame leaving the sink.
 void cycle_take(CyclePosition& p, int64_t ns, int64_t read, double leaving);
 
-// Forgets the reports (not the quantum): the line has moved or is unknown,
-// at a stall, a flush of the stream's queue, a move to another sink.
+// Forgets the reports: the line has moved or is unknown, at a stall, a flush
+// of the stream's queue, a move to another sink. Not the quantum, nor the
+// last read index: that is the stream's own count and runs on across them.
 void cycle_clear(CyclePosition& p);
 
 // The frame leaving the sink at time `ns` (at or after the newest report),

@@ -33,6 +33,9 @@ struct Case {
     int64_t late_us;    // the server answers up to this much late besides
     int64_t settle_ms;  // polls this soon after a phase starts are not judged
     double behind_ms;   // the most a judged poll may read behind
+    // The first half second is for finding the quantum and a report stamped
+    // near its cycle's start.
+    int64_t judged_from_ms = 500;
 };
 
 // Runs 2.5 s: a cycle of the graph every quantum (the read index standing
@@ -76,10 +79,9 @@ void run(const Case& c, double* ahead, double* behind) {
                 cycle_clear(p);
             report += 5 * kMs;
         }
-        // The first half second is for finding the quantum and a report
-        // stamped near its cycle's start.
         const Phase ph = phase_at(now);
-        if (!ph.playing || now < 500 * kMs || now < (ph.from_ms + c.settle_ms) * kMs) continue;
+        if (!ph.playing || now < c.judged_from_ms * kMs || now < (ph.from_ms + c.settle_ms) * kMs)
+            continue;
         double heard = static_cast<double>(read - quantum - ph.latency) +
                        static_cast<double>(now - cycle) * kAudioRate / 1e9;
         double reading = 1e9;  // (unknown: far ahead)
@@ -94,6 +96,9 @@ TEST(PulseCyclePosition, ReadsTheSinkFrameNeverAheadAcrossStallsMovesFlushesAndQ
         {"quantum 256, answered at once", {{0, 256, 700}}, 0, 0, 1.0},
         {"quantum 256, answers up to 3 ms late", {{0, 256, 700}}, 3000, 0, 1.0},
         {"quantum 1024, answers up to 3 ms late", {{0, 1024, 2048}}, 3000, 0, 2.0},
+        // A new stream: its first report (at 10 ms, after one cycle) has
+        // stepped from 0 by one quantum.
+        {"a new stream", {{0, 1024, 2048}}, 0, 0, 11.0, 11},
         // One cycle or two between reports: the quantum is the smaller step.
         {"quantum 128", {{0, 128, 300}}, 1000, 0, 1.0},
         // A stall: nothing read for 300 ms, the same line never comes back.
