@@ -108,8 +108,11 @@ AudioLibrary& audio_library() {
 int64_t heard_frame(ChannelState& c, int64_t now) {
     if (c.playback != Playback::kPlaying) return c.rest_frame;
     double device = 0;
-    bool known = audio_library().output->heard(now, &device);
-    return heard_stream_frame(c.heard, known, device, c.next_frame, c.length);
+    const AudioOutput* output = audio_library().output;
+    bool known = output->heard(now, &device);
+    // An output that bounds its own clock is read as far as it says.
+    int64_t run_on = output->heard_runs_on ? c.length : 0;
+    return heard_stream_frame(c.heard, known, device, c.next_frame, c.length, run_on);
 }
 
 Channel* find_channel(DWORD handle) {

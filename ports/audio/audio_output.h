@@ -44,6 +44,12 @@ struct AudioOutput {
     // new position is heard at once; the library then positions the other
     // playing streams anew too, at what is heard of them.
     bool drops_held;
+    // True when heard may run past the frames handed to fill so far, by as
+    // much as the output knows the device takes on its own before the next
+    // callback (a graph whose clock starts a cycle before the callback that
+    // fills it); the output bounds that itself. Otherwise the library holds
+    // the position at the end of what was handed over.
+    bool heard_runs_on;
 };
 
 extern const AudioOutput kSdlOutput;

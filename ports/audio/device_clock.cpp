@@ -83,13 +83,14 @@ void clear_anchors(HeardPosition& heard) {
 }
 
 int64_t heard_stream_frame(HeardPosition& heard, bool known, double device, int64_t next_frame,
-                           int64_t length) {
+                           int64_t length, int64_t run_on) {
     int64_t frame = anchored(heard) ? heard.reported : next_frame;
     for (int i = 0; known && i < heard.count; ++i) {
         const HeardAnchor& a = heard.anchors[(heard.newest - i + kHeardAnchors) % kHeardAnchors];
         double into = device - static_cast<double>(a.device);
         if (into < 0) continue;
-        frame = a.frame + std::min(static_cast<int64_t>(std::floor(into)), a.frames);
+        frame = a.frame +
+                std::min(static_cast<int64_t>(std::floor(into)), a.frames + (i == 0 ? run_on : 0));
         break;
     }
     frame = std::clamp(frame, heard.reported, length);

@@ -62,12 +62,15 @@ inline const HeardAnchor& newest_anchor(const HeardPosition& heard) {
 
 // The stream frame at device frame `device` (known: false when the output
 // cannot tell yet): read off the anchors, never past the end of what was
-// handed over, never before the last position reported, never past length.
-// Before the first anchor is heard, and without any anchor (nothing handed
-// out since the stream was positioned), it stays where it was reported;
-// without any anchor it is next_frame. The answer is recorded as reported.
+// handed over (the newest anchor may be read `run_on` frames past it, for an
+// output whose clock says the next buffer is heard a moment before its
+// callback hands it over), never before the last position reported, never
+// past length. Before the first anchor is heard, and without any anchor
+// (nothing handed out since the stream was positioned), it stays where it
+// was reported; without any anchor it is next_frame. The answer is recorded
+// as reported.
 int64_t heard_stream_frame(HeardPosition& heard, bool known, double device, int64_t next_frame,
-                           int64_t length);
+                           int64_t length, int64_t run_on = 0);
 
 // The device frame being heard at time now on a device whose clock is
 // fitted to its callbacks: the fitted line held a little behind, to absorb

@@ -108,7 +108,9 @@ struct PipeWireOutput {
 
     std::mutex heard_lock;
     HeardLine heard;
-    double heard_limit = 0;  // nothing past the frames handed over is heard
+    // How far the line may run: a graph that stops (suspended, or the
+    // server gone quiet) stops the position there.
+    double heard_limit = 0;
 };
 
 PipeWireOutput out;
@@ -166,8 +168,11 @@ void on_process(void*) {
     d.chunk->size = frames * kAudioFrameBytes;
     b->size = frames;
     if (dated)
+        // The graph's clock says the next cycle's frames are heard from its
+        // start, a moment before its callback hands them over: the line
+        // runs on one cycle past this buffer, and no further.
         record_heard(line_after_buffer(graph_time(t), first, kAudioRate),
-                     static_cast<double>(first + frames));
+                     static_cast<double>(first + 2 * static_cast<int64_t>(frames)));
     pw_stream_queue_buffer(out.stream, b);
 }
 
@@ -517,6 +522,15 @@ void hurry_pipewire() {
 
 }  // namespace
 
-const AudioOutput kPipeWireOutput = {open_pipewire,   start_pipewire,   lock_pipewire,
-                                     unlock_pipewire, close_pipewire,   heard_pipewire,
-                                     hurry_pipewire,  prepare_pipewire, false};
+const AudioOutput kPipeWireOutput = {
+    .open = open_pipewire,
+    .start = start_pipewire,
+    .lock = lock_pipewire,
+    .unlock = unlock_pipewire,
+    .close = close_pipewire,
+    .heard = heard_pipewire,
+    .hurry = hurry_pipewire,
+    .prepare = prepare_pipewire,
+    .drops_held = false,
+    .heard_runs_on = true,
+};

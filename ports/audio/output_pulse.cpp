@@ -37,7 +37,9 @@
 //   the one stamped nearest its cycle's start, less one quantum. The line
 //   starts anew at a stall, a flush and a move to another sink (and where
 //   the graph slipped a cycle on a busy machine); until its first report the
-//   last report less a quantum stands.
+//   last report less a quantum stands. The reports are asked for at
+//   intervals spread over 3 to 6 ms, so that they do not fall in step with
+//   the cycles and some come near a cycle's start.
 //   When the mixer says a stream was positioned anew, the stream's queue is
 //   flushed before the new buffer is written, and topped up at once, so the
 //   new place is heard after what the sink itself holds; the library's
@@ -127,6 +129,7 @@ struct Pulse {
     PulseTimeline timeline = new_pulse_timeline();
     bool cycles = false;  // the server counts once per cycle: PipeWire's
     CyclePosition cycle;  // its reports, when it does
+    int ticks = 0;        // (spreads its report times)
     std::mutex heard_lock;
     HeardReading heard;
 };
@@ -243,8 +246,17 @@ void go_silent(const char* why) {
                  why);
 }
 
+// 5 ms; on PipeWire spread over 3 to 6 ms, so that the reports do not fall
+// in step with the graph's cycles: a report stamped late in every cycle for
+// long would leave the line behind, or look like a slip of the graph.
+pa_usec_t tick_interval() {
+    if (!pulse.cycles) return kTickUs;
+    pulse.ticks = (pulse.ticks + 1) % 30;
+    return kTickUs - 2'000 + pulse.ticks * 1'300 % 3'000;
+}
+
 void on_tick(pa_mainloop_api*, pa_time_event* e, const struct timeval*, void*) {
-    pa_context_rttime_restart(pulse.c.context, e, pa_rtclock_now() + kTickUs);
+    pa_context_rttime_restart(pulse.c.context, e, pa_rtclock_now() + tick_interval());
     if (!pulse.started) return;
     if (pulse.gone) {
         pump_silently();
@@ -468,6 +480,15 @@ void hurry_pulse() {
 
 }  // namespace
 
-const AudioOutput kPulseOutput = {open_pulse,   start_pulse,   lock_pulse,
-                                  unlock_pulse, close_pulse,   heard_pulse,
-                                  hurry_pulse,  prepare_pulse, true};
+const AudioOutput kPulseOutput = {
+    .open = open_pulse,
+    .start = start_pulse,
+    .lock = lock_pulse,
+    .unlock = unlock_pulse,
+    .close = close_pulse,
+    .heard = heard_pulse,
+    .hurry = hurry_pulse,
+    .prepare = prepare_pulse,
+    .drops_held = true,
+    .heard_runs_on = false,
+};

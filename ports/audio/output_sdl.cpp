@@ -99,5 +99,15 @@ void close_sdl() {
 
 }  // namespace
 
-const AudioOutput kSdlOutput = {open_sdl,  start_sdl, lock_sdl, unlock_sdl, close_sdl,
-                                heard_sdl, hurry_sdl, nullptr,  false};
+const AudioOutput kSdlOutput = {
+    .open = open_sdl,
+    .start = start_sdl,
+    .lock = lock_sdl,
+    .unlock = unlock_sdl,
+    .close = close_sdl,
+    .heard = heard_sdl,
+    .hurry = hurry_sdl,
+    .prepare = nullptr,
+    .drops_held = false,
+    .heard_runs_on = false,
+};

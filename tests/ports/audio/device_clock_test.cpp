@@ -112,6 +112,34 @@ TEST(DeviceClock, AStalledDeviceHoldsThePositionAtTheEndOfWhatItWasHanded) {
     EXPECT_LT(f.gap_spread_ms, 1.5);
 }
 
+// An output whose clock runs a cycle ahead of its callbacks may have its
+// newest buffer read past its end, by as much as it says and no more; an
+// older buffer ends where the next one begins.
+TEST(DeviceClock, TheNewestBufferIsReadPastItsEndOnlyAsFarAsTheOutputSays) {
+    struct Case {
+        double device;
+        int64_t run_on;
+        int64_t frame;
+    };
+    const Case cases[] = {{600, 0, 1512}, {600, 512, 1600}, {2000, 512, 2024}, {300, 512, 1300}};
+    for (const Case& c : cases) {
+        HeardPosition heard;
+        add_anchor(heard, 0, 1000, 512);
+        EXPECT_EQ(heard_stream_frame(heard, true, c.device, 1512, 100000, c.run_on), c.frame)
+            << c.device << " " << c.run_on;
+    }
+    // Reading the older of two buffers that do not follow each other (a
+    // seek between them) stops at its end, whatever the run-on.
+    HeardPosition two;
+    add_anchor(two, 0, 1000, 512);
+    add_anchor(two, 600, 5000, 512);
+    EXPECT_EQ(heard_stream_frame(two, true, 550, 5512, 100000, 512), 1512);
+    // Never past the end of the stream.
+    HeardPosition last;
+    add_anchor(last, 0, 1000, 512);
+    EXPECT_EQ(heard_stream_frame(last, true, 900, 1512, 1600, 512), 1600);
+}
+
 TEST(DeviceClock, LearnsTheRateOfADeviceThatRunsFast) {
     // SDL's timer-paced drivers run a few per cent fast: the clock measures
     // the device's own rate, and positions advance at it, not at 44100.
