@@ -34,6 +34,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "config/presentation.h"
 #include "resources/pcx_decoder.h"
 
 struct TextureSetRecord {
@@ -43,7 +44,7 @@ struct TextureSetRecord {
 };
 
 enum PictureSlot { kUpPicture = 0, kDownPicture = 1, kDemo2Picture = 2 };
-constexpr int kTexturePictures = 5;
+constexpr int kTexturePictures = static_cast<int>(kPictureEntries);
 
 extern TextureSetRecord TextureSet;
 

@@ -1,5 +1,6 @@
 #include "shell/demo_driver.h"
 
+#include "config/presentation.h"
 #include "config/settings.h"
 #include "resources/pack.h"
 #include "resources/textures.h"
@@ -12,8 +13,6 @@
 
 namespace {
 
-// Where the timeline starts, in sample frames of 1/44100 s (60.608 s into the music).
-constexpr int32_t kStartFrames = 2672798;
 // A quarter of a second of 16-bit stereo 44100 Hz audio, in bytes.
 constexpr int32_t kSeekBytes = kAudioBytesPerSecond / 4;
 
@@ -122,7 +121,7 @@ int demo_main() {
     }
     init_time_source(WindowContext.window);
     ShowCursor(FALSE);
-    TimeSource.start(kStartFrames);
+    TimeSource.start(kStartSampleFrame);
 
     run_main_loop();
 

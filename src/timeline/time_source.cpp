@@ -6,6 +6,7 @@
 #include <ctime>
 #include <string>
 
+#include "config/presentation.h"
 #include "config/settings.h"
 #include "resources/pack.h"
 #include "shell/diagnostics.h"
@@ -18,7 +19,10 @@ TimeSourceTable TimeSource = {};
 
 namespace {
 
-constexpr uint32_t kStopTicks = 538600;  // 6.107 s: where the music stops unless okkie is set
+// A position is the music's byte position halved: ticks are two bytes.
+static_assert(kTicksPerSecond == kAudioBytesPerSecond / 2);
+static_assert(kTicksPerSampleFrame == kAudioFrameBytes / 2);
+
 constexpr DWORD kExpectedVersion = 0x0203;
 
 // The program's clock counts real time from process start, the way the
@@ -41,7 +45,7 @@ int clock_advance() {
 }
 
 int clock_start(int32_t start_frames) {
-    clockBase = static_cast<int32_t>(2u * static_cast<uint32_t>(start_frames));
+    clockBase = static_cast<int32_t>(kTicksPerSampleFrame * static_cast<uint32_t>(start_frames));
     return 0;
 }
 
@@ -53,7 +57,7 @@ int music_advance() {
     timeline_position = static_cast<uint32_t>(bytes >> 1);
     // Checked on every frame: once the limit is reached the stopped channel
     // is stopped again each time, which costs nothing and keeps it quiet.
-    if (Settings.okkie == 0 && timeline_position >= kStopTicks) BASS_ChannelStop(MusicChannel);
+    if (Settings.okkie == 0 && timeline_position >= kMusicStopTicks) BASS_ChannelStop(MusicChannel);
     return 0;
 }
 
@@ -120,7 +124,7 @@ int init_time_source(HWND window) {
     // Taken whether or not audio is on, so that the pack always writes the
     // music back as its sixth entry.
     PackEntry music = {};
-    take_entry("pool/trevak.mp3", &music);
+    take_entry(kEntryNames[kMusicEntry], &music);
 
     if (Settings.audio_enabled == 0) return 0;
 

@@ -15,6 +15,7 @@
 
 #include <bit>
 
+#include "config/presentation.h"
 #include "resources/textures.h"
 #include "timeline/timeline_position.h"
 
@@ -32,9 +33,6 @@ constexpr float kPanelHalf = 0.7f;
 // channel (0.104 s). The single-precision value is kept bit for bit and the
 // product taken in double, which fixes on which position each step begins.
 constexpr float kStepScale = std::bit_cast<float>(0x38645867u);
-
-// The mono overlay lies over the panel from 6.1 s into the music on.
-constexpr uint32_t kMonoFrom = 538500;
 
 // Panel transform of a rectangle: centre and half-size.
 struct PanelTransform {
@@ -241,7 +239,7 @@ void draw_panel(PanelRect rect, float x) {
     const TrevakPlacement trevak = trevak_placement(step.index);
     if (trevak.shown) draw_trevak(trevak);
 
-    if (timeline_position >= kMonoFrom) draw_mono(t);
+    if (timeline_position >= kMonoOverlayFromTicks) draw_mono(t);
 
     glPopMatrix();
 }

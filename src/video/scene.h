@@ -2,9 +2,10 @@
 //
 // The frame: a black background, a square picture panel in the middle chosen
 // by the step index (about ten steps a second), an overlay over the panel on
-// some steps and from 538500 ticks on, and last an inversion of the whole view
-// area. The depth buffer clips the overlays to the panel and is left at the
-// same state at the end of every frame, so it is never cleared here.
+// some steps and from kMonoOverlayFromTicks (config/presentation.h) on, and
+// last an inversion of the whole view area. The depth buffer clips the
+// overlays to the panel and is left at the same state at the end of every
+// frame, so it is never cleared here.
 //
 // Expects the GL state init_gl_state leaves: the letterboxed projection,
 // modelview current and identity, depth test on, face culling off.
