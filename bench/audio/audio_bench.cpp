@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "audio/audio_probe.h"
+#include "config/presentation.h"
 #include "support/test_files.h"
 #include "timeline/audio_format.h"
 #include "timeline/audio_library.h"
@@ -137,7 +138,7 @@ int main(int argc, char** argv) {
         double t0 = now_s();
         if (playing) {
             BASS_ChannelPlay(stream, FALSE);
-            BASS_ChannelSetPosition(stream, kAudioFrameBytes * 2672798ull);
+            BASS_ChannelSetPosition(stream, kAudioFrameBytes * uint64_t{kStartSampleFrame});
         }
         while (now_s() - t0 < play_seconds) {
             double t = now_s();

@@ -59,6 +59,7 @@
 #include <vector>
 
 #include "audio/mp3_stream.h"
+#include "config/presentation.h"
 #include "support/monitor_recorder.h"
 #include "support/sound_server.h"
 #include "support/test_files.h"
@@ -68,7 +69,7 @@
 
 namespace {
 
-constexpr int64_t kStartFrame = 2672798;  // where the presentation starts its music
+constexpr int64_t kStartFrame = kStartSampleFrame;  // where the presentation starts its music
 constexpr int64_t kSettleNs = 50'000'000;
 constexpr int64_t kSureCallNs = 200'000;
 constexpr int64_t kReach = kAudioRate / 10;  // where a resampled recording is looked for

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <vector>
 
+#include "config/presentation.h"
 #include "resources/textures.h"
 #include "support/gl_test_context.h"
 #include "timeline/timeline_position.h"
@@ -39,7 +40,7 @@ constexpr int kBlock = 100;
 // Where the program starts, and one 60 Hz frame of ticks: the frames walk
 // through the steps the presentation shows most (up and down with the mono
 // overlay).
-constexpr uint32_t kStart = 5345596;
+constexpr uint32_t kStart = kStartTicks;
 constexpr uint32_t kTicksPerFrame = 1470;
 
 using Clock = std::chrono::steady_clock;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "config/presentation.h"
 #include "resources/pack.h"
 
 namespace {
@@ -40,9 +41,6 @@ const std::string& scratch_path() {
     return path;
 }
 
-const char* const kNames[6] = {"pool/up.pcx",     "pool/down.pcx", "pool/demo2.pcx",
-                               "pool/trevak.pcx", "pool/mono.pcx", "pool/trevak.mp3"};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -55,14 +53,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     bool read = read_pack() == 0;
     std::vector<std::vector<uint8_t>> taken;
-    for (int i = 0; i < 16; ++i) {
+    for (uint32_t i = 0; i < 16; ++i) {
         PackEntry entry{};
-        take_entry(kNames[i % 6], &entry);
-        if (read && i < 6) taken.emplace_back(entry.data, entry.data + entry.size);
+        take_entry(kEntryNames[i % kPresentationEntries], &entry);
+        if (read && i < kPresentationEntries)
+            taken.emplace_back(entry.data, entry.data + entry.size);
         // Touch every byte handed out, so an entry that is not fully owned shows.
         volatile uint8_t sum = 0;
         for (uint32_t k = 0; k < entry.size; ++k) sum = sum + entry.data[k];
-        release_entry(kNames[i % 6], &entry);
+        release_entry(kEntryNames[i % kPresentationEntries], &entry);
     }
     uint32_t count = ResourcePack.entryCount;
     int written = write_pack();
@@ -72,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (read_pack() != 0 || ResourcePack.entryCount != count) std::abort();
         for (size_t i = 0; i < taken.size(); ++i) {
             PackEntry entry{};
-            take_entry(kNames[i], &entry);
+            take_entry(kEntryNames[i], &entry);
             if (entry.size != taken[i].size() ||
                 (entry.size && std::memcmp(entry.data, taken[i].data(), entry.size) != 0))
                 std::abort();

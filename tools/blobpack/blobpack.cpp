@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "config/presentation.h"
 #include "entry_probe.h"
 #include "pack_file.h"
 #include "pcx_writer.h"
@@ -19,7 +20,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* const kRoles[6] = {"up", "down", "demo2", "trevak", "mono", "music"};
+// What each entry is to the presentation, by place.
+const char* const kRoles[kPresentationEntries] = {"up", "down", "demo2", "trevak", "mono", "music"};
 
 const char kUsage[] =
     "usage: blobpack COMMAND ...\n"
@@ -55,7 +57,7 @@ std::string extension_for(EntryKind kind) {
     return kind == EntryKind::kPicture ? ".pcx" : kind == EntryKind::kMusic ? ".mp3" : ".bin";
 }
 
-std::string role_of(size_t index) { return index < 6 ? kRoles[index] : "extra"; }
+std::string role_of(size_t index) { return index < kPresentationEntries ? kRoles[index] : "extra"; }
 
 int list(const std::string& path) {
     PackFile pack;
@@ -86,17 +88,17 @@ int verify(const std::string& path) {
     std::string error;
     if (!load_pack_file(path, &pack, &error)) return fail(error);
     std::vector<std::string> problems, warnings;
-    if (pack.entries.size() < 6)
+    if (pack.entries.size() < kPresentationEntries)
         problems.push_back("holds " + std::to_string(pack.entries.size()) +
                            " entries; the presentation takes 6 (five pictures, then the music)");
-    if (pack.entries.size() > 6)
-        warnings.push_back(std::to_string(pack.entries.size() - 6) +
+    if (pack.entries.size() > kPresentationEntries)
+        warnings.push_back(std::to_string(pack.entries.size() - kPresentationEntries) +
                            " entries after the sixth are never used (they are kept on write-back)");
-    for (size_t i = 0; i < pack.entries.size() && i < 6; ++i) {
+    for (size_t i = 0; i < pack.entries.size() && i < kPresentationEntries; ++i) {
         const std::vector<uint8_t>& bytes = pack.entries[i].bytes;
-        EntryReport report = i < 5 ? probe_picture(bytes) : probe_music(bytes);
+        EntryReport report = i < kPictureEntries ? probe_picture(bytes) : probe_music(bytes);
         std::string who = "entry " + std::to_string(i) + " (" + kRoles[i] + ")";
-        if (i == 5 && report.kind != EntryKind::kMusic) {
+        if (i == kMusicEntry && report.kind != EntryKind::kMusic) {
             problems.push_back(who + ": not a decodable MP3");
             continue;
         }
@@ -120,7 +122,7 @@ int verify(const std::string& path) {
         return 1;
     }
     std::printf("%s: good: 5 pictures and %s\n", path.c_str(),
-                probe_music(pack.entries[5].bytes).summary.c_str());
+                probe_music(pack.entries[kMusicEntry].bytes).summary.c_str());
     return 0;
 }
 
@@ -203,16 +205,17 @@ int build(const std::string& out, const std::vector<std::string>& inputs) {
     for (const std::string& input : inputs)
         if (input == out || same_file(input, out))
             return fail("refusing to write the pack over its input " + input);
-    std::vector<std::vector<uint8_t>> entries(6);
-    for (int i = 0; i < 5; ++i)
+    std::vector<std::vector<uint8_t>> entries(kPresentationEntries);
+    for (uint32_t i = 0; i < kPictureEntries; ++i)
         if (!picture_entry(inputs[i], kRoles[i], &entries[i])) return 1;
+    const std::string& music_file = inputs[kMusicEntry];
     std::string error;
-    if (!read_whole_file(inputs[5], &entries[5], &error)) return fail(error);
-    EntryReport music = probe_music(entries[5]);
-    if (music.kind != EntryKind::kMusic) return fail(inputs[5] + ": not a decodable MP3");
+    if (!read_whole_file(music_file, &entries[kMusicEntry], &error)) return fail(error);
+    EntryReport music = probe_music(entries[kMusicEntry]);
+    if (music.kind != EntryKind::kMusic) return fail(music_file + ": not a decodable MP3");
     for (const std::string& w : music.warnings)
-        std::fprintf(stderr, "blobpack: warning: %s: %s\n", inputs[5].c_str(), w.c_str());
-    std::printf("%-7s %s: %s\n", "music", inputs[5].c_str(), music.summary.c_str());
+        std::fprintf(stderr, "blobpack: warning: %s: %s\n", music_file.c_str(), w.c_str());
+    std::printf("%-7s %s: %s\n", "music", music_file.c_str(), music.summary.c_str());
 
     std::vector<uint8_t> pack = serialise_pack(entries);
     if (!replace_file_with(out, pack, &error)) return fail(error);

@@ -45,6 +45,9 @@ const char* const kCaptureUsage =
     "file. Ctrl+C stops a capture and leaves no file behind. Without a display the\n"
     "frames are rendered offscreen through Mesa (EGL), where that is available.\n";
 
+// The usage text spells out these two.
+static_assert(kTicksPerSecond == 88200 && kDefaultStartTicks == 5345596);
+
 namespace {
 
 void set_error(char (&error)[kOptionErrorSize], const char* format, const char* a,

@@ -14,10 +14,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "config/presentation.h"
 #include "video_format.h"
 
-// The program's own start offset: 2672798 sample frames, in ticks.
-constexpr uint32_t kDefaultStartTicks = 5345596;
+// Where the program starts.
+constexpr uint32_t kDefaultStartTicks = kStartTicks;
 constexpr uint32_t kDefaultFps = 60;
 constexpr uint32_t kMaxFps = 1000;
 constexpr double kDefaultSeconds = 10.0;

@@ -8,6 +8,7 @@
 #include "capture_audio.h"
 #include "capture_files.h"
 #include "capture_progress.h"
+#include "config/presentation.h"
 #include "config/settings.h"
 #include "ffmpeg_checks.h"
 #include "frame_clock.h"
@@ -15,15 +16,12 @@
 #include "png_writer.h"
 #include "resources/pack.h"
 #include "resources/textures.h"
+#include "timeline/audio_format.h"
 #include "timeline/timeline_position.h"
 #include "video/scene.h"
 #include "video_capture.h"
 
 namespace {
-
-// Five pictures, then the music: what the program takes at start-up.
-constexpr uint32_t kPictureEntries = 5;
-constexpr uint32_t kEntriesNeeded = kPictureEntries + 1;
 
 int fail(const char* format, const char* detail) {
     std::fprintf(stderr, "demo-capture: ");
@@ -81,7 +79,7 @@ int capture_frames(const CaptureOptions& options, std::vector<uint8_t>& pixels) 
 
 int capture_sound(const CaptureOptions& options) {
     PackEntry music{nullptr, 0};
-    take_entry("pool/trevak.mp3", &music);
+    take_entry(kEntryNames[kMusicEntry], &music);
     const SampleRange range = capture_samples(options.start, options.frames, options.fps);
     char path[4096];
     std::snprintf(path, sizeof path, "%s/audio.wav", options.out);
@@ -94,10 +92,10 @@ int capture_sound(const CaptureOptions& options) {
     std::printf("wrote %s: sample frames %llu to %llu (%.3f s)\n", path,
                 static_cast<unsigned long long>(range.first),
                 static_cast<unsigned long long>(range.first + range.count),
-                static_cast<double>(range.count) / 44100.0);
+                static_cast<double>(range.count) / kAudioRate);
     if (from_music < range.count) {
         std::printf("the music ends before the capture: the last %.3f s of the sound are silence\n",
-                    static_cast<double>(range.count - from_music) / 44100.0);
+                    static_cast<double>(range.count - from_music) / kAudioRate);
     }
     return 0;
 }
@@ -130,11 +128,11 @@ int run_capture(const CaptureOptions& options) {
         return fail("the resource pack '%s' is not usable (see the message above)",
                     options.pack_path);
     }
-    if (ResourcePack.entryCount < kEntriesNeeded) {
+    if (ResourcePack.entryCount < kPresentationEntries) {
         std::snprintf(error, sizeof error,
-                      "the resource pack '%s' holds %u entries; a presentation needs 6 "
+                      "the resource pack '%s' holds %u entries; a presentation needs %u "
                       "(five pictures, then the music)",
-                      options.pack_path, ResourcePack.entryCount);
+                      options.pack_path, ResourcePack.entryCount, kPresentationEntries);
         return fail("%s", error);
     }
     if (!video && !make_folder(options.out, error, sizeof error)) return fail("%s", error);
@@ -165,7 +163,7 @@ int run_capture(const CaptureOptions& options) {
 
     if (video) {
         PackEntry music{nullptr, 0};
-        take_entry("pool/trevak.mp3", &music);
+        take_entry(kEntryNames[kMusicEntry], &music);
         const int result = capture_video(options, ffmpeg, music.data, music.size);
         destroy_offscreen_gl();
         return result;

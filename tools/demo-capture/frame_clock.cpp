@@ -5,7 +5,7 @@ uint64_t frame_position(uint64_t start, uint64_t frame, uint32_t fps) {
 }
 
 SampleRange capture_samples(uint64_t start, uint64_t frames, uint32_t fps) {
-    const uint64_t first = start / 2;
-    const uint64_t end = frame_position(start, frames, fps) / 2;
+    const uint64_t first = start / kTicksPerSampleFrame;
+    const uint64_t end = frame_position(start, frames, fps) / kTicksPerSampleFrame;
     return SampleRange{first, end - first};
 }

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-constexpr uint64_t kTicksPerSecond = 88200;  // one tick is 1/88200 s, 2 bytes of audio
+#include "config/presentation.h"
 
 uint64_t frame_position(uint64_t start, uint64_t frame, uint32_t fps);
 

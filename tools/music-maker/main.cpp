@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "config/presentation.h"
 #include "mp3_encoder.h"
 #include "synth.h"
 #include "test_signal.h"
@@ -78,7 +79,8 @@ int music(const char* path) {
     }
     if (!write_file(path, mp3)) return 1;
     // The part the presentation plays, from its start offset on, and the whole.
-    std::vector<int16_t> shown(pcm.begin() + std::min<int64_t>(2672798, frames) * 2, pcm.end());
+    std::vector<int16_t> shown(pcm.begin() + std::min<int64_t>(kStartSampleFrame, frames) * 2,
+                               pcm.end());
     double peak, rms, shown_peak, shown_rms;
     measure_levels(pcm, &peak, &rms);
     measure_levels(shown, &shown_peak, &shown_rms);

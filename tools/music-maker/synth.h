@@ -6,7 +6,8 @@
 // 18368.25 bytes = 4592.0625 sample frames of 44100 Hz stereo (about 144.05
 // beats a minute), so the pictures flicker on the beat. Bars begin at
 // step 6 + 16 k, which puts the downbeat of the main drop at step 582, where
-// the presentation starts (frame 2672798 = step 582.05).
+// the presentation starts (kStartSampleFrame of config/presentation.h, step
+// 582.05).
 //
 // Sections, in bars of 16 steps (1.666 s):
 //   0-7 intro, 8-19 groove, 20-27 arpeggio joins, 28-35 build,
