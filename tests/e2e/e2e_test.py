@@ -35,7 +35,23 @@ from PIL import Image
 
 DEMO = os.environ.get("DEMO_BIN", "demo")
 STAGE = os.environ.get("STAGE_DIR", ".")
-START_FRAME = 2672798
+
+
+def presentation_value(name):
+    """One of the program's fixed values, read from the header that names
+    them (src/config/presentation.h), so that the tests cannot disagree with
+    the program."""
+    header = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "src",
+                          "config", "presentation.h")
+    with open(header, encoding="utf-8") as f:
+        found = re.search(r"\b%s = (\d+);" % name, f.read())
+    if not found:
+        raise RuntimeError("%s has no %s" % (header, name))
+    return int(found.group(1))
+
+
+# Where the program starts in its music, in sample frames.
+START_FRAME = presentation_value("kStartSampleFrame")
 START_BYTES = 4 * START_FRAME
 # Deadlines only bound a failure: a busy machine may take many times an idle
 # one's time for what the tests wait for, and a pass never waits them out.
@@ -567,7 +583,7 @@ class Presentation(unittest.TestCase):
         self.assertEqual(run.blob(), self.pack)
         self.assertEqual(self.boxes.dismissed, 0)
         # What the device played: silence at most, then the decode of the
-        # music from sample frame 2672798 on, byte for byte.
+        # music from sample frame START_FRAME on, byte for byte.
         with open(run.audio, "rb") as f:
             audio = without_trailing_silence(f.read())
         begin = first_sound(audio)

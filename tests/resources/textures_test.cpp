@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "config/presentation.h"
 #include "fakes/platform_fake.h"
 #include "pcx_writer.h"
 #include "resources/pack.h"
@@ -168,6 +169,21 @@ TEST_F(Textures, TexelsFollowTheTableInEveryLayoutAndRebuild) {
     EXPECT_NE(names(), first);
     EXPECT_EQ(fake_platform::console(), once + once);
     expect_table_texels(true);
+}
+
+TEST_F(Textures, EveryEntryIsFoundAgainUnderItsName) {
+    // Past the last entry the pack hands out again what was first taken
+    // under the name asked for: a rebuild and the music find theirs only
+    // when the textures took their five under the names that go with them.
+    load(std::vector<Bytes>(kPictureEntries, flat_picture(1, 1, 0, 0, 0)));
+    build_textures();
+    PackEntry entry{};
+    take_entry(kEntryNames[kMusicEntry], &entry);
+    ASSERT_EQ(ResourcePack.entryCursor, kPresentationEntries);
+    for (uint32_t i = 0; i < kPresentationEntries; ++i) {
+        take_entry(kEntryNames[i], &entry);
+        EXPECT_EQ(entry.data, ResourcePack.entryData[i]) << kEntryNames[i];
+    }
 }
 
 TEST_F(Textures, RangesGreensAndEmptyPictures) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "../tools/blobpack/pcx_writer.h"
+#include "config/presentation.h"
 #include "config/settings.h"
 #include "fakes/audio_fake.h"
 #include "fakes/platform_fake.h"
@@ -80,7 +81,7 @@ protected:
             .write(reinterpret_cast<const char*>(pack.data()), std::streamsize(pack.size()));
         fake_platform::reset();
         fake_audio::reset();
-        // The timeline reads back where start put the music: 5345596 ticks.
+        // The timeline reads back where start put the music: kStartTicks.
         fake_audio::queue_positions({10691192});
         ResourcePack = ResourcePackRecord{};
         WindowContext = WindowContextRecord{};
@@ -146,7 +147,7 @@ TEST_F(DemoDriver, StartsUpRunsAndShutsDownInOrder) {
     EXPECT_EQ(audio[5], "BASS_ChannelSetPosition(4097,10691192)");
     EXPECT_EQ(audio[audio.size() - 2], "BASS_ChannelStop(4097)");
     EXPECT_EQ(audio.back(), "BASS_StreamFree(4097)");
-    EXPECT_EQ(timeline_position, 5345596u);
+    EXPECT_EQ(timeline_position, kStartTicks);
 
     // The console from the settings to the write-back; the pack is written
     // last and is the file that was read.

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <thread>
 
+#include "config/presentation.h"
 #include "config/settings.h"
 #include "fakes/audio_fake.h"
 #include "fakes/platform_fake.h"
@@ -21,7 +22,6 @@
 namespace {
 
 constexpr HWND kWindow = 0x105;
-constexpr int32_t kStartFrames = 2672798;
 uint8_t music_bytes[64] = {0xFF, 0xFB};
 
 int64_t fake_ms = 0;
@@ -56,10 +56,10 @@ protected:
     // with no further call into the library.
     static void expect_silent_clock(int64_t ms, uint32_t ticks) {
         fake_audio::clear_calls();
-        TimeSource.start(kStartFrames);
+        TimeSource.start(kStartSampleFrame);
         fake_ms = ms;
         TimeSource.advance();
-        EXPECT_EQ(timeline_position, 5345596u + ticks);
+        EXPECT_EQ(timeline_position, kStartTicks + ticks);
         TimeSource.stop();
         TimeSource.release();
         EXPECT_TRUE(library_calls().empty());
@@ -71,10 +71,10 @@ TEST_F(TimeSourceTest, AudioDisabledTakesTheEntryAndRunsOnTheClock) {
     prepare_time_source();  // no output is opened for settings without sound
     EXPECT_EQ(init_time_source(kWindow), 0);
     EXPECT_EQ(ResourcePack.entryCursor, 6u);
-    TimeSource.start(kStartFrames);
+    TimeSource.start(kStartSampleFrame);
     fake_ms = 10;
     TimeSource.advance();
-    EXPECT_EQ(timeline_position, 5345596u + 882u);
+    EXPECT_EQ(timeline_position, kStartTicks + 882u);
     TimeSource.stop();
     TimeSource.release();
     EXPECT_TRUE(library_calls().empty());
@@ -185,7 +185,7 @@ TEST_F(TimeSourceTest, MusicStartPlaysThenPositions) {
     EXPECT_EQ(library_calls(), expected);
 
     fake_audio::clear_calls();
-    TimeSource.start(kStartFrames);
+    TimeSource.start(kStartSampleFrame);
     expected = {"BASS_ChannelPlay(4097,0)", "BASS_ChannelSetPosition(4097,10691192)"};
     EXPECT_EQ(library_calls(), expected);
     EXPECT_EQ(fake_platform::console(), "BASS.DLL == 2.3.0.0 \n");
@@ -193,7 +193,7 @@ TEST_F(TimeSourceTest, MusicStartPlaysThenPositions) {
     // A refused start position is only noted; playback goes on.
     fake_audio::clear_calls();
     fake_audio::queue_set_position({FALSE}, BASS_ERROR_POSITION);
-    TimeSource.start(kStartFrames);
+    TimeSource.start(kStartSampleFrame);
     expected = {"BASS_ChannelPlay(4097,0)", "BASS_ChannelSetPosition(4097,10691192)",
                 "BASS_ErrorGetCode()"};
     EXPECT_EQ(library_calls(), expected);
@@ -204,8 +204,8 @@ TEST_F(TimeSourceTest, MusicStartPlaysThenPositions) {
 TEST_F(TimeSourceTest, ClockStartSetsTheBaseOnly) {
     Settings.audio_enabled = 0;
     init_time_source(kWindow);
-    TimeSource.start(kStartFrames);
-    EXPECT_EQ(clockBase, 5345596);
+    TimeSource.start(kStartSampleFrame);
+    EXPECT_EQ(static_cast<uint32_t>(clockBase), kStartTicks);
     TimeSource.start(0);
     EXPECT_EQ(clockBase, 0);
     EXPECT_TRUE(library_calls().empty());
@@ -219,13 +219,13 @@ TEST_F(TimeSourceTest, OkkieStopRuleAtTheThresholdAndEveryFrame) {
     TimeSource.advance();
     EXPECT_EQ(timeline_position, 538u);
     TimeSource.advance();
-    EXPECT_EQ(timeline_position, 538599u);
+    EXPECT_EQ(timeline_position, kMusicStopTicks - 1);
     EXPECT_TRUE(fake_audio::calls_named({"BASS_ChannelStop"}).empty());
     TimeSource.advance();
-    EXPECT_EQ(timeline_position, 538600u);
+    EXPECT_EQ(timeline_position, kMusicStopTicks);
     TimeSource.advance();
     TimeSource.advance();
-    EXPECT_EQ(timeline_position, 5345596u);
+    EXPECT_EQ(timeline_position, kStartTicks);
     TimeSource.advance();  // the last position repeats: stopped again
     EXPECT_EQ(fake_audio::calls_named({"BASS_ChannelStop"}).size(), 4u);
 
@@ -233,7 +233,7 @@ TEST_F(TimeSourceTest, OkkieStopRuleAtTheThresholdAndEveryFrame) {
     Settings.okkie = 1;
     fake_audio::clear_calls();
     TimeSource.advance();
-    EXPECT_EQ(timeline_position, 5345596u);
+    EXPECT_EQ(timeline_position, kStartTicks);
     EXPECT_TRUE(fake_audio::calls_named({"BASS_ChannelStop"}).empty());
 
     // The 64-bit position is shifted as a whole, then cut to 32 bits.
@@ -266,12 +266,12 @@ TEST_F(TimeSourceTest, SeekAsksForTwicePositionPlusDelta) {
     SetUp();
     Settings.audio_enabled = 0;
     init_time_source(kWindow);
-    TimeSource.start(kStartFrames);
+    TimeSource.start(kStartSampleFrame);
     TimeSource.advance();
     seek(44100);
     EXPECT_EQ(library_calls(), std::vector<std::string>{"BASS_ChannelSetPosition(0,10735292)"});
     TimeSource.advance();
-    EXPECT_EQ(timeline_position, 5345596u);
+    EXPECT_EQ(timeline_position, kStartTicks);
 }
 
 TEST_F(TimeSourceTest, ClockArithmetic) {
@@ -291,10 +291,10 @@ TEST_F(TimeSourceTest, ClockArithmetic) {
     // The back end uses the same arithmetic on the clock it is given.
     Settings.audio_enabled = 0;
     init_time_source(kWindow);
-    TimeSource.start(kStartFrames);
+    TimeSource.start(kStartSampleFrame);
     fake_ms = 2434789;
     TimeSource.advance();
-    EXPECT_EQ(timeline_position, 214748389u + 5345596u);
+    EXPECT_EQ(timeline_position, 214748389u + kStartTicks);
 }
 
 // Seconds since boot at which this process started, from the kernel.

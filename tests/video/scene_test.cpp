@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "config/presentation.h"
 #include "resources/textures.h"
 #include "support/gl_test_context.h"
 #include "timeline/timeline_position.h"
@@ -227,10 +228,10 @@ TEST_F(Scene, TrevakHalvesLieOverTheLowerPanelShiftedAndClipped) {
 
 TEST_F(Scene, MonoOverlayFromItsThresholdOn) {
     prepare();
-    Frame before = settled(538499);
+    Frame before = settled(kMonoOverlayFromTicks - 1);
     EXPECT_EQ(before.at(-0.2, 0.0), kUp);
 
-    for (uint32_t position : {538500u, 5345596u, 0xFFFFFFFFu}) {
+    for (uint32_t position : {kMonoOverlayFromTicks, kStartTicks, 0xFFFFFFFFu}) {
         Frame f = settled(position);
         const std::string at = "P " + std::to_string(position);
         // The overlay spans x -0.385..0.595 and y -0.49..0.49 in view units.

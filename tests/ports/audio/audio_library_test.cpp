@@ -13,13 +13,15 @@
 #include <thread>
 
 #include "audio/audio_probe.h"
+#include "config/presentation.h"
 #include "media_files.h"
+#include "timeline/audio_format.h"
 #include "timeline/audio_library.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int64_t kStartFrame = 2672798;  // where the program starts its music
+constexpr int64_t kStartFrame = kStartSampleFrame;  // where the program starts its music
 constexpr int64_t kFrameBytes = 4;
 
 double seconds_since(Clock::time_point t0) {
@@ -161,7 +163,7 @@ TEST_F(AudioLibraryTest, PlaysFromTheStartOffsetExactlyWhatMpg123Decodes) {
     for (size_t i = 1; i < polls.size(); ++i)
         ASSERT_GE(polls[i].position, polls[i - 1].position) << i;
     for (const Poll& p : polls) {
-        double heard = (static_cast<double>(p.position) / kFrameBytes - kStartFrame) / 44100.0;
+        double heard = (static_cast<double>(p.position) / kFrameBytes - kStartFrame) / kAudioRate;
         EXPECT_NEAR(heard, p.t, 0.15) << "at " << p.t << " s";
     }
     // The last position read is within a buffer of what reached the file.

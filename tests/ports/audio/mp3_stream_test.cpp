@@ -7,11 +7,12 @@
 #include <cstring>
 
 #include "audio/mp3_stream.h"
+#include "config/presentation.h"
 #include "media_files.h"
 
 namespace {
 
-constexpr int64_t kStartFrame = 2672798;  // where the program starts its music
+constexpr int64_t kStartFrame = kStartSampleFrame;  // where the program starts its music
 
 std::vector<int16_t> read_all(Mp3Stream* s) {
     std::vector<int16_t> pcm(static_cast<size_t>(s->length + 10) * 2);

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "config/presentation.h"
 #include "media_files.h"
 #include "support/monitor_recorder.h"
 #include "support/sound_server.h"
@@ -21,8 +22,8 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int64_t kStartFrame = 2672798;  // where the program starts its music
-constexpr int64_t kQuarter = 11025;       // what an arrow key moves, in frames
+constexpr int64_t kStartFrame = kStartSampleFrame;  // where the program starts its music
+constexpr int64_t kQuarter = 11025;                 // what an arrow key moves, in frames
 
 int64_t steady_ns() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())

@@ -10,6 +10,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "timeline/audio_format.h"
+
 namespace {
 
 void put16(Bytes& out, size_t at, int value) {
@@ -68,20 +70,20 @@ Bytes make_pcx_indexed(int width, int height, const Bytes& indices, const Bytes&
 }
 
 Bytes make_mp3(double seconds) {
-    const int frames = static_cast<int>(seconds * 44100);
+    const int frames = static_cast<int>(seconds * kAudioRate);
     std::vector<short> pcm(static_cast<size_t>(frames) * 2);
     double phase = 0.0;
     for (int i = 0; i < frames; ++i) {
         // A rising sweep on the left and a steady tone on the right: every
         // stretch of the sound differs from every other.
-        const double t = static_cast<double>(i) / 44100.0;
-        phase += 2.0 * M_PI * (220.0 + 200.0 * t) / 44100.0;
+        const double t = static_cast<double>(i) / kAudioRate;
+        phase += 2.0 * M_PI * (220.0 + 200.0 * t) / kAudioRate;
         pcm[i * 2] = static_cast<short>(9000.0 * std::sin(phase));
         pcm[i * 2 + 1] = static_cast<short>(7000.0 * std::sin(2.0 * M_PI * 330.0 * t));
     }
     lame_global_flags* lame = lame_init();
-    lame_set_in_samplerate(lame, 44100);
-    lame_set_out_samplerate(lame, 44100);
+    lame_set_in_samplerate(lame, kAudioRate);
+    lame_set_out_samplerate(lame, kAudioRate);
     lame_set_num_channels(lame, 2);
     lame_set_brate(lame, 128);
     lame_set_quality(lame, 7);

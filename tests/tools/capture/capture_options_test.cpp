@@ -7,6 +7,7 @@
 
 #include "capture_content.h"
 #include "capture_options.h"
+#include "config/presentation.h"
 #include "frame_clock.h"
 #include "wav_writer.h"
 
@@ -40,7 +41,7 @@ TEST(CaptureOptions, DefaultsAreTenSecondsAtSixtyFromTheProgramsStart) {
     ASSERT_TRUE(parsed.ok) << parsed.error;
     EXPECT_STREQ(parsed.options.config_path, "config.xml");
     EXPECT_STREQ(parsed.options.pack_path, "blob.dat");
-    EXPECT_EQ(parsed.options.start, 5345596u);
+    EXPECT_EQ(parsed.options.start, kStartTicks);
     EXPECT_EQ(parsed.options.fps, 60u);
     EXPECT_EQ(parsed.options.frames, 600u);
     EXPECT_FALSE(parsed.options.single);
@@ -166,7 +167,7 @@ TEST(CaptureOptions, TheOutputsNameSaysWhatIsWrittenAndWhichSettingsGoWithIt) {
 }
 
 TEST(FrameClock, FramesLandOnExactPositionsWithoutDrift) {
-    const uint64_t start = 5345596;
+    const uint64_t start = kStartTicks;
     for (uint64_t k = 0; k < 10000; ++k) {
         ASSERT_EQ(frame_position(start, k, 60), start + k * 1470) << k;
         // 88200 / 24 = 3675 exactly; 88200 / 25 = 3528.
@@ -181,7 +182,7 @@ TEST(FrameClock, FramesLandOnExactPositionsWithoutDrift) {
 
     // The sound of ten seconds at 60 fps from the start offset: 441000 sample frames.
     const SampleRange ten = capture_samples(start, 600, 60);
-    EXPECT_EQ(ten.first, 2672798u);
+    EXPECT_EQ(ten.first, uint64_t{kStartSampleFrame});
     EXPECT_EQ(ten.count, 441000u);
     // An odd start drops its half sample frame; the end is the next frame's position.
     const SampleRange odd = capture_samples(101, 3, 7);
