@@ -251,6 +251,8 @@ BOOL PeekMessageA(MSG* msg, HWND window, UINT filter_min, UINT filter_max, UINT 
     return FALSE;
 }
 
+// Translates nothing and returns FALSE, on purpose: the program reads no
+// character messages, so the key messages go on as they are.
 BOOL TranslateMessage(const MSG*) { return FALSE; }
 
 LRESULT DispatchMessageA(const MSG* msg) {

@@ -16,7 +16,9 @@ ViewportRecord Viewport = {16.0, 10.0};
 namespace {
 
 // Where each section of the music starts, in ticks: one channel of eleven
-// parts, offsets right-aligned in seven characters.
+// parts, offsets right-aligned in seven characters. Kept as it is although
+// it is parsed only to print three lengths: stored logs and users' scripts
+// read those " len " notes.
 constexpr char kTimelineDocument[] =
     "<channel>"
     "<part><offset>      0</offset></part>"

@@ -163,6 +163,7 @@ int read_pack() {
     return 0;
 }
 
+// Always 0, even for an empty entry: kept so, callers go by the entry's size.
 int take_entry(const char* name, PackEntry* entry) {
     uint32_t cursor = ResourcePack.entryCursor;
     if (cursor != UINT32_MAX) ResourcePack.entryCursor = cursor + 1;
@@ -186,6 +187,8 @@ int take_entry(const char* name, PackEntry* entry) {
     return 0;
 }
 
+// Does nothing and returns 0, on purpose: entries stay the pack's until
+// write_pack writes them back, and callers still pair it with take_entry.
 int release_entry(const char*, PackEntry*) { return 0; }
 
 int write_pack() {
@@ -208,6 +211,7 @@ int write_pack() {
             size_t written =
                 write_replacement(&file, ResourcePack.entryData[i], ResourcePack.entrySize[i]);
             if (written != ResourcePack.entrySize[i]) {
+                // Kept as it is: users' scripts and stored logs look for this line.
                 ErrorBox("krr %i %i", static_cast<int>(written),
                          static_cast<int>(ResourcePack.entrySize[i]));
             }

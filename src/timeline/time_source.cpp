@@ -39,6 +39,8 @@ __attribute__((constructor(101))) void record_process_start() {
     clock_gettime(CLOCK_MONOTONIC, &process_start);
 }
 
+// Every operation of both back ends returns 0 whatever happens: kept so on
+// purpose. A failure is told on the console or in a box, never by the result.
 int clock_advance() {
     timeline_position = ticks_for_milliseconds(clock_milliseconds(), clockBase);
     return 0;
@@ -132,6 +134,8 @@ int init_time_source(HWND window) {
     ConsoleLine("BASS.DLL == %i.%i.%i.%i \n", static_cast<int>(version >> 24),
                 static_cast<int>((version >> 16) & 255), static_cast<int>((version >> 8) & 255),
                 static_cast<int>(version & 255));
+    // Kept as it is: the box names 0x302, not the version checked against;
+    // users know the message by this text.
     if ((version >> 16) != kExpectedVersion)
         ErrorBox("wrong BASSMOD dll?\n version conflict %x %x", version, 0x302);
 
