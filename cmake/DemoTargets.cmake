@@ -31,14 +31,13 @@ function(demo_library name)
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
 endfunction()
 
-# demo_install_program(target destination name)
-#   Installs a program under a name of its own (the build keeps the target's
-#   name), stripped when the install strips (cmake --install --strip, and
-#   cpack), as install(TARGETS) does. The compiler's .comment section goes
-#   too, as Debian's packages drop it.
-function(demo_install_program target destination name)
-  install(PROGRAMS $<TARGET_FILE:${target}> DESTINATION ${destination} RENAME ${name})
-  set(installed "\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${destination}/${name}")
+# demo_install_program(target destination)
+#   Installs a program with install(TARGETS), which strips it when the
+#   install strips (cmake --install --strip, and cpack). The compiler's
+#   .comment section goes too then, as Debian's packages drop it.
+function(demo_install_program target destination)
+  install(TARGETS ${target} RUNTIME DESTINATION ${destination})
+  set(installed "\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${destination}/$<TARGET_FILE_NAME:${target}>")
   install(CODE "
     if(CMAKE_INSTALL_DO_STRIP)
       execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment \"${installed}\"

@@ -4,7 +4,7 @@ windows (XorgSession), and weston nested in one, running native Wayland
 clients and X clients through XWayland (WestonSession).
 
     with XorgSession() as desktop:
-        client = desktop.popen("demo", cwd=stage)
+        client = desktop.popen("velkorandi", cwd=stage)
         desktop.wait_for(lambda: desktop.windows(), "a window")
         desktop.send_key("Escape")
 

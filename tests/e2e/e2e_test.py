@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""End-to-end tests: the real `demo` binary in a temporary directory, on its
+"""End-to-end tests: the real `velkorandi` program in a temporary directory, on its
 own Xvfb server, with audio going to a file through SDL's disk driver (or,
 for one test, to a private PulseAudio server, recorded at its sink).
 
@@ -15,7 +15,7 @@ suite holds on a busy machine. Every process the suite starts runs in a
 process group of its own, which its test's cleanup ends; the end of the suite
 fails when anything it started still runs.
 
-Environment: DEMO_BIN (the program), STAGE_DIR (a folder with the default
+Environment: VELKORANDI_BIN (the program), STAGE_DIR (a folder with the default
 config.xml and blob.dat), BLOBPACK_BIN (the pack tool).
 """
 import array
@@ -33,7 +33,7 @@ import unittest
 
 from PIL import Image
 
-DEMO = os.environ.get("DEMO_BIN", "demo")
+DEMO = os.environ.get("VELKORANDI_BIN", "velkorandi")
 STAGE = os.environ.get("STAGE_DIR", ".")
 
 
@@ -311,7 +311,7 @@ class Run:
         self.out = open(os.path.join(self.dir, "stdout.txt"), "wb")
         self.err = open(os.path.join(self.dir, "stderr.txt"), "wb")
         with niceness(-10 if ahead else None):
-            self.proc = started([DEMO], "demo", cwd=self.dir, env=self.env, stdout=self.out, stderr=self.err,
+            self.proc = started([DEMO], "velkorandi", cwd=self.dir, env=self.env, stdout=self.out, stderr=self.err,
                                 stdin=subprocess.DEVNULL)
         # Registered after the folder's removal, so it runs first: a test
         # that failed half-way leaves no program running.

@@ -4,10 +4,10 @@ a pack put in place while the presentation plays, several instances quitting
 together in one folder, and the box for a pack whose entry count is garbage,
 with and without the installed launcher.
 
-The real `demo` binary on a private Xvfb server, audio to a file, as in
+The real program on a private Xvfb server, audio to a file, as in
 e2e_test.py, whose helpers these tests use.
 
-Environment: DEMO_BIN (the program), STAGE_DIR (a folder with the default
+Environment: VELKORANDI_BIN (the program), STAGE_DIR (a folder with the default
 config.xml and blob.dat).
 """
 import os
@@ -96,7 +96,7 @@ class PackWriteBack(unittest.TestCase):
                     run = Run(self, self.xvfb, config=False, blob=None)
                     run.out = open(os.path.join(run.dir, "stdout.txt"), "wb")
                     run.err = open(os.path.join(run.dir, "stderr.txt"), "wb")
-                    run.proc = started([DEMO], "demo", cwd=folder, env=run.env, stdout=run.out,
+                    run.proc = started([DEMO], "velkorandi", cwd=folder, env=run.env, stdout=run.out,
                                        stderr=run.err, stdin=subprocess.DEVNULL)
                     self.addCleanup(run.end)
                     runs.append(run)
