@@ -4,22 +4,21 @@
 // IMPLEMENTS
 //   timeline/audio_library.h: the BASS 2.3 calls the time source makes
 //   (version, init, a stream from memory, play, get and set position, stop,
-//   free, error code), BASS_Free and audio_library_prepare_output. Written
-//   from that call table alone.
+//   free, error code), BASS_Free, audio_library_prepare_output and
+//   audio_library_end. Written from that call table alone.
 //
 // HOW
-//   Init opens the output (output_choice.cpp picks the sound server or SDL)
-//   and leaves it running; the mixer (audio_mixer.cpp) decodes and mixes the
-//   playing streams on the output's thread. The program's thread only flips state under a mutex
-//   that the audio thread never holds while decoding, so no call of the
-//   program waits for more than a few microseconds (Free and StreamFree
-//   excepted: they wait for the callback to finish before releasing its
-//   decoder). Positions are read off each stream's anchors at the device
-//   frame the output says is heard (device_clock.h). A new position makes an
-//   output that can drop what it holds do so, so it is heard at once; the
-//   other playing streams are then positioned anew where they are heard.
-//   Handles carry a serial in the high bits, so a freed handle stays invalid
-//   after its slot is reused.
+//   Init opens the output (output_choice.cpp picks PipeWire, the pulse
+//   socket or SDL) and leaves it running until Free, which the program's
+//   end (audio_library_end) makes in its own shutdown order; the mixer (audio_mixer.cpp) decodes
+//   and mixes the playing streams on the output's thread. The program's thread only flips state
+//   under a mutex that the audio thread never holds while decoding, so no call of the program waits
+//   for more than a few microseconds (Free and StreamFree excepted: they wait for the callback to
+//   finish before releasing its decoder). Positions are read off each stream's anchors at the
+//   device frame the output says is heard (device_clock.h). A new position makes an output that can
+//   drop what it holds do so, so it is heard at once; the other playing streams are then positioned
+//   anew where they are heard. Handles carry a serial in the high bits, so a freed handle stays
+//   invalid after its slot is reused.
 //
 // LIMITATIONS
 //   - Streams only from memory, at most 16 at once; one output format
@@ -86,8 +85,6 @@ void release_pending(ChannelState& c) {
     if (c.playback == Playback::kPending) c.playback = Playback::kPlaying;
 }
 
-void free_at_exit() { BASS_Free(); }
-
 // The calls that change one channel: under the library's lock, on the
 // channel a handle names; a handle that names none fails.
 template <class Change>
@@ -131,6 +128,16 @@ void audio_library_prepare_output() {
     if (!l.initialised) prepare_chosen_output();
 }
 
+void audio_library_end() {
+    bool initialised;
+    {
+        std::lock_guard<std::mutex> guard(audio_library().lock);
+        initialised = audio_library().initialised;
+    }
+    if (initialised) BASS_Free();
+    forget_prepared_outputs();
+}
+
 BOOL BASS_Init(int device, DWORD freq, DWORD, HWND, const void*) {
     AudioLibrary& l = audio_library();
     if (l.initialised) return fail(BASS_ERROR_ALREADY);
@@ -148,9 +155,6 @@ BOOL BASS_Init(int device, DWORD freq, DWORD, HWND, const void*) {
         prepare_mixer(buffer_frames);
         l.initialised = true;
     }
-    // The disk driver writes its file as it goes but the last buffers only
-    // reach it when the device is closed; programs end without asking.
-    if (!l.exit_hook) l.exit_hook = std::atexit(free_at_exit) == 0;
     output->start();
     return succeed();
 }

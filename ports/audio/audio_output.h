@@ -40,6 +40,9 @@ struct AudioOutput {
     // to a server), so that the next open takes it ready; null when the
     // output has nothing worth starting early. Never waits, says nothing.
     void (*prepare)();
+    // Ends what prepare started and open never took: joins its thread and
+    // closes its connection. Null where prepare is.
+    void (*forget_prepared)();
     // True when the output drops what it holds on fill's word, so that a
     // new position is heard at once; the library then positions the other
     // playing streams anew too, at what is heard of them.
@@ -65,3 +68,5 @@ const AudioOutput* open_chosen_output(FillBuffer fill, int* buffer_frames);
 // the sound server. SDL audio is never started ahead: its initialisation
 // must not run beside the windowing's, which uses SDL too.
 void prepare_chosen_output();
+// Ends whatever prepare_chosen_output started that no open took.
+void forget_prepared_outputs();

@@ -50,7 +50,6 @@ struct AudioLibrary {
     // what it holds before it plays the next (outputs that can, only).
     bool drop_held = false;
     bool initialised = false;
-    bool exit_hook = false;
     int buffer_frames = 0;
     uint32_t serial = 0;
     Channel channels[kMaxStreams];

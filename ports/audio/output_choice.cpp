@@ -1,8 +1,9 @@
 // Which output the audio library plays through (see audio_output.h).
 //
 // IMPLEMENTS
-//   audio_output.h: open_chosen_output, which BASS_Init calls, and
-//   prepare_chosen_output, which audio_library_prepare_output calls.
+//   audio_output.h: open_chosen_output, which BASS_Init calls,
+//   prepare_chosen_output, which audio_library_prepare_output calls, and
+//   forget_prepared_outputs, which audio_library_end calls.
 //
 // HOW
 //   SDL_AUDIODRIVER, where set, names an SDL driver to play through, so SDL
@@ -46,6 +47,12 @@ void prepare_chosen_output() {
     // The PipeWire output prepares the pulse one in its place where no
     // PipeWire answers (see output_pipewire.cpp).
     if (!sdl_driver_asked()) kPipeWireOutput.prepare();
+}
+
+void forget_prepared_outputs() {
+    // PipeWire's first: its thread may have prepared the pulse output.
+    kPipeWireOutput.forget_prepared();
+    kPulseOutput.forget_prepared();
 }
 
 const AudioOutput* open_chosen_output(FillBuffer fill, int* buffer_frames) {

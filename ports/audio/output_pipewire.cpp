@@ -106,6 +106,11 @@ struct PipeWireOutput {
     std::mutex callback_lock;
     int64_t handed = 0;  // frames handed to the graph (or thrown away once it is gone)
 
+    // The connection made ahead of open by prepare, on a thread of its own;
+    // one that open never takes is ended by forget_prepared_pipewire.
+    std::thread early;
+    bool early_made = false;
+
     std::mutex heard_lock;
     HeardLine heard;
     // How far the line may run: a graph that stops (suspended, or the
@@ -114,21 +119,6 @@ struct PipeWireOutput {
 };
 
 PipeWireOutput out;
-
-void disconnect();
-
-// The connection made ahead of open by prepare; one that open never takes
-// is ended at exit.
-struct EarlyConnection {
-    std::thread thread;
-    bool made = false;
-    ~EarlyConnection() {
-        if (thread.joinable()) thread.join();
-        if (made) disconnect();
-    }
-};
-
-EarlyConnection early;
 
 void record_heard(const HeardLine& line, double limit) {
     std::lock_guard<std::mutex> guard(out.heard_lock);
@@ -445,27 +435,34 @@ std::string connect(int64_t deadline) {
 }
 
 void prepare_pipewire() {
-    if (early.made) return;
+    if (out.early_made) return;
     try {
-        early.thread = std::thread([] {
+        out.early = std::thread([] {
             // Where no PipeWire answers, the pulse socket is what
             // open_chosen_output tries next: prepared here, not beside this
             // connection, so that it never leaves a second stream on a
             // PipeWire server.
             if (!connect(now_ns() + kConnectTimeoutNs).empty()) kPulseOutput.prepare();
         });
-        early.made = true;
+        out.early_made = true;
     } catch (const std::system_error&) {
         // No thread to be had: open connects as without this call.
     }
 }
 
+void forget_prepared_pipewire() {
+    if (!out.early_made) return;
+    out.early.join();
+    out.early_made = false;
+    disconnect();
+}
+
 bool open_pipewire(FillBuffer fill, int* buffer_frames, std::string* said) {
     std::string failure;
-    if (early.made) {
+    if (out.early_made) {
         // Made ahead: taken as it is, or its reason for failing is ours.
-        early.thread.join();
-        early.made = false;
+        out.early.join();
+        out.early_made = false;
         failure = out.loop ? "" : out.failure;
         if (failure.empty() && !out.loop) failure = "no PipeWire server answers";
     } else {
@@ -531,6 +528,7 @@ const AudioOutput kPipeWireOutput = {
     .heard = heard_pipewire,
     .hurry = hurry_pipewire,
     .prepare = prepare_pipewire,
+    .forget_prepared = forget_prepared_pipewire,
     .drops_held = false,
     .heard_runs_on = true,
 };

@@ -113,6 +113,23 @@ struct HeardReading {
     bool clock_only = false;  // the server went away: carried on without end
 };
 
+// A connection made ahead of open on a thread of its own (prepare_pulse).
+// The stream starts corked and nothing asks it for data until open takes
+// it. One that is never taken is closed by forget_prepared_pulse, which the
+// library's end calls.
+struct EarlyConnection {
+    std::thread thread;
+    PulseConnection c;
+    std::string failure;
+
+    // Connecting (or connected, or failed) and not yet taken by open.
+    bool started() const { return thread.joinable() || c.loop; }
+    // Waits for the connecting thread; the connection is then c (or failure).
+    void finish() {
+        if (thread.joinable()) thread.join();
+    }
+};
+
 struct Pulse {
     PulseConnection c;
     pa_time_event* tick = nullptr;
@@ -132,6 +149,7 @@ struct Pulse {
     int ticks = 0;        // (spreads its report times)
     std::mutex heard_lock;
     HeardReading heard;
+    EarlyConnection early;  // made ahead of open, not yet taken
 };
 
 Pulse pulse;
@@ -360,38 +378,23 @@ pa_buffer_attr stream_attributes() {
 constexpr auto kStreamFlags = static_cast<pa_stream_flags_t>(
     PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
 
-// A connection made ahead of open on a thread of its own (prepare_pulse).
-// The stream starts corked and nothing asks it for data until open takes
-// it. One that is never taken is closed at exit.
-struct EarlyConnection {
-    std::thread thread;
-    PulseConnection c;
-    std::string failure;
-
-    // Connecting (or connected, or failed) and not yet taken by open.
-    bool started() const { return thread.joinable() || c.loop; }
-    // Waits for the connecting thread; the connection is then c (or failure).
-    void finish() {
-        if (thread.joinable()) thread.join();
-    }
-    ~EarlyConnection() {
-        finish();
-        pulse_disconnect(c);
-    }
-};
-
-EarlyConnection early;
-
 void prepare_pulse() {
-    if (early.started()) return;
+    if (pulse.early.started()) return;
     try {
-        early.thread = std::thread([] {
-            early.failure = pulse_connect(early.c, stream_attributes(), kStreamFlags,
-                                          now_ns() + kConnectTimeoutNs);
+        pulse.early.thread = std::thread([] {
+            pulse.early.failure = pulse_connect(pulse.early.c, stream_attributes(), kStreamFlags,
+                                                now_ns() + kConnectTimeoutNs);
         });
     } catch (const std::system_error&) {
         // No thread to be had: open connects as without this call.
     }
+}
+
+void forget_prepared_pulse() {
+    pulse.early.finish();
+    pulse_disconnect(pulse.early.c);
+    pulse.early.c = PulseConnection{};
+    pulse.early.failure.clear();
 }
 
 bool open_pulse(FillBuffer fill, int* buffer_frames, std::string* said) {
@@ -409,12 +412,12 @@ bool open_pulse(FillBuffer fill, int* buffer_frames, std::string* said) {
     const pa_buffer_attr attr = stream_attributes();
     pulse.target_bytes = attr.tlength;
     std::string failure;
-    if (early.started()) {
+    if (pulse.early.started()) {
         // Made ahead: taken as it is, or its reason for failing is ours.
-        early.finish();
-        pulse.c = early.c;
-        early.c = PulseConnection{};
-        failure = early.failure;
+        pulse.early.finish();
+        pulse.c = pulse.early.c;
+        pulse.early.c = PulseConnection{};
+        failure = pulse.early.failure;
     } else {
         failure = pulse_connect(pulse.c, attr, kStreamFlags, now_ns() + kConnectTimeoutNs);
     }
@@ -489,6 +492,7 @@ const AudioOutput kPulseOutput = {
     .heard = heard_pulse,
     .hurry = hurry_pulse,
     .prepare = prepare_pulse,
+    .forget_prepared = forget_prepared_pulse,
     .drops_held = true,
     .heard_runs_on = false,
 };

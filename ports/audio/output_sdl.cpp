@@ -42,10 +42,15 @@ namespace {
 constexpr int kCardBufferFrames = 512;
 constexpr int kTimerDriverBufferFrames = 1024;
 
-SDL_AudioDeviceID device = 0;
-FillBuffer filler = nullptr;
+// The output's state: the device while open, and the mixer's callback.
+struct SdlOutput {
+    SDL_AudioDeviceID device = 0;
+    FillBuffer filler = nullptr;
+};
 
-void SDLCALL fill_device_buffer(void*, Uint8* out, int bytes) { filler(out, bytes); }
+SdlOutput sdl;
+
+void SDLCALL fill_device_buffer(void*, Uint8* out, int bytes) { sdl.filler(out, bytes); }
 
 bool open_sdl(FillBuffer fill, int* buffer_frames, std::string* said) {
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
@@ -63,24 +68,24 @@ bool open_sdl(FillBuffer fill, int* buffer_frames, std::string* said) {
     want.samples = static_cast<Uint16>(timer_paced ? kTimerDriverBufferFrames : kCardBufferFrames);
     want.callback = fill_device_buffer;
     SDL_AudioSpec have = {};
-    filler = fill;
+    sdl.filler = fill;
     SDL_AudioDeviceID id = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (id == 0) {
         *said = SDL_GetError();
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return false;
     }
-    device = id;
+    sdl.device = id;
     *buffer_frames = have.samples;
     *said = std::string("SDL (its ") + (driver ? driver : "default") + " driver)";
     return true;
 }
 
-void start_sdl() { SDL_PauseAudioDevice(device, 0); }
+void start_sdl() { SDL_PauseAudioDevice(sdl.device, 0); }
 
-void lock_sdl() { SDL_LockAudioDevice(device); }
+void lock_sdl() { SDL_LockAudioDevice(sdl.device); }
 
-void unlock_sdl() { SDL_UnlockAudioDevice(device); }
+void unlock_sdl() { SDL_UnlockAudioDevice(sdl.device); }
 
 bool heard_sdl(int64_t now, double* frame) {
     *frame = heard_device_frame(audio_library().clock, now);
@@ -90,8 +95,8 @@ bool heard_sdl(int64_t now, double* frame) {
 void hurry_sdl() {}
 
 void close_sdl() {
-    SDL_AudioDeviceID id = device;
-    device = 0;
+    SDL_AudioDeviceID id = sdl.device;
+    sdl.device = 0;
     // Waits for the audio thread to end; the disk driver closes its file.
     SDL_CloseAudioDevice(id);
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
@@ -108,6 +113,7 @@ const AudioOutput kSdlOutput = {
     .heard = heard_sdl,
     .hurry = hurry_sdl,
     .prepare = nullptr,
+    .forget_prepared = nullptr,
     .drops_held = false,
     .heard_runs_on = false,
 };

@@ -114,9 +114,9 @@ void lower_thread_priority() {
 }
 
 // A preparation started ahead of the GL context, waiting for build_textures.
-// Joined before the pack's memory it reads can go: by build_textures,
-// discard_prepared_textures, or at exit when the program ended before it
-// made a window.
+// Its worker is joined before the pack's memory it reads can go, in the
+// caller's own order: by build_textures, or by discard_prepared_textures on
+// a path that never builds.
 struct PendingPreparation {
     std::thread worker;
     std::unique_ptr<Preparation> preparation;  // null when none is pending
@@ -130,7 +130,6 @@ struct PendingPreparation {
         if (preparation) free_pixels(*preparation);
         preparation.reset();
     }
-    ~PendingPreparation() { discard(); }
 };
 
 PendingPreparation gPending;

@@ -51,9 +51,10 @@ extern TextureSetRecord TextureSet;
 // The largest picture: 1,048,576 pixel words (4 MiB).
 constexpr uint32_t kPictureBufferWords = 1048576;
 
-// Needs no GL context; takes the next five pack entries now. Once called,
-// the pack's entries must stay until the next build_textures or
-// discard_prepared_textures.
+// Needs no GL context; takes the next five pack entries now and starts a
+// thread decoding them. Once called, the pack's entries must stay, and the
+// program must not end, until the next build_textures or
+// discard_prepared_textures has joined that thread.
 void prepare_textures();
 // Waits for a preparation that no build will use and frees what it made.
 void discard_prepared_textures();

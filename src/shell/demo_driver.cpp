@@ -110,6 +110,7 @@ int demo_main() {
     // blob.dat is left alone.
     if (read_pack() != 0) {
         ErrorBox("%s", kFarewell);
+        end_time_source();
         return 0;
     }
     // The pictures decode on the second core while the window and its GL
@@ -119,6 +120,7 @@ int demo_main() {
     if (toggle_fullscreen(1) != 0) {
         discard_prepared_textures();
         ErrorBox("%s", kFarewell);
+        end_time_source();
         return 0;
     }
     init_time_source(WindowContext.window);
@@ -130,7 +132,9 @@ int demo_main() {
     destroy_gl_window();
     TimeSource.stop();
     TimeSource.release();
-    // Last: the music channel played from the pack's memory until released.
+    // The music channel played from the pack's memory until released.
     write_pack();
+    // Last, the audio library's device: it plays silence until here.
+    end_time_source();
     return 0;
 }

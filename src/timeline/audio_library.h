@@ -81,10 +81,16 @@ BOOL BASS_StreamFree(HSTREAM handle);
 // milliseconds), so that the caller can do other work before BASS_Init,
 // which then takes the device so opened, or opens one itself as it would
 // have without this call. Says nothing and sets no error code; what was
-// opened ahead and never taken is closed at exit. Does nothing after Init.
+// opened ahead and never taken is closed by audio_library_end. Does nothing
+// after Init.
 void audio_library_prepare_output();
+
+// Beyond the nine, ours: the end of the library, which a program calls last
+// in its shutdown: frees what Init opened as BASS_Free does (the disk
+// driver's file is then complete) and closes what was opened ahead and never
+// taken, joining its thread. Harmless when there is nothing to end.
+void audio_library_end();
 
 // Beyond the nine: frees every stream and closes the device, so that what was
 // played is complete wherever it goes (the disk driver's file is flushed).
-// BASS_Init also arranges for it to run at exit.
 BOOL BASS_Free();

@@ -165,6 +165,8 @@ void prepare_time_source() {
     if (Settings.audio_enabled != 0) audio_library_prepare_output();
 }
 
+void end_time_source() { audio_library_end(); }
+
 void seek(int32_t delta) {
     // 32-bit unsigned on purpose: a step back near the start wraps to a
     // position far past the end, which the library refuses.

@@ -26,6 +26,10 @@ int init_time_source(HWND window);
 // want sound, so that the window can be made meanwhile; init_time_source
 // then finds it ready. Says nothing: what fails is told by init_time_source.
 void prepare_time_source();
+// The end of the audio library, last in the program's shutdown: the device
+// closed (its file complete, where it writes one) and a connection prepared
+// ahead but never taken closed, its thread joined.
+void end_time_source();
 // Moves the music by delta bytes of the decoded stream.
 void seek(int32_t delta);
 

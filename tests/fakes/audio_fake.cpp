@@ -154,6 +154,8 @@ BOOL BASS_StreamFree(HSTREAM handle) {
 
 void audio_library_prepare_output() { record("audio_library_prepare_output"); }
 
+void audio_library_end() { record("audio_library_end"); }
+
 BOOL BASS_Free() {
     record("BASS_Free");
     state().error = BASS_OK;

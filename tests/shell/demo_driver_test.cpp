@@ -145,8 +145,11 @@ TEST_F(DemoDriver, StartsUpRunsAndShutsDownInOrder) {
     const auto& audio = fake_audio::calls();
     EXPECT_EQ(audio[4], "BASS_ChannelPlay(4097,0)");
     EXPECT_EQ(audio[5], "BASS_ChannelSetPosition(4097,10691192)");
-    EXPECT_EQ(audio[audio.size() - 2], "BASS_ChannelStop(4097)");
-    EXPECT_EQ(audio.back(), "BASS_StreamFree(4097)");
+    // Stop and release after the window; the library's end last of all, after
+    // the write-back.
+    const std::vector<std::string> last(audio.end() - 3, audio.end());
+    EXPECT_EQ(last, (std::vector<std::string>{"BASS_ChannelStop(4097)", "BASS_StreamFree(4097)",
+                                              "audio_library_end()"}));
     EXPECT_EQ(timeline_position, kStartTicks);
 
     // The console from the settings to the write-back; the pack is written
@@ -184,9 +187,11 @@ TEST_F(DemoDriver, AnUnreadablePackEndsBeforeAnyWindowAndIsLeftAlone) {
     EXPECT_NE(fake_platform::boxes()[0].find("blob.dat"), std::string::npos);
     EXPECT_EQ(fake_platform::boxes()[1], kFarewell);
     EXPECT_EQ(count_of(fake_platform::calls(), "CreateWindowExA"), 0u);
-    // The output was asked to be prepared before the pack was read; no time
-    // source was made.
-    EXPECT_EQ(fake_audio::calls(), std::vector<std::string>{"audio_library_prepare_output()"});
+    // The output was asked to be prepared before the pack was read, and what
+    // was prepared is ended; no time source was made.
+    const std::vector<std::string> prepared_and_ended = {"audio_library_prepare_output()",
+                                                         "audio_library_end()"};
+    EXPECT_EQ(fake_audio::calls(), prepared_and_ended);
     EXPECT_EQ(read_file(dir / "blob.dat"), truncated);
 }
 
@@ -196,8 +201,9 @@ TEST_F(DemoDriver, AFailedFirstWindowEndsWithoutTimeSourceOrWriteBack) {
     std::vector<std::string> expected = {"CreateWindow() failed",
                                          "window creation failed \n exiting now -2", kFarewell};
     EXPECT_EQ(fake_platform::boxes(), expected);
-    // The output was only prepared; no time source was made.
-    EXPECT_EQ(fake_audio::calls(), std::vector<std::string>{"audio_library_prepare_output()"});
+    // The output was only prepared, and ended; no time source was made.
+    EXPECT_EQ(fake_audio::calls(),
+              (std::vector<std::string>{"audio_library_prepare_output()", "audio_library_end()"}));
     EXPECT_EQ(count_of(fake_platform::calls(), "ShowCursor"), 0u);
     EXPECT_NE(fake_platform::console().find("io are go!"), std::string::npos);
     EXPECT_EQ(fake_platform::console().find("io are out!"), std::string::npos);
