@@ -1,3 +1,59 @@
+# demo_module_headers(folder)
+#   The headers of one folder of src/ or ports/ (e.g. src/config), reached as
+#   "config/name.h" through the interface target config_headers, and through
+#   nothing else. Every folder's headers sit side by side under one root, so
+#   that root cannot be an include directory without making every header
+#   reachable from everywhere; instead each folder gets a root of its own in
+#   the build tree holding a link named after the folder to the folder
+#   itself. A library's dependents then see its folder's headers, and a
+#   source that includes a header of a folder it does not link fails to
+#   compile. The root's path keeps src/ or ports/ in it, which the
+#   clang-tidy header filter goes by.
+function(demo_module_headers folder)
+  get_filename_component(name ${folder} NAME)
+  if(TARGET ${name}_headers)
+    return()
+  endif()
+  set(root ${PROJECT_BINARY_DIR}/headers/${folder})
+  file(MAKE_DIRECTORY ${root})
+  file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${folder} ${root}/${name} SYMBOLIC)
+  add_library(${name}_headers INTERFACE)
+  target_include_directories(${name}_headers INTERFACE ${root})
+endfunction()
+
+# The folders whose headers others include. Made here, before any folder's
+# own CMakeLists.txt, because a port or a tool may need a contract header
+# (shell/platform.h, timeline/audio_library.h) of a folder added after it.
+foreach(folder src/shell src/markup src/config src/resources src/timeline src/video
+    ports/stdio ports/sdl2 ports/audio)
+  demo_module_headers(${folder})
+endforeach()
+# Headers that include another folder's headers bring that folder along:
+# the contracts name the platform's types (shell/platform.h), the audio
+# port's headers the program's audio format, and the texture set the
+# presentation's fixed data (config/presentation.h). shell/demo_driver.h
+# includes video/gl_window.h too, but the shell's headers cannot bring the
+# video's, which bring the shell's (CMake allows circles among static
+# libraries only): the library demo_driver links gl_window for it instead.
+target_link_libraries(timeline_headers INTERFACE shell_headers)
+target_link_libraries(video_headers INTERFACE shell_headers)
+target_link_libraries(sdl2_headers INTERFACE shell_headers)
+target_link_libraries(audio_headers INTERFACE timeline_headers)
+target_link_libraries(resources_headers INTERFACE config_headers)
+
+# demo_library(name sources...)
+#   A static library of the folder it is made in. In src/ and ports/ its
+#   dependents see that folder's headers; what it includes from other
+#   folders comes from the libraries it links.
+function(demo_library name)
+  add_library(${name} STATIC ${ARGN})
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  if(folder MATCHES "^(src|ports)/")
+    get_filename_component(module ${folder} NAME)
+    target_link_libraries(${name} PUBLIC ${module}_headers)
+  endif()
+endfunction()
+
 # demo_add_test(NAME name SOURCES ... LIBS ... [DISPLAY] [NO_LEAK_CHECK] [WHOLE]
 #               [WORKING_DIRECTORY dir] [ENV var=value...])
 #   One GoogleTest executable; every test case in it is a ctest test of its
@@ -17,7 +73,9 @@ function(demo_add_test)
   cmake_parse_arguments(T "DISPLAY;NO_LEAK_CHECK;WHOLE" "NAME;WORKING_DIRECTORY" "SOURCES;LIBS;ENV" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
-  target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+  # The shared helpers ("support/...", "fakes/..."); the program's headers
+  # come with the libraries the test links.
+  target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   set(wd ${CMAKE_CURRENT_BINARY_DIR})
   if(T_WORKING_DIRECTORY)
     set(wd ${T_WORKING_DIRECTORY})
@@ -56,12 +114,6 @@ function(demo_add_test)
     "  set_tests_properties(\${${T_NAME}_TESTS} PROPERTIES ENVIRONMENT [==[${env}]==])\n"
     "endif()\n")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
-endfunction()
-
-# Libraries of the program see each other through "folder/header.h".
-function(demo_library name)
-  add_library(${name} STATIC ${ARGN})
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
 endfunction()
 
 # demo_install_program(target destination)
