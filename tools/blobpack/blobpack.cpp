@@ -102,8 +102,10 @@ int verify(const std::string& path) {
             problems.push_back(who + ": not a decodable MP3");
             continue;
         }
-        for (const std::string& p : report.problems) problems.push_back(who + ": " + p);
-        for (const std::string& w : report.warnings) warnings.push_back(who + ": " + w);
+        for (const std::string& p : report.problems)
+            problems.push_back(std::string(who).append(": ").append(p));
+        for (const std::string& w : report.warnings)
+            warnings.push_back(std::string(who).append(": ").append(w));
     }
     if (pack.magic != kPackMagic) warnings.push_back("the magic word is not 0x66600999");
     for (size_t i = 0; i < pack.entries.size(); ++i)

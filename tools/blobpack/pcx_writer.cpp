@@ -88,7 +88,7 @@ std::vector<uint8_t> encode_pcx_best(uint32_t width, uint32_t height, const uint
         const uint8_t* p = rgb + i * 3;
         uint32_t colour = uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
         auto [it, added] = index_of.emplace(colour, static_cast<uint8_t>(index_of.size()));
-        if (added) std::copy(p, p + 3, palette + 3 * it->second);
+        if (added) std::copy(p, p + 3, palette + 3 * static_cast<size_t>(it->second));
         indices[i] = it->second;
     }
     return encode_pcx_indexed(width, height, indices.data(), palette);

@@ -91,7 +91,7 @@ int capture_sound(const CaptureOptions& options) {
     }
     std::printf("wrote %s: sample frames %llu to %llu (%.3f s)\n", path,
                 static_cast<unsigned long long>(range.first),
-                static_cast<unsigned long long>(range.first + range.count),
+                static_cast<unsigned long long>(range.first) + range.count,
                 static_cast<double>(range.count) / kAudioRate);
     if (from_music < range.count) {
         std::printf("the music ends before the capture: the last %.3f s of the sound are silence\n",

@@ -1,5 +1,6 @@
 #include "wav_writer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -39,9 +40,9 @@ bool wav_open(WavFile* wav, const char* path, uint64_t sample_frames, char* erro
         return false;
     }
     uint8_t header[44];
-    std::memcpy(header, "RIFF", 4);
+    std::copy_n("RIFF", 4, header);
     put32(header + 4, static_cast<uint32_t>(36 + data_bytes));
-    std::memcpy(header + 8, "WAVEfmt ", 8);
+    std::copy_n("WAVEfmt ", 8, header + 8);
     put32(header + 16, 16);  // size of the format chunk
     put16(header + 20, 1);   // integer PCM
     put16(header + 22, 2);   // channels
@@ -49,7 +50,7 @@ bool wav_open(WavFile* wav, const char* path, uint64_t sample_frames, char* erro
     put32(header + 28, kWavRate * kWavFrameBytes);
     put16(header + 32, kWavFrameBytes);
     put16(header + 34, 16);
-    std::memcpy(header + 36, "data", 4);
+    std::copy_n("data", 4, header + 36);
     put32(header + 40, static_cast<uint32_t>(data_bytes));
     if (std::fwrite(header, 1, sizeof header, wav->file) != sizeof header) {
         return write_failed(wav, error, error_size);
@@ -74,7 +75,7 @@ bool wav_write(WavFile* wav, const int16_t* samples, uint64_t sample_frames, cha
 }
 
 bool wav_close(WavFile* wav, char* error, size_t error_size) {
-    const std::vector<int16_t> silence(4096 * 2, 0);
+    const std::vector<int16_t> silence(size_t{4096} * 2, 0);
     while (wav->frames_written < wav->frames_expected) {
         const uint64_t left = wav->frames_expected - wav->frames_written;
         if (!wav_write(wav, silence.data(), left < 4096 ? left : 4096, error, error_size)) {

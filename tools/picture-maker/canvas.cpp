@@ -18,7 +18,7 @@ Canvas shrink(const Canvas& canvas, int factor) {
                 for (int sy = 0; sy < factor; ++sy)
                     for (int sx = 0; sx < factor; ++sx)
                         sum += canvas.rgb[(static_cast<size_t>(y * factor + sy) * canvas.width +
-                                           x * factor + sx) *
+                                           static_cast<size_t>(x * factor + sx)) *
                                               3 +
                                           k];
                 small.rgb[(static_cast<size_t>(y) * small.width + x) * 3 + k] =
