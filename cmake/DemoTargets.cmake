@@ -32,9 +32,9 @@ endforeach()
 # the contracts name the platform's types (shell/platform.h), the audio
 # port's headers the program's audio format, and the texture set the
 # presentation's fixed data (config/presentation.h). shell/demo_driver.h
-# includes video/gl_window.h too, but the shell's headers cannot bring the
-# video's, which bring the shell's (CMake allows circles among static
-# libraries only): the library demo_driver links gl_window for it instead.
+# includes video/gl_window.h too, but the shell's headers do not bring the
+# video's for it: every port and module that names the platform would then
+# see the video folder. Its library, demo_driver, links gl_window instead.
 target_link_libraries(timeline_headers INTERFACE shell_headers)
 target_link_libraries(video_headers INTERFACE shell_headers)
 target_link_libraries(sdl2_headers INTERFACE shell_headers)
