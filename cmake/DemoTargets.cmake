@@ -23,22 +23,17 @@ endfunction()
 
 # The folders whose headers others include. Made here, before any folder's
 # own CMakeLists.txt, because a port or a tool may need a contract header
-# (shell/platform.h, timeline/audio_library.h) of a folder added after it.
-foreach(folder src/shell src/markup src/config src/resources src/timeline src/video
+# (platform/platform.h, platform/audio_library.h) of a folder added after it.
+foreach(folder src/platform src/app src/markup src/config src/resources src/timeline src/video
     ports/stdio ports/sdl2 ports/audio)
   demo_module_headers(${folder})
 endforeach()
-# Headers that include another folder's headers bring that folder along:
-# the contracts name the platform's types (shell/platform.h), the audio
-# port's headers the program's audio format, and the texture set the
-# presentation's fixed data (config/presentation.h). shell/demo_driver.h
-# includes video/gl_window.h too, but the shell's headers do not bring the
-# video's for it: every port and module that names the platform would then
-# see the video folder. Its library, demo_driver, links gl_window instead.
-target_link_libraries(timeline_headers INTERFACE shell_headers)
-target_link_libraries(video_headers INTERFACE shell_headers)
-target_link_libraries(sdl2_headers INTERFACE shell_headers)
-target_link_libraries(audio_headers INTERFACE timeline_headers)
+# Headers that include another folder's headers bring that folder along: the
+# time source, the window and the ports name the platform's types, and the
+# texture set the presentation's fixed data (config/presentation.h).
+foreach(folder timeline video sdl2 stdio audio)
+  target_link_libraries(${folder}_headers INTERFACE platform_headers)
+endforeach()
 target_link_libraries(resources_headers INTERFACE config_headers)
 
 # demo_library(name sources...)
@@ -46,7 +41,12 @@ target_link_libraries(resources_headers INTERFACE config_headers)
 #   dependents see that folder's headers; what it includes from other
 #   folders comes from the libraries it links.
 function(demo_library name)
-  add_library(${name} STATIC ${ARGN})
+  if(VELKORANDI_LINK_CHECK)
+    add_library(${name} SHARED ${ARGN})
+    target_link_options(${name} PRIVATE -Wl,--no-undefined)
+  else()
+    add_library(${name} STATIC ${ARGN})
+  endif()
   file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
   if(folder MATCHES "^(src|ports)/")
     get_filename_component(module ${folder} NAME)

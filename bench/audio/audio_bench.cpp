@@ -30,9 +30,9 @@
 
 #include "audio/audio_probe.h"
 #include "config/presentation.h"
+#include "platform/audio_format.h"
+#include "platform/audio_library.h"
 #include "support/test_files.h"
-#include "timeline/audio_format.h"
-#include "timeline/audio_library.h"
 
 namespace {
 

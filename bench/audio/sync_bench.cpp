@@ -60,12 +60,12 @@
 
 #include "audio/mp3_stream.h"
 #include "config/presentation.h"
+#include "platform/audio_format.h"
+#include "platform/audio_library.h"
 #include "support/monitor_recorder.h"
 #include "support/sound_server.h"
 #include "support/test_files.h"
 #include "support/track_matcher.h"
-#include "timeline/audio_format.h"
-#include "timeline/audio_library.h"
 
 namespace {
 

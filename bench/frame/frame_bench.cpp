@@ -139,7 +139,7 @@ int main(int argc, char** argv) {
 
     uint32_t position = kStart;
     auto ours = [&] {
-        timeline_position = position;
+        TimelinePosition = position;
         position += kTicksPerFrame;
         draw_frame();
     };

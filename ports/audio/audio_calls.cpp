@@ -2,7 +2,7 @@
 // calls and the table of streams.
 //
 // IMPLEMENTS
-//   timeline/audio_library.h: the BASS 2.3 calls the time source makes
+//   platform/audio_library.h: the BASS 2.3 calls the time source makes
 //   (version, init, a stream from memory, play, get and set position, stop,
 //   free, error code), BASS_Free, audio_library_prepare_output and
 //   audio_library_end. Written from that call table alone.
@@ -30,7 +30,7 @@
 // DEPENDENCIES
 //   mp3_stream (libmpg123) to open streams; the mixer, the outputs and the
 //   device clock of this folder; the C++ library's mutex.
-#include "timeline/audio_library.h"
+#include "platform/audio_library.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -39,7 +39,7 @@
 #include "audio/audio_mixer.h"
 #include "audio/audio_output.h"
 #include "audio/audio_streams.h"
-#include "timeline/audio_format.h"
+#include "platform/audio_format.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The audio library's mixer (see audio_mixer.h).
 //
 // IMPLEMENTS
-//   The sound behind timeline/audio_library.h: what BASS_ChannelPlay starts,
+//   The sound behind platform/audio_library.h: what BASS_ChannelPlay starts,
 //   BASS_ChannelSetPosition moves and BASS_ChannelStop ends, and the grace
 //   after a Play during which a following call may still position it.
 //
@@ -36,7 +36,7 @@
 #include <vector>
 
 #include "audio/audio_streams.h"
-#include "timeline/audio_format.h"
+#include "platform/audio_format.h"
 
 namespace {
 
@@ -46,8 +46,8 @@ namespace {
 constexpr int64_t kPlayGraceNs = 250'000'000;
 
 // Scratch of the audio thread, interleaved samples.
-std::vector<int16_t> decoded;
-std::vector<int32_t> mixed;
+std::vector<int16_t> DecodedScratch;
+std::vector<int32_t> MixedScratch;
 
 // What one stream is to play in the buffer being filled.
 struct Job {
@@ -81,7 +81,7 @@ void mix_channel(AudioLibrary& l, int slot, const Job& job, int frames, int64_t 
     // Decoding happens outside the lock; only this thread uses the decoder.
     int64_t got = 0;
     if (decoder.next_frame == job.start || mp3_seek(&decoder, job.start) == kMp3Ok)
-        got = mp3_read(&decoder, decoded.data(), frames);
+        got = mp3_read(&decoder, DecodedScratch.data(), frames);
     {
         std::lock_guard<std::mutex> guard(l.lock);
         ChannelState& c = l.channels[slot].state;
@@ -95,14 +95,14 @@ void mix_channel(AudioLibrary& l, int slot, const Job& job, int frames, int64_t 
         add_anchor(c.heard, device, job.start, got);
     }
     for (int64_t i = 0; i < got * kAudioChannels; ++i)
-        mixed[static_cast<size_t>(i)] += decoded[static_cast<size_t>(i)];
+        MixedScratch[static_cast<size_t>(i)] += DecodedScratch[static_cast<size_t>(i)];
 }
 
 }  // namespace
 
 void prepare_mixer(int frames) {
-    decoded.assign(static_cast<size_t>(frames) * kAudioChannels, 0);
-    mixed.assign(static_cast<size_t>(frames) * kAudioChannels, 0);
+    DecodedScratch.assign(static_cast<size_t>(frames) * kAudioChannels, 0);
+    MixedScratch.assign(static_cast<size_t>(frames) * kAudioChannels, 0);
 }
 
 bool mix_next_buffer(uint8_t* out, int bytes) {
@@ -110,11 +110,11 @@ bool mix_next_buffer(uint8_t* out, int bytes) {
     int64_t now = now_ns();
     int frames = bytes / kAudioFrameBytes;
     int samples = frames * kAudioChannels;
-    if (decoded.size() < static_cast<size_t>(samples)) {
-        decoded.resize(static_cast<size_t>(samples));
-        mixed.resize(static_cast<size_t>(samples));
+    if (DecodedScratch.size() < static_cast<size_t>(samples)) {
+        DecodedScratch.resize(static_cast<size_t>(samples));
+        MixedScratch.resize(static_cast<size_t>(samples));
     }
-    std::fill(mixed.begin(), mixed.begin() + samples, 0);
+    std::fill(MixedScratch.begin(), MixedScratch.begin() + samples, 0);
     Job jobs[kMaxStreams];
     bool drop;
     int64_t device;
@@ -137,8 +137,8 @@ bool mix_next_buffer(uint8_t* out, int bytes) {
     }
     auto* pcm = reinterpret_cast<int16_t*>(out);
     for (int i = 0; i < samples; ++i)
-        pcm[i] =
-            static_cast<int16_t>(std::clamp<int32_t>(mixed[static_cast<size_t>(i)], -32768, 32767));
+        pcm[i] = static_cast<int16_t>(
+            std::clamp<int32_t>(MixedScratch[static_cast<size_t>(i)], -32768, 32767));
     std::memset(out + static_cast<ptrdiff_t>(frames) * kAudioFrameBytes, 0,
                 static_cast<size_t>(bytes - frames * kAudioFrameBytes));
     return drop;

@@ -1,5 +1,5 @@
 // Where the audio library's buffers go: an output back end, opened in the
-// output format of timeline/audio_format.h, asking its own thread for each
+// output format of platform/audio_format.h, asking its own thread for each
 // buffer and telling which of the frames handed to it is being heard.
 // output_pipewire.cpp plays through PipeWire natively, output_pulse.cpp
 // through a PulseAudio server or PipeWire's pulse socket (libpulse),

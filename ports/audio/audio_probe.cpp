@@ -3,7 +3,7 @@
 // IMPLEMENTS
 //   audio_probe.h: audio_device_buffer_frames and
 //   audio_channel_buffer_position, for the audio benchmark and the library's
-//   tests; no part of timeline/audio_library.h.
+//   tests; no part of platform/audio_library.h.
 //
 // HOW
 //   Reads the stream table under its lock, as the calls do, and reports the
@@ -22,7 +22,7 @@
 #include <mutex>
 
 #include "audio/audio_streams.h"
-#include "timeline/audio_format.h"
+#include "platform/audio_format.h"
 
 int audio_device_buffer_frames() {
     std::lock_guard<std::mutex> guard(audio_library().lock);

@@ -3,7 +3,7 @@
 // it reports. The program never calls them.
 #pragma once
 
-#include "timeline/audio_library.h"
+#include "platform/audio_library.h"
 
 // The frames of one device buffer (0 before Init).
 int audio_device_buffer_frames();

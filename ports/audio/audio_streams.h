@@ -11,7 +11,7 @@
 #include "audio/audio_output.h"
 #include "audio/device_clock.h"
 #include "audio/mp3_stream.h"
-#include "timeline/audio_library.h"
+#include "platform/audio_library.h"
 
 constexpr int kMaxStreams = 16;
 

@@ -1,7 +1,7 @@
 // The device clock of the audio library (see device_clock.h).
 //
 // IMPLEMENTS
-//   The position timeline/audio_library.h promises: what
+//   The position platform/audio_library.h promises: what
 //   BASS_ChannelGetPosition reports and where BASS_ChannelStop leaves a
 //   stream to resume from.
 //

@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "timeline/audio_format.h"
+#include "platform/audio_format.h"
 
 struct DeviceClock {
     bool valid = false;

@@ -21,7 +21,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "timeline/audio_format.h"
+#include "platform/audio_format.h"
 
 struct mpg123_handle_struct;
 

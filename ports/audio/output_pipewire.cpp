@@ -67,7 +67,7 @@
 #include "audio/audio_output.h"
 #include "audio/audio_streams.h"
 #include "audio/pipewire_heard.h"
-#include "timeline/audio_format.h"
+#include "platform/audio_format.h"
 
 namespace {
 
@@ -118,12 +118,12 @@ struct PipeWireOutput {
     double heard_limit = 0;
 };
 
-PipeWireOutput out;
+PipeWireOutput PipeWireState;
 
 void record_heard(const HeardLine& line, double limit) {
-    std::lock_guard<std::mutex> guard(out.heard_lock);
-    out.heard = line;
-    out.heard_limit = limit;
+    std::lock_guard<std::mutex> guard(PipeWireState.heard_lock);
+    PipeWireState.heard = line;
+    PipeWireState.heard_limit = limit;
 }
 
 // The figures of pw_time that date the next buffer.
@@ -132,11 +132,11 @@ GraphTime graph_time(const pw_time& t) {
 }
 
 void on_process(void*) {
-    pw_buffer* b = pw_stream_dequeue_buffer(out.stream);
+    pw_buffer* b = pw_stream_dequeue_buffer(PipeWireState.stream);
     if (!b) return;
     spa_data& d = b->buffer->datas[0];
     if (!d.data || !d.chunk) {
-        pw_stream_queue_buffer(out.stream, b);
+        pw_stream_queue_buffer(PipeWireState.stream, b);
         return;
     }
     uint32_t frames = d.maxsize / kAudioFrameBytes;
@@ -144,14 +144,15 @@ void on_process(void*) {
     frames = std::min<uint32_t>(frames, kMaxBufferFrames);
     // Dated before it is queued: queued and buffered count what is ahead of it.
     pw_time t{};
-    bool dated = pw_stream_get_time_n(out.stream, &t, sizeof t) == 0 && t.rate.denom != 0;
+    bool dated = pw_stream_get_time_n(PipeWireState.stream, &t, sizeof t) == 0 && t.rate.denom != 0;
     int64_t first = 0;
     {
-        std::lock_guard<std::mutex> guard(out.callback_lock);
-        first = out.handed;
+        std::lock_guard<std::mutex> guard(PipeWireState.callback_lock);
+        first = PipeWireState.handed;
         // Nothing beyond this cycle is held, so a new position needs no drop.
-        out.fill(static_cast<uint8_t*>(d.data), static_cast<int>(frames * kAudioFrameBytes));
-        out.handed += frames;
+        PipeWireState.fill(static_cast<uint8_t*>(d.data),
+                           static_cast<int>(frames * kAudioFrameBytes));
+        PipeWireState.handed += frames;
     }
     d.chunk->offset = 0;
     d.chunk->stride = kAudioFrameBytes;
@@ -163,56 +164,60 @@ void on_process(void*) {
         // runs on one cycle past this buffer, and no further.
         record_heard(line_after_buffer(graph_time(t), first, kAudioRate),
                      static_cast<double>(first + 2 * static_cast<int64_t>(frames)));
-    pw_stream_queue_buffer(out.stream, b);
+    pw_stream_queue_buffer(PipeWireState.stream, b);
 }
 
 // Once the server is gone: buffers at the output rate, thrown away, a
 // buffer ahead of the clock. The loop's thread.
 void pump_silently(void*, uint64_t) {
     int64_t now = now_ns();
-    std::lock_guard<std::mutex> guard(out.callback_lock);
+    std::lock_guard<std::mutex> guard(PipeWireState.callback_lock);
     HeardLine h;
     {
-        std::lock_guard<std::mutex> heard_guard(out.heard_lock);
-        h = out.heard;
+        std::lock_guard<std::mutex> heard_guard(PipeWireState.heard_lock);
+        h = PipeWireState.heard;
     }
-    while (static_cast<double>(out.handed) <
+    while (static_cast<double>(PipeWireState.handed) <
            frame_on_line(h, now, kAudioRate, 1e300) + kSilentBufferFrames) {
-        if (out.fill(out.silent.data(), static_cast<int>(out.silent.size())))
-            h = HeardLine{true, now, static_cast<double>(out.handed), true};
-        out.handed += kSilentBufferFrames;
-        record_heard(h, static_cast<double>(out.handed));
+        if (PipeWireState.fill(PipeWireState.silent.data(),
+                               static_cast<int>(PipeWireState.silent.size())))
+            h = HeardLine{true, now, static_cast<double>(PipeWireState.handed), true};
+        PipeWireState.handed += kSilentBufferFrames;
+        record_heard(h, static_cast<double>(PipeWireState.handed));
     }
 }
 
 // The loop's thread.
 void go_silent(const std::string& why) {
-    if (out.gone || !out.started) return;
-    out.gone = true;
+    if (PipeWireState.gone || !PipeWireState.started) return;
+    PipeWireState.gone = true;
     int64_t now = now_ns();
     {
-        std::lock_guard<std::mutex> guard(out.heard_lock);
-        double frame = out.heard.known ? frame_on_line(out.heard, now, kAudioRate, out.heard_limit)
-                                       : static_cast<double>(out.handed);
-        out.heard = HeardLine{true, now, frame, true};
+        std::lock_guard<std::mutex> guard(PipeWireState.heard_lock);
+        double frame =
+            PipeWireState.heard.known
+                ? frame_on_line(PipeWireState.heard, now, kAudioRate, PipeWireState.heard_limit)
+                : static_cast<double>(PipeWireState.handed);
+        PipeWireState.heard = HeardLine{true, now, frame, true};
     }
     std::fprintf(stderr,
                  "audio: the PipeWire server went away (%s): the music goes on silently, timed "
                  "by the clock\n",
                  why.c_str());
-    pw_loop* loop = pw_thread_loop_get_loop(out.loop);
-    out.silent_timer = pw_loop_add_timer(loop, pump_silently, nullptr);
-    if (!out.silent_timer) return;
+    pw_loop* loop = pw_thread_loop_get_loop(PipeWireState.loop);
+    PipeWireState.silent_timer = pw_loop_add_timer(loop, pump_silently, nullptr);
+    if (!PipeWireState.silent_timer) return;
     timespec every{0, kSilentTickNs};
-    pw_loop_update_timer(loop, out.silent_timer, &every, &every, false);
+    pw_loop_update_timer(loop, PipeWireState.silent_timer, &every, &every, false);
 }
 
 void on_stream_state(void*, pw_stream_state, pw_stream_state state, const char* error) {
     if (state == PW_STREAM_STATE_ERROR || state == PW_STREAM_STATE_UNCONNECTED) {
-        if (out.failure.empty()) out.failure = error ? error : "the stream was disconnected";
-        go_silent(out.failure);
+        if (PipeWireState.failure.empty())
+            PipeWireState.failure = error ? error : "the stream was disconnected";
+        go_silent(PipeWireState.failure);
     }
-    pw_thread_loop_signal(out.loop, false);
+    pw_thread_loop_signal(PipeWireState.loop, false);
 }
 
 const pw_stream_events kStreamEvents = [] {
@@ -224,23 +229,24 @@ const pw_stream_events kStreamEvents = [] {
 }();
 
 void on_core_info(void*, const pw_core_info* info) {
-    if (info && info->version) out.version = info->version;
+    if (info && info->version) PipeWireState.version = info->version;
 }
 
 void on_core_done(void*, uint32_t id, int seq) {
-    if (id != PW_ID_CORE || seq != out.sync_seq) return;
+    if (id != PW_ID_CORE || seq != PipeWireState.sync_seq) return;
     // The first round trip brings the registry's globals (and binds the
     // default metadata), the second that metadata's properties.
-    if (++out.syncs_done == 1) out.sync_seq = pw_core_sync(out.core, PW_ID_CORE, 0);
-    pw_thread_loop_signal(out.loop, false);
+    if (++PipeWireState.syncs_done == 1)
+        PipeWireState.sync_seq = pw_core_sync(PipeWireState.core, PW_ID_CORE, 0);
+    pw_thread_loop_signal(PipeWireState.loop, false);
 }
 
 void on_core_error(void*, uint32_t id, int, int res, const char* message) {
     if (id != PW_ID_CORE) return;
     std::string why = message && *message ? message : std::strerror(-res);
-    if (out.failure.empty()) out.failure = why;
+    if (PipeWireState.failure.empty()) PipeWireState.failure = why;
     go_silent(why);
-    pw_thread_loop_signal(out.loop, false);
+    pw_thread_loop_signal(PipeWireState.loop, false);
 }
 
 const pw_core_events kCoreEvents = [] {
@@ -255,7 +261,7 @@ const pw_core_events kCoreEvents = [] {
 // The default sink, from the "default" metadata: {"name":"alsa_output..."}.
 int on_metadata_property(void*, uint32_t subject, const char* key, const char*, const char* value) {
     if (subject != PW_ID_CORE || !key || std::strcmp(key, "default.audio.sink") != 0) return 0;
-    out.sink.clear();
+    PipeWireState.sink.clear();
     if (!value) return 0;
     spa_json outer, object;
     spa_json_init(&outer, value, std::strlen(value));
@@ -264,7 +270,7 @@ int on_metadata_property(void*, uint32_t subject, const char* key, const char*, 
     while (spa_json_get_string(&object, name, sizeof name) > 0) {
         char text[1024];
         if (std::strcmp(name, "name") == 0 && spa_json_get_string(&object, text, sizeof text) > 0) {
-            out.sink = text;
+            PipeWireState.sink = text;
             return 0;
         }
         const char* skipped = nullptr;
@@ -281,13 +287,15 @@ const pw_metadata_events kMetadataEvents = [] {
 }();
 
 void on_global(void*, uint32_t id, uint32_t, const char* type, uint32_t, const spa_dict* props) {
-    if (out.metadata || std::strcmp(type, PW_TYPE_INTERFACE_Metadata) != 0 || !props) return;
+    if (PipeWireState.metadata || std::strcmp(type, PW_TYPE_INTERFACE_Metadata) != 0 || !props)
+        return;
     const char* name = spa_dict_lookup(props, PW_KEY_METADATA_NAME);
     if (!name || std::strcmp(name, "default") != 0) return;
-    out.metadata = static_cast<pw_metadata*>(
-        pw_registry_bind(out.registry, id, PW_TYPE_INTERFACE_Metadata, PW_VERSION_METADATA, 0));
-    if (out.metadata)
-        pw_metadata_add_listener(out.metadata, &out.metadata_listener, &kMetadataEvents, nullptr);
+    PipeWireState.metadata = static_cast<pw_metadata*>(pw_registry_bind(
+        PipeWireState.registry, id, PW_TYPE_INTERFACE_Metadata, PW_VERSION_METADATA, 0));
+    if (PipeWireState.metadata)
+        pw_metadata_add_listener(PipeWireState.metadata, &PipeWireState.metadata_listener,
+                                 &kMetadataEvents, nullptr);
 }
 
 const pw_registry_events kRegistryEvents = [] {
@@ -299,35 +307,38 @@ const pw_registry_events kRegistryEvents = [] {
 
 // Ends whatever connect made, leaving the record as new. Not on the loop's thread.
 void disconnect() {
-    if (!out.loop) return;
-    pw_thread_loop_lock(out.loop);
+    if (!PipeWireState.loop) return;
+    pw_thread_loop_lock(PipeWireState.loop);
     // What ends now is no server going away.
-    out.started = false;
-    if (out.silent_timer)
-        pw_loop_destroy_source(pw_thread_loop_get_loop(out.loop), out.silent_timer);
-    if (out.stream) pw_stream_destroy(out.stream);
-    if (out.metadata) pw_proxy_destroy(reinterpret_cast<pw_proxy*>(out.metadata));
-    if (out.registry) pw_proxy_destroy(reinterpret_cast<pw_proxy*>(out.registry));
-    if (out.core) pw_core_disconnect(out.core);
-    pw_thread_loop_unlock(out.loop);
-    pw_thread_loop_stop(out.loop);
-    if (out.context) pw_context_destroy(out.context);
-    pw_thread_loop_destroy(out.loop);
-    out.loop = nullptr;
-    out.context = nullptr;
-    out.core = nullptr;
-    out.registry = nullptr;
-    out.metadata = nullptr;
-    out.stream = nullptr;
-    out.silent_timer = nullptr;
+    PipeWireState.started = false;
+    if (PipeWireState.silent_timer)
+        pw_loop_destroy_source(pw_thread_loop_get_loop(PipeWireState.loop),
+                               PipeWireState.silent_timer);
+    if (PipeWireState.stream) pw_stream_destroy(PipeWireState.stream);
+    if (PipeWireState.metadata)
+        pw_proxy_destroy(reinterpret_cast<pw_proxy*>(PipeWireState.metadata));
+    if (PipeWireState.registry)
+        pw_proxy_destroy(reinterpret_cast<pw_proxy*>(PipeWireState.registry));
+    if (PipeWireState.core) pw_core_disconnect(PipeWireState.core);
+    pw_thread_loop_unlock(PipeWireState.loop);
+    pw_thread_loop_stop(PipeWireState.loop);
+    if (PipeWireState.context) pw_context_destroy(PipeWireState.context);
+    pw_thread_loop_destroy(PipeWireState.loop);
+    PipeWireState.loop = nullptr;
+    PipeWireState.context = nullptr;
+    PipeWireState.core = nullptr;
+    PipeWireState.registry = nullptr;
+    PipeWireState.metadata = nullptr;
+    PipeWireState.stream = nullptr;
+    PipeWireState.silent_timer = nullptr;
 }
 
 // Whether the wait for the server is over: the round trips made and the
 // stream set up (or refused).
 bool connected_or_failed() {
-    if (!out.failure.empty()) return true;
-    pw_stream_state state = pw_stream_get_state(out.stream, nullptr);
-    return out.syncs_done >= 2 &&
+    if (!PipeWireState.failure.empty()) return true;
+    pw_stream_state state = pw_stream_get_state(PipeWireState.stream, nullptr);
+    return PipeWireState.syncs_done >= 2 &&
            (state == PW_STREAM_STATE_PAUSED || state == PW_STREAM_STATE_STREAMING);
 }
 
@@ -363,42 +374,45 @@ std::string connect(int64_t deadline) {
     if (std::string missing = socket_missing(); !missing.empty()) return missing;
     static std::once_flag initialised;
     std::call_once(initialised, [] { pw_init(nullptr, nullptr); });
-    out.failure.clear();
-    out.version.clear();
-    out.sink.clear();
-    out.syncs_done = 0;
-    out.sync_seq = -1;
-    out.loop = pw_thread_loop_new("velkorandi-audio", nullptr);
-    if (!out.loop) return "cannot start PipeWire's loop";
+    PipeWireState.failure.clear();
+    PipeWireState.version.clear();
+    PipeWireState.sink.clear();
+    PipeWireState.syncs_done = 0;
+    PipeWireState.sync_seq = -1;
+    PipeWireState.loop = pw_thread_loop_new("velkorandi-audio", nullptr);
+    if (!PipeWireState.loop) return "cannot start PipeWire's loop";
     // client-rt.conf gives the data thread, where the process callback
     // runs, real-time priority (through RealtimeKit on a desktop), so that a
     // busy machine does not make the graph wait for the next buffer.
-    out.context = pw_context_new(pw_thread_loop_get_loop(out.loop),
-                                 pw_properties_new(PW_KEY_APP_NAME, "Velkorandi",
-                                                   PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr),
-                                 0);
-    if (!out.context || pw_thread_loop_start(out.loop) != 0) {
+    PipeWireState.context =
+        pw_context_new(pw_thread_loop_get_loop(PipeWireState.loop),
+                       pw_properties_new(PW_KEY_APP_NAME, "Velkorandi", PW_KEY_CONFIG_NAME,
+                                         "client-rt.conf", nullptr),
+                       0);
+    if (!PipeWireState.context || pw_thread_loop_start(PipeWireState.loop) != 0) {
         disconnect();
         return "cannot start PipeWire's loop";
     }
-    pw_thread_loop_lock(out.loop);
-    out.core = pw_context_connect(out.context, nullptr, 0);
-    if (!out.core) {
+    pw_thread_loop_lock(PipeWireState.loop);
+    PipeWireState.core = pw_context_connect(PipeWireState.context, nullptr, 0);
+    if (!PipeWireState.core) {
         std::string why = std::string("no PipeWire server answers (") + std::strerror(errno) + ")";
-        pw_thread_loop_unlock(out.loop);
+        pw_thread_loop_unlock(PipeWireState.loop);
         disconnect();
         return why;
     }
-    pw_core_add_listener(out.core, &out.core_listener, &kCoreEvents, nullptr);
-    out.registry = pw_core_get_registry(out.core, PW_VERSION_REGISTRY, 0);
-    if (out.registry)
-        pw_registry_add_listener(out.registry, &out.registry_listener, &kRegistryEvents, nullptr);
-    out.stream = pw_stream_new(
-        out.core, "music",
+    pw_core_add_listener(PipeWireState.core, &PipeWireState.core_listener, &kCoreEvents, nullptr);
+    PipeWireState.registry = pw_core_get_registry(PipeWireState.core, PW_VERSION_REGISTRY, 0);
+    if (PipeWireState.registry)
+        pw_registry_add_listener(PipeWireState.registry, &PipeWireState.registry_listener,
+                                 &kRegistryEvents, nullptr);
+    PipeWireState.stream = pw_stream_new(
+        PipeWireState.core, "music",
         pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback",
                           PW_KEY_MEDIA_ROLE, "Music", PW_KEY_NODE_LATENCY, kQuantum, nullptr));
-    if (out.stream) {
-        pw_stream_add_listener(out.stream, &out.stream_listener, &kStreamEvents, nullptr);
+    if (PipeWireState.stream) {
+        pw_stream_add_listener(PipeWireState.stream, &PipeWireState.stream_listener, &kStreamEvents,
+                               nullptr);
         uint8_t space[512];
         spa_pod_builder builder = SPA_POD_BUILDER_INIT(space, sizeof space);
         spa_audio_info_raw info{};
@@ -412,59 +426,60 @@ std::string connect(int64_t deadline) {
         auto flags =
             static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS |
                                          PW_STREAM_FLAG_RT_PROCESS | PW_STREAM_FLAG_INACTIVE);
-        if (pw_stream_connect(out.stream, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1) < 0)
-            out.failure = "PipeWire refused the playback stream";
+        if (pw_stream_connect(PipeWireState.stream, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params,
+                              1) < 0)
+            PipeWireState.failure = "PipeWire refused the playback stream";
     } else {
-        out.failure = "PipeWire refused the playback stream";
+        PipeWireState.failure = "PipeWire refused the playback stream";
     }
-    out.sync_seq = pw_core_sync(out.core, PW_ID_CORE, 0);
+    PipeWireState.sync_seq = pw_core_sync(PipeWireState.core, PW_ID_CORE, 0);
     while (!connected_or_failed()) {
         int64_t left = deadline - now_ns();
         if (left <= 0) {
-            out.failure = "PipeWire did not answer within 500 ms";
+            PipeWireState.failure = "PipeWire did not answer within 500 ms";
             break;
         }
         timespec until{};
-        pw_thread_loop_get_time(out.loop, &until, left);
-        pw_thread_loop_timed_wait_full(out.loop, &until);
+        pw_thread_loop_get_time(PipeWireState.loop, &until, left);
+        pw_thread_loop_timed_wait_full(PipeWireState.loop, &until);
     }
-    std::string why = out.failure;
-    pw_thread_loop_unlock(out.loop);
+    std::string why = PipeWireState.failure;
+    pw_thread_loop_unlock(PipeWireState.loop);
     if (!why.empty()) disconnect();
     return why;
 }
 
 void prepare_pipewire() {
-    if (out.early_made) return;
+    if (PipeWireState.early_made) return;
     try {
-        out.early = std::thread([] {
+        PipeWireState.early = std::thread([] {
             // Where no PipeWire answers, the pulse socket is what
             // open_chosen_output tries next: prepared here, not beside this
             // connection, so that it never leaves a second stream on a
             // PipeWire server.
             if (!connect(now_ns() + kConnectTimeoutNs).empty()) kPulseOutput.prepare();
         });
-        out.early_made = true;
+        PipeWireState.early_made = true;
     } catch (const std::system_error&) {
         // No thread to be had: open connects as without this call.
     }
 }
 
 void forget_prepared_pipewire() {
-    if (!out.early_made) return;
-    out.early.join();
-    out.early_made = false;
+    if (!PipeWireState.early_made) return;
+    PipeWireState.early.join();
+    PipeWireState.early_made = false;
     disconnect();
 }
 
 bool open_pipewire(FillBuffer fill, int* buffer_frames, std::string* said) {
     std::string failure;
-    if (out.early_made) {
+    if (PipeWireState.early_made) {
         // Made ahead: taken as it is, or its reason for failing is ours.
-        out.early.join();
-        out.early_made = false;
-        failure = out.loop ? "" : out.failure;
-        if (failure.empty() && !out.loop) failure = "no PipeWire server answers";
+        PipeWireState.early.join();
+        PipeWireState.early_made = false;
+        failure = PipeWireState.loop ? "" : PipeWireState.failure;
+        if (failure.empty() && !PipeWireState.loop) failure = "no PipeWire server answers";
     } else {
         failure = connect(now_ns() + kConnectTimeoutNs);
     }
@@ -472,44 +487,47 @@ bool open_pipewire(FillBuffer fill, int* buffer_frames, std::string* said) {
         *said = failure;
         return false;
     }
-    pw_thread_loop_lock(out.loop);
-    out.fill = fill;
-    out.started = false;
-    out.gone = false;
-    out.handed = 0;
-    out.silent.assign(static_cast<size_t>(kSilentBufferFrames) * kAudioFrameBytes, 0);
+    pw_thread_loop_lock(PipeWireState.loop);
+    PipeWireState.fill = fill;
+    PipeWireState.started = false;
+    PipeWireState.gone = false;
+    PipeWireState.handed = 0;
+    PipeWireState.silent.assign(static_cast<size_t>(kSilentBufferFrames) * kAudioFrameBytes, 0);
     record_heard(HeardLine{}, 0);
-    *said = "PipeWire " + (out.version.empty() ? std::string("(version unknown)") : out.version) +
-            " (native), sink " + (out.sink.empty() ? std::string("(the default)") : out.sink);
-    pw_thread_loop_unlock(out.loop);
+    *said =
+        "PipeWire " +
+        (PipeWireState.version.empty() ? std::string("(version unknown)") : PipeWireState.version) +
+        " (native), sink " +
+        (PipeWireState.sink.empty() ? std::string("(the default)") : PipeWireState.sink);
+    pw_thread_loop_unlock(PipeWireState.loop);
     *buffer_frames = kMaxBufferFrames;
     return true;
 }
 
 void start_pipewire() {
-    pw_thread_loop_lock(out.loop);
-    out.started = true;
+    pw_thread_loop_lock(PipeWireState.loop);
+    PipeWireState.started = true;
     // The server may have gone between Init's connecting and now.
-    if (!out.failure.empty())
-        go_silent(out.failure);
+    if (!PipeWireState.failure.empty())
+        go_silent(PipeWireState.failure);
     else
-        pw_stream_set_active(out.stream, true);
-    pw_thread_loop_unlock(out.loop);
+        pw_stream_set_active(PipeWireState.stream, true);
+    pw_thread_loop_unlock(PipeWireState.loop);
 }
 
-void lock_pipewire() { out.callback_lock.lock(); }
+void lock_pipewire() { PipeWireState.callback_lock.lock(); }
 
-void unlock_pipewire() { out.callback_lock.unlock(); }
+void unlock_pipewire() { PipeWireState.callback_lock.unlock(); }
 
 void close_pipewire() {
     disconnect();
-    out.gone = false;
+    PipeWireState.gone = false;
 }
 
 bool heard_pipewire(int64_t now, double* frame) {
-    std::lock_guard<std::mutex> guard(out.heard_lock);
-    if (!out.heard.known) return false;
-    *frame = frame_on_line(out.heard, now, kAudioRate, out.heard_limit);
+    std::lock_guard<std::mutex> guard(PipeWireState.heard_lock);
+    if (!PipeWireState.heard.known) return false;
+    *frame = frame_on_line(PipeWireState.heard, now, kAudioRate, PipeWireState.heard_limit);
     return true;
 }
 

@@ -84,7 +84,7 @@
 #include "audio/pulse_connection.h"
 #include "audio/pulse_cycle_position.h"
 #include "audio/pulse_timeline.h"
-#include "timeline/audio_format.h"
+#include "platform/audio_format.h"
 
 namespace {
 
@@ -152,7 +152,7 @@ struct Pulse {
     EarlyConnection early;  // made ahead of open, not yet taken
 };
 
-Pulse pulse;
+Pulse PulseState;
 
 double carried(const HeardReading& h, int64_t now) {
     int64_t elapsed = now - h.ns;
@@ -161,8 +161,8 @@ double carried(const HeardReading& h, int64_t now) {
 }
 
 void record_heard(const HeardReading& reading) {
-    std::lock_guard<std::mutex> guard(pulse.heard_lock);
-    pulse.heard = reading;
+    std::lock_guard<std::mutex> guard(PulseState.heard_lock);
+    PulseState.heard = reading;
 }
 
 // When the server took the figures of a timing report, on the library's
@@ -182,50 +182,52 @@ int64_t report_time(const pa_timing_info* timing) {
 // Records the frame leaving the sink at the time of the last report taken,
 // in frames handed over. Main loop.
 void read_heard() {
-    if (pulse.gone || !pulse.c.stream) return;
-    const pa_timing_info* timing = pa_stream_get_timing_info(pulse.c.stream);
+    if (PulseState.gone || !PulseState.c.stream) return;
+    const pa_timing_info* timing = pa_stream_get_timing_info(PulseState.c.stream);
     if (timing && !timing->write_index_corrupt)
-        timeline_place(pulse.timeline, pulse.handed, timing->write_index / kAudioFrameBytes);
-    if (!pulse.report.taken) return;
-    double leaving = pulse.report.leaving;
+        timeline_place(PulseState.timeline, PulseState.handed,
+                       timing->write_index / kAudioFrameBytes);
+    if (!PulseState.report.taken) return;
+    double leaving = PulseState.report.leaving;
     // On PipeWire the report's frame is ahead by up to a quantum: the line
     // of its reports instead, or, when none has come since it was cleared,
     // the last report less a whole quantum (behind rather than ahead).
-    if (pulse.cycles && pulse.report.playing &&
-        !cycle_leaving(pulse.cycle, pulse.report.ns, &leaving))
-        leaving -= static_cast<double>(pulse.cycle.quantum);
+    if (PulseState.cycles && PulseState.report.playing &&
+        !cycle_leaving(PulseState.cycle, PulseState.report.ns, &leaving))
+        leaving -= static_cast<double>(PulseState.cycle.quantum);
     HeardReading reading;
-    reading.ns = pulse.report.ns;
-    reading.known = timeline_handed_frame(pulse.timeline, leaving, &reading.frame);
-    reading.advancing = pulse.report.playing;
+    reading.ns = PulseState.report.ns;
+    reading.known = timeline_handed_frame(PulseState.timeline, leaving, &reading.frame);
+    reading.advancing = PulseState.report.playing;
     record_heard(reading);
 }
 
 // Fills what the server asks for; at least one buffer when `at_least_one`
 // (a stream was positioned anew and the server has not asked yet).
 void write_buffers(bool at_least_one) {
-    if (!pulse.started || pulse.gone) return;
+    if (!PulseState.started || PulseState.gone) return;
     size_t frame_bytes = kAudioFrameBytes;
-    size_t writable = pa_stream_writable_size(pulse.c.stream);
+    size_t writable = pa_stream_writable_size(PulseState.c.stream);
     if (writable == static_cast<size_t>(-1)) return;
-    if (at_least_one) writable = std::max(writable, pulse.buffer.size());
+    if (at_least_one) writable = std::max(writable, PulseState.buffer.size());
     while (writable >= frame_bytes) {
-        size_t bytes = std::min(writable, pulse.buffer.size()) / frame_bytes * frame_bytes;
+        size_t bytes = std::min(writable, PulseState.buffer.size()) / frame_bytes * frame_bytes;
         writable -= bytes;
-        if (pulse.fill(pulse.buffer.data(), static_cast<int>(bytes))) {
+        if (PulseState.fill(PulseState.buffer.data(), static_cast<int>(bytes))) {
             // Flushed before this buffer is written: the server plays it
             // right after what its sink already holds. Topped up at once to
             // the target, so the sink does not run dry meanwhile.
-            if (pa_operation* o = pa_stream_flush(pulse.c.stream, nullptr, nullptr))
+            if (pa_operation* o = pa_stream_flush(PulseState.c.stream, nullptr, nullptr))
                 pa_operation_unref(o);
-            timeline_drop(pulse.timeline, pulse.handed);
-            cycle_clear(pulse.cycle);
-            writable = std::max(writable, pulse.target_bytes - std::min(bytes, pulse.target_bytes));
+            timeline_drop(PulseState.timeline, PulseState.handed);
+            cycle_clear(PulseState.cycle);
+            writable = std::max(writable,
+                                PulseState.target_bytes - std::min(bytes, PulseState.target_bytes));
         }
-        if (pa_stream_write(pulse.c.stream, pulse.buffer.data(), bytes, nullptr, 0,
+        if (pa_stream_write(PulseState.c.stream, PulseState.buffer.data(), bytes, nullptr, 0,
                             PA_SEEK_RELATIVE) < 0)
             return;
-        pulse.handed += static_cast<int64_t>(bytes / frame_bytes);
+        PulseState.handed += static_cast<int64_t>(bytes / frame_bytes);
     }
     read_heard();
 }
@@ -235,28 +237,28 @@ void write_buffers(bool at_least_one) {
 void pump_silently() {
     HeardReading h;
     {
-        std::lock_guard<std::mutex> guard(pulse.heard_lock);
-        h = pulse.heard;
+        std::lock_guard<std::mutex> guard(PulseState.heard_lock);
+        h = PulseState.heard;
     }
     int64_t now = now_ns();
-    while (static_cast<double>(pulse.handed) < carried(h, now) + kBufferFrames) {
-        int bytes = static_cast<int>(pulse.buffer.size());
-        if (pulse.fill(pulse.buffer.data(), bytes)) {
+    while (static_cast<double>(PulseState.handed) < carried(h, now) + kBufferFrames) {
+        int bytes = static_cast<int>(PulseState.buffer.size());
+        if (PulseState.fill(PulseState.buffer.data(), bytes)) {
             // Nothing is held any more: a new place is heard from now on.
-            h = HeardReading{true, now, static_cast<double>(pulse.handed), true, true};
+            h = HeardReading{true, now, static_cast<double>(PulseState.handed), true, true};
             record_heard(h);
         }
-        pulse.handed += kBufferFrames;
+        PulseState.handed += kBufferFrames;
     }
 }
 
 void go_silent(const char* why) {
-    if (pulse.gone) return;
-    pulse.gone = true;
+    if (PulseState.gone) return;
+    PulseState.gone = true;
     int64_t now = now_ns();
-    std::lock_guard<std::mutex> guard(pulse.heard_lock);
-    HeardReading& h = pulse.heard;
-    double frame = h.known ? carried(h, now) : static_cast<double>(pulse.handed);
+    std::lock_guard<std::mutex> guard(PulseState.heard_lock);
+    HeardReading& h = PulseState.heard;
+    double frame = h.known ? carried(h, now) : static_cast<double>(PulseState.handed);
     h = HeardReading{true, now, frame, true, true};
     std::fprintf(stderr,
                  "audio: the sound server went away (%s): the music goes on silently, timed by "
@@ -268,28 +270,29 @@ void go_silent(const char* why) {
 // in step with the graph's cycles: a report stamped late in every cycle for
 // long would leave the line behind, or look like a slip of the graph.
 pa_usec_t tick_interval() {
-    if (!pulse.cycles) return kTickUs;
-    pulse.ticks = (pulse.ticks + 1) % 30;
-    return kTickUs - 2'000 + pulse.ticks * 1'300 % 3'000;
+    if (!PulseState.cycles) return kTickUs;
+    PulseState.ticks = (PulseState.ticks + 1) % 30;
+    return kTickUs - 2'000 + PulseState.ticks * 1'300 % 3'000;
 }
 
 void on_tick(pa_mainloop_api*, pa_time_event* e, const struct timeval*, void*) {
-    pa_context_rttime_restart(pulse.c.context, e, pa_rtclock_now() + tick_interval());
-    if (!pulse.started) return;
-    if (pulse.gone) {
+    pa_context_rttime_restart(PulseState.c.context, e, pa_rtclock_now() + tick_interval());
+    if (!PulseState.started) return;
+    if (PulseState.gone) {
         pump_silently();
         return;
     }
     // One report asked for at a time; each answer calls on_timing.
-    if (pulse.asked && pa_operation_get_state(pulse.asked) == PA_OPERATION_RUNNING) return;
-    if (pulse.asked) pa_operation_unref(pulse.asked);
-    pulse.asked = pa_stream_update_timing_info(pulse.c.stream, nullptr, nullptr);
+    if (PulseState.asked && pa_operation_get_state(PulseState.asked) == PA_OPERATION_RUNNING)
+        return;
+    if (PulseState.asked) pa_operation_unref(PulseState.asked);
+    PulseState.asked = pa_stream_update_timing_info(PulseState.c.stream, nullptr, nullptr);
 }
 
 void on_wake(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void*) {
     uint64_t count = 0;
     if (read(fd, &count, sizeof count) < 0) return;
-    if (pulse.gone)
+    if (PulseState.gone)
         pump_silently();
     else
         write_buffers(true);
@@ -297,14 +300,15 @@ void on_wake(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void*)
 
 void on_context_state(pa_context* c, void*) {
     pa_context_state_t state = pa_context_get_state(c);
-    if (!PA_CONTEXT_IS_GOOD(state) && pulse.started) go_silent(pa_strerror(pa_context_errno(c)));
-    pa_threaded_mainloop_signal(pulse.c.loop, 0);
+    if (!PA_CONTEXT_IS_GOOD(state) && PulseState.started)
+        go_silent(pa_strerror(pa_context_errno(c)));
+    pa_threaded_mainloop_signal(PulseState.c.loop, 0);
 }
 
 void on_stream_state(pa_stream* s, void*) {
-    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(s)) && pulse.started)
-        go_silent(pa_strerror(pa_context_errno(pulse.c.context)));
-    pa_threaded_mainloop_signal(pulse.c.loop, 0);
+    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(s)) && PulseState.started)
+        go_silent(pa_strerror(pa_context_errno(PulseState.c.context)));
+    pa_threaded_mainloop_signal(PulseState.c.loop, 0);
 }
 
 void on_writable(pa_stream*, size_t, void*) { write_buffers(false); }
@@ -321,46 +325,47 @@ void on_timing(pa_stream* s, void*) {
     if (!timing || timing->read_index_corrupt) return;
     // (A report that the stream stopped playing, a sink run dry, is taken
     // all the same: carrying the position on would be wrong by more.)
-    if (!pulse.cycles && timing->synchronized_clocks && timing->transport_usec > kSlowReportUs &&
-        now - pulse.report.ns < kStaleReportNs && timing->playing)
+    if (!PulseState.cycles && timing->synchronized_clocks &&
+        timing->transport_usec > kSlowReportUs && now - PulseState.report.ns < kStaleReportNs &&
+        timing->playing)
         return;
     // What the server has read from the stream, less what its sink holds.
-    pulse.report = {true, report_time(timing),
-                    static_cast<double>(timing->read_index) / kAudioFrameBytes -
-                        static_cast<double>(timing->sink_usec) * kAudioRate / 1e6,
-                    timing->playing != 0};
-    if (pulse.cycles) {
+    PulseState.report = {true, report_time(timing),
+                         static_cast<double>(timing->read_index) / kAudioFrameBytes -
+                             static_cast<double>(timing->sink_usec) * kAudioRate / 1e6,
+                         timing->playing != 0};
+    if (PulseState.cycles) {
         // A stall starts a new line: what was read before it says nothing
         // of when the sound resumed.
-        if (pulse.report.playing)
-            cycle_take(pulse.cycle, pulse.report.ns, timing->read_index / kAudioFrameBytes,
-                       pulse.report.leaving);
+        if (PulseState.report.playing)
+            cycle_take(PulseState.cycle, PulseState.report.ns,
+                       timing->read_index / kAudioFrameBytes, PulseState.report.leaving);
         else
-            cycle_clear(pulse.cycle);
+            cycle_clear(PulseState.cycle);
     }
     read_heard();
 }
 
 void on_moved(pa_stream* s, void*) {
     // Another sink, another latency: its reports make a line of their own.
-    cycle_clear(pulse.cycle);
+    cycle_clear(PulseState.cycle);
     if (pa_operation* o = pa_stream_update_timing_info(s, nullptr, nullptr)) pa_operation_unref(o);
 }
 
 void close_pulse() {
-    if (!pulse.c.loop) return;
-    pa_threaded_mainloop_lock(pulse.c.loop);
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(pulse.c.loop);
-    if (pulse.tick) api->time_free(pulse.tick);
-    if (pulse.asked) pa_operation_unref(pulse.asked);
-    if (pulse.wake) api->io_free(pulse.wake);
-    pa_threaded_mainloop_unlock(pulse.c.loop);
-    pulse_disconnect(pulse.c);
-    if (pulse.wake_fd >= 0) close(pulse.wake_fd);
-    pulse.tick = nullptr;
-    pulse.asked = nullptr;
-    pulse.wake = nullptr;
-    pulse.wake_fd = -1;
+    if (!PulseState.c.loop) return;
+    pa_threaded_mainloop_lock(PulseState.c.loop);
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(PulseState.c.loop);
+    if (PulseState.tick) api->time_free(PulseState.tick);
+    if (PulseState.asked) pa_operation_unref(PulseState.asked);
+    if (PulseState.wake) api->io_free(PulseState.wake);
+    pa_threaded_mainloop_unlock(PulseState.c.loop);
+    pulse_disconnect(PulseState.c);
+    if (PulseState.wake_fd >= 0) close(PulseState.wake_fd);
+    PulseState.tick = nullptr;
+    PulseState.asked = nullptr;
+    PulseState.wake = nullptr;
+    PulseState.wake_fd = -1;
 }
 
 // The stream's buffering, the same for a connection made ahead and one made
@@ -379,11 +384,11 @@ constexpr auto kStreamFlags = static_cast<pa_stream_flags_t>(
     PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
 
 void prepare_pulse() {
-    if (pulse.early.started()) return;
+    if (PulseState.early.started()) return;
     try {
-        pulse.early.thread = std::thread([] {
-            pulse.early.failure = pulse_connect(pulse.early.c, stream_attributes(), kStreamFlags,
-                                                now_ns() + kConnectTimeoutNs);
+        PulseState.early.thread = std::thread([] {
+            PulseState.early.failure = pulse_connect(PulseState.early.c, stream_attributes(),
+                                                     kStreamFlags, now_ns() + kConnectTimeoutNs);
         });
     } catch (const std::system_error&) {
         // No thread to be had: open connects as without this call.
@@ -391,35 +396,35 @@ void prepare_pulse() {
 }
 
 void forget_prepared_pulse() {
-    pulse.early.finish();
-    pulse_disconnect(pulse.early.c);
-    pulse.early.c = PulseConnection{};
-    pulse.early.failure.clear();
+    PulseState.early.finish();
+    pulse_disconnect(PulseState.early.c);
+    PulseState.early.c = PulseConnection{};
+    PulseState.early.failure.clear();
 }
 
 bool open_pulse(FillBuffer fill, int* buffer_frames, std::string* said) {
-    pulse.fill = fill;
-    pulse.buffer.assign(static_cast<size_t>(kBufferFrames) * kAudioFrameBytes, 0);
-    pulse.started = false;
-    pulse.gone = false;
-    pulse.handed = 0;
-    pulse.asked = nullptr;
-    pulse.report = Report{};
-    pulse.timeline = new_pulse_timeline();
-    pulse.cycle = CyclePosition{};
+    PulseState.fill = fill;
+    PulseState.buffer.assign(static_cast<size_t>(kBufferFrames) * kAudioFrameBytes, 0);
+    PulseState.started = false;
+    PulseState.gone = false;
+    PulseState.handed = 0;
+    PulseState.asked = nullptr;
+    PulseState.report = Report{};
+    PulseState.timeline = new_pulse_timeline();
+    PulseState.cycle = CyclePosition{};
     record_heard(HeardReading{});
 
     const pa_buffer_attr attr = stream_attributes();
-    pulse.target_bytes = attr.tlength;
+    PulseState.target_bytes = attr.tlength;
     std::string failure;
-    if (pulse.early.started()) {
+    if (PulseState.early.started()) {
         // Made ahead: taken as it is, or its reason for failing is ours.
-        pulse.early.finish();
-        pulse.c = pulse.early.c;
-        pulse.early.c = PulseConnection{};
-        failure = pulse.early.failure;
+        PulseState.early.finish();
+        PulseState.c = PulseState.early.c;
+        PulseState.early.c = PulseConnection{};
+        failure = PulseState.early.failure;
     } else {
-        failure = pulse_connect(pulse.c, attr, kStreamFlags, now_ns() + kConnectTimeoutNs);
+        failure = pulse_connect(PulseState.c, attr, kStreamFlags, now_ns() + kConnectTimeoutNs);
     }
     if (!failure.empty()) {
         *said = failure;
@@ -427,56 +432,56 @@ bool open_pulse(FillBuffer fill, int* buffer_frames, std::string* said) {
     }
     // "PulseAudio (on PipeWire 0.3.65) 15.0.0": PipeWire's PulseAudio
     // service names itself so.
-    pulse.cycles = pulse.c.server.find("PipeWire") != std::string::npos;
+    PulseState.cycles = PulseState.c.server.find("PipeWire") != std::string::npos;
 
-    pa_threaded_mainloop_lock(pulse.c.loop);
-    pa_context_set_state_callback(pulse.c.context, on_context_state, nullptr);
-    pa_stream_set_state_callback(pulse.c.stream, on_stream_state, nullptr);
-    pa_stream_set_write_callback(pulse.c.stream, on_writable, nullptr);
-    pa_stream_set_latency_update_callback(pulse.c.stream, on_timing, nullptr);
-    pa_stream_set_moved_callback(pulse.c.stream, on_moved, nullptr);
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(pulse.c.loop);
-    pulse.wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (pulse.wake_fd >= 0)
-        pulse.wake = api->io_new(api, pulse.wake_fd, PA_IO_EVENT_INPUT, on_wake, nullptr);
-    pulse.tick =
-        pa_context_rttime_new(pulse.c.context, pa_rtclock_now() + kTickUs, on_tick, nullptr);
-    *said = "the sound server (" + pulse.c.server + ") at " +
-            pa_context_get_server(pulse.c.context) + ", sink " +
-            pa_stream_get_device_name(pulse.c.stream);
-    pa_threaded_mainloop_unlock(pulse.c.loop);
+    pa_threaded_mainloop_lock(PulseState.c.loop);
+    pa_context_set_state_callback(PulseState.c.context, on_context_state, nullptr);
+    pa_stream_set_state_callback(PulseState.c.stream, on_stream_state, nullptr);
+    pa_stream_set_write_callback(PulseState.c.stream, on_writable, nullptr);
+    pa_stream_set_latency_update_callback(PulseState.c.stream, on_timing, nullptr);
+    pa_stream_set_moved_callback(PulseState.c.stream, on_moved, nullptr);
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(PulseState.c.loop);
+    PulseState.wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (PulseState.wake_fd >= 0)
+        PulseState.wake = api->io_new(api, PulseState.wake_fd, PA_IO_EVENT_INPUT, on_wake, nullptr);
+    PulseState.tick =
+        pa_context_rttime_new(PulseState.c.context, pa_rtclock_now() + kTickUs, on_tick, nullptr);
+    *said = "the sound server (" + PulseState.c.server + ") at " +
+            pa_context_get_server(PulseState.c.context) + ", sink " +
+            pa_stream_get_device_name(PulseState.c.stream);
+    pa_threaded_mainloop_unlock(PulseState.c.loop);
     *buffer_frames = kBufferFrames;
     return true;
 }
 
 void start_pulse() {
-    pa_threaded_mainloop_lock(pulse.c.loop);
-    pulse.started = true;
+    pa_threaded_mainloop_lock(PulseState.c.loop);
+    PulseState.started = true;
     // The server may have gone between Init's connecting and now.
-    if (!pulse.gone && pa_stream_get_state(pulse.c.stream) != PA_STREAM_READY)
-        go_silent(pa_strerror(pa_context_errno(pulse.c.context)));
-    if (!pulse.gone) {
-        if (pa_operation* o = pa_stream_cork(pulse.c.stream, 0, nullptr, nullptr))
+    if (!PulseState.gone && pa_stream_get_state(PulseState.c.stream) != PA_STREAM_READY)
+        go_silent(pa_strerror(pa_context_errno(PulseState.c.context)));
+    if (!PulseState.gone) {
+        if (pa_operation* o = pa_stream_cork(PulseState.c.stream, 0, nullptr, nullptr))
             pa_operation_unref(o);
         write_buffers(false);
     }
-    pa_threaded_mainloop_unlock(pulse.c.loop);
+    pa_threaded_mainloop_unlock(PulseState.c.loop);
 }
 
-void lock_pulse() { pa_threaded_mainloop_lock(pulse.c.loop); }
+void lock_pulse() { pa_threaded_mainloop_lock(PulseState.c.loop); }
 
-void unlock_pulse() { pa_threaded_mainloop_unlock(pulse.c.loop); }
+void unlock_pulse() { pa_threaded_mainloop_unlock(PulseState.c.loop); }
 
 bool heard_pulse(int64_t now, double* frame) {
-    std::lock_guard<std::mutex> guard(pulse.heard_lock);
-    if (!pulse.heard.known) return false;
-    *frame = carried(pulse.heard, now);
+    std::lock_guard<std::mutex> guard(PulseState.heard_lock);
+    if (!PulseState.heard.known) return false;
+    *frame = carried(PulseState.heard, now);
     return true;
 }
 
 void hurry_pulse() {
     uint64_t one = 1;
-    if (pulse.wake_fd >= 0 && write(pulse.wake_fd, &one, sizeof one) < 0) {
+    if (PulseState.wake_fd >= 0 && write(PulseState.wake_fd, &one, sizeof one) < 0) {
         // Full (it never is: the main loop empties it): the next request comes anyway.
     }
 }

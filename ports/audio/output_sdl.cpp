@@ -35,7 +35,7 @@
 
 #include "audio/audio_output.h"
 #include "audio/audio_streams.h"
-#include "timeline/audio_format.h"
+#include "platform/audio_format.h"
 
 namespace {
 
@@ -48,9 +48,9 @@ struct SdlOutput {
     FillBuffer filler = nullptr;
 };
 
-SdlOutput sdl;
+SdlOutput SdlState;
 
-void SDLCALL fill_device_buffer(void*, Uint8* out, int bytes) { sdl.filler(out, bytes); }
+void SDLCALL fill_device_buffer(void*, Uint8* out, int bytes) { SdlState.filler(out, bytes); }
 
 bool open_sdl(FillBuffer fill, int* buffer_frames, std::string* said) {
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
@@ -68,24 +68,24 @@ bool open_sdl(FillBuffer fill, int* buffer_frames, std::string* said) {
     want.samples = static_cast<Uint16>(timer_paced ? kTimerDriverBufferFrames : kCardBufferFrames);
     want.callback = fill_device_buffer;
     SDL_AudioSpec have = {};
-    sdl.filler = fill;
+    SdlState.filler = fill;
     SDL_AudioDeviceID id = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (id == 0) {
         *said = SDL_GetError();
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return false;
     }
-    sdl.device = id;
+    SdlState.device = id;
     *buffer_frames = have.samples;
     *said = std::string("SDL (its ") + (driver ? driver : "default") + " driver)";
     return true;
 }
 
-void start_sdl() { SDL_PauseAudioDevice(sdl.device, 0); }
+void start_sdl() { SDL_PauseAudioDevice(SdlState.device, 0); }
 
-void lock_sdl() { SDL_LockAudioDevice(sdl.device); }
+void lock_sdl() { SDL_LockAudioDevice(SdlState.device); }
 
-void unlock_sdl() { SDL_UnlockAudioDevice(sdl.device); }
+void unlock_sdl() { SDL_UnlockAudioDevice(SdlState.device); }
 
 bool heard_sdl(int64_t now, double* frame) {
     *frame = heard_device_frame(audio_library().clock, now);
@@ -95,8 +95,8 @@ bool heard_sdl(int64_t now, double* frame) {
 void hurry_sdl() {}
 
 void close_sdl() {
-    SDL_AudioDeviceID id = sdl.device;
-    sdl.device = 0;
+    SDL_AudioDeviceID id = SdlState.device;
+    SdlState.device = 0;
     // Waits for the audio thread to end; the disk driver closes its file.
     SDL_CloseAudioDevice(id);
     SDL_QuitSubSystem(SDL_INIT_AUDIO);

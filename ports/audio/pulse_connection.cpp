@@ -17,11 +17,11 @@
 //
 // DEPENDENCIES
 //   libpulse; the library's steady clock (audio_streams.h); the output
-//   format (timeline/audio_format.h).
+//   format (platform/audio_format.h).
 #include "audio/pulse_connection.h"
 
 #include "audio/audio_streams.h"
-#include "timeline/audio_format.h"
+#include "platform/audio_format.h"
 
 namespace {
 

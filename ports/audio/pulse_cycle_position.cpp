@@ -2,7 +2,7 @@
 // pulse_cycle_position.h).
 //
 // IMPLEMENTS
-//   Part of the position timeline/audio_library.h promises
+//   Part of the position platform/audio_library.h promises
 //   (BASS_ChannelGetPosition) on the sound-server output when the server is
 //   PipeWire's PulseAudio service: the sink's frame at a given time, from the
 //   server's timing reports.
@@ -39,12 +39,12 @@
 //     come.
 //
 // DEPENDENCIES
-//   The output rate (timeline/audio_format.h).
+//   The output rate (platform/audio_format.h).
 #include "audio/pulse_cycle_position.h"
 
 #include <algorithm>
 
-#include "timeline/audio_format.h"
+#include "platform/audio_format.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // pulse_timeline.h).
 //
 // IMPLEMENTS
-//   Part of the position timeline/audio_library.h promises
+//   Part of the position platform/audio_library.h promises
 //   (BASS_ChannelGetPosition) on the sound server's output: which handed
 //   frame the server's playing position stands for, across drops.
 //

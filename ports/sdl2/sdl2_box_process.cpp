@@ -2,7 +2,7 @@
 // signal can end.
 //
 // IMPLEMENTS
-//   shell/platform.h: no call of its own. How MessageBoxA (sdl2_reporting.cpp)
+//   platform/platform.h: no call of its own. How MessageBoxA (sdl2_reporting.cpp)
 //   puts its box on screen.
 //
 // HOW
@@ -50,7 +50,7 @@ constexpr char kFailed = 'f';
 // How long the box's processes get to end on SIGTERM before SIGKILL.
 constexpr int kGraceMilliseconds = 1000;
 
-volatile sig_atomic_t box_group = 0;
+volatile sig_atomic_t BoxGroup = 0;
 
 [[noreturn]] void run_box_child(int answer, Uint32 flags, const char* caption, const char* text,
                                 SDL_Window* parent) {
@@ -152,12 +152,12 @@ BoxOutcome sdl2::show_box_in_own_process(Uint32 flags, const char* caption, cons
         *reason = std::strerror(errno);
     } else {
         setpgid(child, child);  // whichever of the two runs first
-        box_group = child;
+        BoxGroup = child;
         sigset_t waiting = previous;
         sigdelset(&waiting, SIGINT);
         sigdelset(&waiting, SIGTERM);
         outcome = await_answer(pipe_ends[0], child, waiting, reason);
-        box_group = 0;
+        BoxGroup = 0;
     }
     close(pipe_ends[0]);
     sigprocmask(SIG_SETMASK, &previous, nullptr);
@@ -165,6 +165,6 @@ BoxOutcome sdl2::show_box_in_own_process(Uint32 flags, const char* caption, cons
 }
 
 void sdl2::end_box_processes_now() {
-    const pid_t group = box_group;
+    const pid_t group = BoxGroup;
     if (group > 0) kill(-group, SIGKILL);
 }

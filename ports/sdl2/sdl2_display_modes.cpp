@@ -1,7 +1,7 @@
 // SDL2 PLATFORM: the display mode, and the screen's metrics.
 //
 // IMPLEMENTS
-//   shell/platform.h, from USER32: ChangeDisplaySettingsA, GetSystemMetrics.
+//   platform/platform.h, from USER32: ChangeDisplaySettingsA, GetSystemMetrics.
 //
 // HOW
 //   The screen size is the current mode of SDL's first display, the area
@@ -24,9 +24,9 @@
 
 #include <cstring>
 
+#include "platform/platform.h"
 #include "sdl2_internal.h"
 #include "sdl2_state.h"
-#include "shell/platform.h"
 
 using namespace sdl2;
 

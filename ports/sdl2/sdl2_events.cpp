@@ -1,7 +1,7 @@
 // SDL2 PLATFORM: the message queue, and the messages window procedures get.
 //
 // IMPLEMENTS
-//   shell/platform.h, USER32's messages: PeekMessageA, TranslateMessage,
+//   platform/platform.h, USER32's messages: PeekMessageA, TranslateMessage,
 //   DispatchMessageA, DefWindowProcA, PostQuitMessage.
 //
 // HOW
@@ -32,11 +32,11 @@
 
 #include <csignal>
 
+#include "platform/platform.h"
 #include "sdl2_held_keys.h"
 #include "sdl2_internal.h"
 #include "sdl2_keys.h"
 #include "sdl2_state.h"
-#include "shell/platform.h"
 
 using namespace sdl2;
 
@@ -87,16 +87,16 @@ void post(HWND handle, UINT message, WPARAM wparam, LPARAM lparam, Uint32 time) 
 // shutdown runs; a message box on screen is ended (sdl2_box_process.cpp). A
 // second signal before the first was taken (no window to take it, or the
 // program stuck) ends the process at once, and any box with it.
-volatile sig_atomic_t close_requested = 0;
+volatile sig_atomic_t CloseRequested = 0;
 
 void on_termination_signal(int signal_number) {
-    if (close_requested) {
+    if (CloseRequested) {
         end_box_processes_now();
         std::signal(signal_number, SIG_DFL);
         std::raise(signal_number);
         return;
     }
-    close_requested = 1;
+    CloseRequested = 1;
 }
 
 void queue_event(const SDL_Event& e) {
@@ -150,8 +150,8 @@ void settle_windows() {
 }
 
 void pump_events() {
-    if (close_requested && newest_window()) {
-        close_requested = 0;
+    if (CloseRequested && newest_window()) {
+        CloseRequested = 0;
         post(newest_window(), WM_CLOSE, 0, 0, SDL_GetTicks());
     }
     settle_lost_keys();
@@ -199,7 +199,7 @@ LRESULT sdl2::deliver(HWND handle, UINT message, WPARAM wparam, LPARAM lparam) {
     return proc(handle, message, wparam, lparam);
 }
 
-bool sdl2::termination_requested() { return close_requested != 0; }
+bool sdl2::termination_requested() { return CloseRequested != 0; }
 
 void sdl2::catch_termination_signals() {
     for (int signal_number : {SIGINT, SIGTERM}) {

@@ -1,7 +1,7 @@
 // SDL2 PLATFORM: the frame a window manager puts around a titled window.
 //
 // IMPLEMENTS
-//   shell/platform.h: no call of its own. What window placement
+//   platform/platform.h: no call of its own. What window placement
 //   (sdl2_windows.cpp) and the screen's metrics (sdl2_display_modes.cpp)
 //   know of the window manager.
 //

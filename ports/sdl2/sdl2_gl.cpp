@@ -1,7 +1,7 @@
 // SDL2 PLATFORM: device contexts, pixel formats, GL contexts, presenting, the cursor.
 //
 // IMPLEMENTS
-//   shell/platform.h, GDI's device contexts, pixel formats and buffer swaps,
+//   platform/platform.h, GDI's device contexts, pixel formats and buffer swaps,
 //   WGL's contexts and USER32's cursor: GetDC, ReleaseDC, ChoosePixelFormat,
 //   SetPixelFormat, SwapBuffers, wglCreateContext, wglMakeCurrent,
 //   wglDeleteContext, ShowCursor.
@@ -31,9 +31,9 @@
 
 #include <cstdio>
 
+#include "platform/platform.h"
 #include "sdl2_internal.h"
 #include "sdl2_state.h"
-#include "shell/platform.h"
 
 using namespace sdl2;
 

@@ -1,7 +1,7 @@
 // SDL2 PLATFORM: the key state the platform keeps itself.
 //
 // IMPLEMENTS
-//   shell/platform.h: no call of its own. Whether a key press is an
+//   platform/platform.h: no call of its own. Whether a key press is an
 //   auto-repeat (the previous-state bit, 30, of a key message), for the queue
 //   of sdl2_events.cpp.
 //
@@ -68,14 +68,14 @@ struct HeldKey {
     SDL_Keycode sym = 0;
     Uint32 last_press = 0;
 };
-HeldKey held_keys[256];
+HeldKey HeldKeys[256];
 constexpr Uint32 kRepeatWindowMs = 1000;
 
 }  // namespace
 
 bool sdl2::is_repeat_press(const KeyMessage& key, const SDL_Keysym& sym, bool sdl_repeat,
                            Uint32 now) {
-    HeldKey& held = held_keys[key.vk & 0xFF];
+    HeldKey& held = HeldKeys[key.vk & 0xFF];
     bool repeat = sdl_repeat || (held.down && !held.unknown) ||
                   (held.down && now - held.last_press < kRepeatWindowMs);
     held = HeldKey{true, false, sym.scancode, sym.sym, now};
@@ -83,13 +83,13 @@ bool sdl2::is_repeat_press(const KeyMessage& key, const SDL_Keysym& sym, bool sd
 }
 
 void sdl2::release_key(const KeyMessage& key, bool window_alive) {
-    if (window_alive) held_keys[key.vk & 0xFF] = HeldKey{};
+    if (window_alive) HeldKeys[key.vk & 0xFF] = HeldKey{};
 }
 
 // Keys that are down here but that SDL has lost track of: up is up.
 void sdl2::settle_lost_keys() {
     const Uint8* sdl_state = SDL_GetKeyboardState(nullptr);
-    for (HeldKey& held : held_keys) {
+    for (HeldKey& held : HeldKeys) {
         if (!held.down || held.unknown || sdl_state[held.scancode]) continue;
         switch (physical_key_state(held.sym)) {
             case PhysicalKey::up:

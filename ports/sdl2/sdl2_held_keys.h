@@ -1,7 +1,7 @@
 // SDL2 PLATFORM: the key state the platform keeps itself.
 //
 // IMPLEMENTS
-//   shell/platform.h: no call of its own. Whether a key press is an
+//   platform/platform.h: no call of its own. Whether a key press is an
 //   auto-repeat (the previous-state bit of a key message), for the queue.
 //
 // HOW

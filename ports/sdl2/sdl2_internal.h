@@ -1,7 +1,7 @@
 // SDL2 PLATFORM: what its subsystems call in each other.
 //
 // IMPLEMENTS
-//   shell/platform.h: no call of its own. The few functions one file of the
+//   platform/platform.h: no call of its own. The few functions one file of the
 //   port offers the others; nothing outside ports/sdl2 includes this but the
 //   port's own test.
 //
@@ -19,7 +19,7 @@
 
 #include <string>
 
-#include "shell/platform.h"
+#include "platform/platform.h"
 
 namespace sdl2 {
 

@@ -1,7 +1,7 @@
 // SDL2 PLATFORM: SDL keyboard events turned into Win32 key messages.
 //
 // IMPLEMENTS
-//   shell/platform.h: no call of its own; see sdl2_keys.h.
+//   platform/platform.h: no call of its own; see sdl2_keys.h.
 //
 // HOW
 //   Letters, digits and function keys by their ranges, every other key by

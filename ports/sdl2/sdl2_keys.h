@@ -1,7 +1,7 @@
 // SDL2 PLATFORM: SDL keyboard events turned into Win32 key messages.
 //
 // IMPLEMENTS
-//   shell/platform.h: no call of its own. The key messages PeekMessageA
+//   platform/platform.h: no call of its own. The key messages PeekMessageA
 //   hands out: the virtual-key code for wParam and the flag bits of lParam.
 //
 // HOW
@@ -19,7 +19,7 @@
 
 #include <SDL2/SDL_keyboard.h>
 
-#include "shell/platform.h"
+#include "platform/platform.h"
 
 struct KeyMessage {
     UINT message;   // WM_KEYDOWN, WM_KEYUP, WM_SYSKEYDOWN or WM_SYSKEYUP

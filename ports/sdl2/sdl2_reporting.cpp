@@ -1,7 +1,7 @@
 // SDL2 PLATFORM: message boxes, and SDL's reasons for a failed call.
 //
 // IMPLEMENTS
-//   shell/platform.h, from USER32: MessageBoxA. The console writes and the
+//   platform/platform.h, from USER32: MessageBoxA. The console writes and the
 //   error code are the standard-streams port's (ports/stdio), so that both
 //   report the same bytes.
 //
@@ -28,9 +28,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/platform.h"
 #include "sdl2_internal.h"
 #include "sdl2_state.h"
-#include "shell/platform.h"
 #include "stdio/stdio_console.h"
 
 using namespace sdl2;

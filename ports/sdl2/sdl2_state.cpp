@@ -1,7 +1,7 @@
 // SDL2 PLATFORM: the state record, and starting and stopping SDL.
 //
 // IMPLEMENTS
-//   shell/platform.h: no call of its own. The record of sdl2_state.h, and
+//   platform/platform.h: no call of its own. The record of sdl2_state.h, and
 //   the start of SDL that every call needing the display goes through.
 //
 // HOW

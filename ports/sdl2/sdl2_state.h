@@ -1,7 +1,7 @@
 // SDL2 PLATFORM: the record of everything the platform holds.
 //
 // IMPLEMENTS
-//   shell/platform.h: no call of its own. The state the subsystems of the
+//   platform/platform.h: no call of its own. The state the subsystems of the
 //   port share: window classes, windows, device and GL contexts, the message
 //   queue, the focus, the cursor's display count and the display mode.
 //
@@ -25,7 +25,7 @@
 #include <map>
 #include <string>
 
-#include "shell/platform.h"
+#include "platform/platform.h"
 
 namespace sdl2 {
 

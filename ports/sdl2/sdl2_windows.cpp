@@ -1,7 +1,7 @@
 // SDL2 PLATFORM: window classes and windows; their size, place, title and focus.
 //
 // IMPLEMENTS
-//   shell/platform.h, USER32's classes and windows: GetModuleHandleA
+//   platform/platform.h, USER32's classes and windows: GetModuleHandleA
 //   (KERNEL32), LoadIconA, LoadCursorA, RegisterClassA, UnregisterClassA,
 //   CreateWindowExA, DestroyWindow, CloseWindow, GetClientRect, SetWindowPos,
 //   SetWindowTextA, ShowWindow, SetForegroundWindow, SetFocus.
@@ -17,7 +17,7 @@
 //   - SDL windows are client areas: X11 or the window manager draws any frame
 //     outside them. The outer size that CreateWindowExA, SetWindowPos and
 //     GetClientRect speak of is modelled as client area plus a frame
-//     (window_frame of shell/platform.h: 3 pixels each side, 26 on top for a
+//     (window_frame of platform/platform.h: 3 pixels each side, 26 on top for a
 //     titled window, none for WS_POPUP), or the frame the window manager
 //     reports once the window is shown. The client area is therefore always
 //     exact; the outer size is only as true as that frame. Extended styles,
@@ -40,9 +40,9 @@
 #include <cstring>
 #include <string>
 
+#include "platform/platform.h"
 #include "sdl2_internal.h"
 #include "sdl2_state.h"
-#include "shell/platform.h"
 
 using namespace sdl2;
 

@@ -1,7 +1,7 @@
 // STANDARD-STREAMS PLATFORM: console writes and the error code.
 //
 // IMPLEMENTS
-//   shell/platform.h, KERNEL32's console and error code: GetStdHandle,
+//   platform/platform.h, KERNEL32's console and error code: GetStdHandle,
 //   WriteConsoleA, GetLastError, SetLastError. The SDL2 port reports through
 //   these too, so a console note or a box's echo is the same bytes in every
 //   program.
@@ -32,13 +32,13 @@
 #include <ctime>
 #include <string>
 
-#include "shell/platform.h"
+#include "platform/platform.h"
 
 namespace {
 
 // Win32 keeps the last error per thread; a test thread that dismisses a box
 // must not disturb the program thread's code.
-thread_local DWORD last_error = ERROR_SUCCESS;
+thread_local DWORD LastError = ERROR_SUCCESS;
 
 // Handles of the two standard streams, in the small numbers Win32 uses.
 constexpr HANDLE kStdOutHandle = 0x7;
@@ -93,9 +93,9 @@ stdio_streams::BoxText stdio_streams::echo_message_box(const char* text, const c
     return shown;
 }
 
-void SetLastError(DWORD code) { last_error = code; }
+void SetLastError(DWORD code) { LastError = code; }
 
-DWORD GetLastError() { return last_error; }
+DWORD GetLastError() { return LastError; }
 
 HANDLE GetStdHandle(DWORD which) {
     int fd = -1;

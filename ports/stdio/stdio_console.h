@@ -1,7 +1,7 @@
 // STANDARD-STREAMS PLATFORM: what a windowing port shares of it.
 //
 // IMPLEMENTS
-//   shell/platform.h: no call of its own. The writing and the box's echo
+//   platform/platform.h: no call of its own. The writing and the box's echo
 //   behind the reporting calls of stdio_console.cpp, for a port that adds
 //   windows (ports/sdl2) and must report byte for byte the same.
 //

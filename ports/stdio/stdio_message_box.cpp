@@ -1,7 +1,7 @@
 // STANDARD-STREAMS PLATFORM: the message box of a program without windows.
 //
 // IMPLEMENTS
-//   shell/platform.h, from USER32: MessageBoxA.
+//   platform/platform.h, from USER32: MessageBoxA.
 //
 // HOW
 //   The box's caption and text go to standard error as "caption: text" and
@@ -14,7 +14,7 @@
 //
 // DEPENDENCIES
 //   stdio_console.cpp.
-#include "shell/platform.h"
+#include "platform/platform.h"
 #include "stdio_console.h"
 
 int MessageBoxA(HWND, const char* text, const char* caption, UINT) {

@@ -5,7 +5,7 @@
 
 #include "markup/markup.h"
 #include "markup/markup_query.h"
-#include "shell/diagnostics.h"
+#include "platform/diagnostics.h"
 
 // Until load_settings overwrites them, the records hold the values of the
 // default configuration.

@@ -12,22 +12,22 @@
 #include <string>
 #include <vector>
 
+#include "platform/diagnostics.h"
 #include "resources/pack_format.h"
 #include "resources/replace_file.h"
-#include "shell/diagnostics.h"
 
 ResourcePackRecord ResourcePack;
 
 namespace {
 
-std::string gPath = "blob.dat";
+std::string PackPath = "blob.dat";
 
 // The name each entry was first handed out under, for the repeat rule.
-std::string gTakenName[kPackCapacity];
+std::string TakenName[kPackCapacity];
 
 // The file read_pack read (through a link: the file the link ends at), so
 // that write_pack replaces it only while it is still that file.
-FileIdentity gReadIdentity;
+FileIdentity ReadIdentity;
 
 // Installed, the program runs through a launcher that says so in the
 // environment and can put the default files back.
@@ -48,12 +48,12 @@ void forget_entries() {
         std::free(ResourcePack.entryData[i]);
         ResourcePack.entryData[i] = nullptr;
         ResourcePack.entrySize[i] = 0;
-        gTakenName[i].clear();
+        TakenName[i].clear();
     }
     ResourcePack.entryCursor = 0;
     ResourcePack.entryCount = 0;
     ResourcePack.loaded = false;
-    gReadIdentity = FileIdentity{};
+    ReadIdentity = FileIdentity{};
 }
 
 // One box per failed read, naming the file and the problem; the pack is
@@ -61,7 +61,7 @@ void forget_entries() {
 // that is missing, unreadable or damaged is one the launcher can replace,
 // and the box says how when the launcher ran the program.
 int refuse(int fd, const std::string& problem, bool the_files_fault = true) {
-    ErrorBox("read_pack: %s %s%s", gPath.c_str(), problem.c_str(),
+    ErrorBox("read_pack: %s %s%s", PackPath.c_str(), problem.c_str(),
              the_files_fault && run_by_launcher() ? kResetHint : "");
     if (fd >= 0) close(fd);
     forget_entries();
@@ -74,17 +74,17 @@ void refuse_write(const FileReplacement& file) {
     switch (file.failed) {
         case ReplacementStep::kReadOnly:
             ErrorBox("write_pack: %s is read-only for this user (%s); it is left as it was",
-                     gPath.c_str(), reason);
+                     PackPath.c_str(), reason);
             break;
         case ReplacementStep::kTarget:
-            ErrorBox("write_pack: cannot replace %s (%s); it is left as it was", gPath.c_str(),
+            ErrorBox("write_pack: cannot replace %s (%s); it is left as it was", PackPath.c_str(),
                      reason);
             break;
         default:
             ErrorBox(
                 "write_pack: cannot create a temporary file beside %s (%s); it is left as it "
                 "was",
-                gPath.c_str(), reason);
+                PackPath.c_str(), reason);
     }
 }
 
@@ -94,10 +94,10 @@ void refuse_commit(const FileReplacement& file) {
         ErrorBox(
             "write_pack: %s was changed while the presentation ran; the new file is kept and "
             "the pack read at start-up is not written back",
-            gPath.c_str());
+            PackPath.c_str());
         return;
     }
-    ErrorBox("write_pack: cannot replace %s (%s); it is left as it was", gPath.c_str(),
+    ErrorBox("write_pack: cannot replace %s (%s); it is left as it was", PackPath.c_str(),
              std::strerror(file.error));
 }
 
@@ -115,14 +115,14 @@ bool read_fully_at(int fd, uint64_t at, uint8_t* out, uint64_t size) {
 
 }  // namespace
 
-void set_pack_path(const char* path) { gPath = path ? path : "blob.dat"; }
+void set_pack_path(const char* path) { PackPath = path ? path : "blob.dat"; }
 
-const char* pack_path() { return gPath.c_str(); }
+const char* pack_path() { return PackPath.c_str(); }
 
 int read_pack() {
     forget_entries();
 
-    int fd = open(gPath.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = open(PackPath.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return refuse(-1, std::string("cannot be opened: ") + std::strerror(errno));
     struct stat info;
     if (fstat(fd, &info) != 0) return refuse(fd, "cannot be read: its length is unknown");
@@ -158,7 +158,7 @@ int read_pack() {
     ResourcePack.entryCount = count;
     ResourcePack.entryCursor = 0;
     ResourcePack.loaded = true;
-    gReadIdentity = identity;
+    ReadIdentity = identity;
     ConsoleLine("io are go!\n");
     return 0;
 }
@@ -169,14 +169,14 @@ int take_entry(const char* name, PackEntry* entry) {
     if (cursor != UINT32_MAX) ResourcePack.entryCursor = cursor + 1;
     std::string wanted = name ? name : "";
     if (cursor < ResourcePack.entryCount) {
-        gTakenName[cursor] = wanted;
+        TakenName[cursor] = wanted;
         entry->data = ResourcePack.entryData[cursor];
         entry->size = ResourcePack.entrySize[cursor];
         return 0;
     }
     // Past the end: a rebuild asks for the same pictures again by name.
     for (uint32_t i = 0; i < ResourcePack.entryCount; ++i) {
-        if (gTakenName[i] == wanted) {
+        if (TakenName[i] == wanted) {
             entry->data = ResourcePack.entryData[i];
             entry->size = ResourcePack.entrySize[i];
             return 0;
@@ -200,7 +200,7 @@ int write_pack() {
     bool good = true;
 
     FileReplacement file;
-    if (!begin_replacement(gPath, &file)) {
+    if (!begin_replacement(PackPath, &file)) {
         refuse_write(file);
         good = false;
     } else {
@@ -221,9 +221,9 @@ int write_pack() {
         write_replacement(&file, directory.data(), directory.size());
         if (!finish_replacement(&file)) {
             ErrorBox("write_pack: writing the new %s failed (%s); the old one is left as it was",
-                     gPath.c_str(), std::strerror(file.error));
+                     PackPath.c_str(), std::strerror(file.error));
             good = false;
-        } else if (!commit_replacement(&file, &gReadIdentity)) {
+        } else if (!commit_replacement(&file, &ReadIdentity)) {
             // Another instance that read the same pack and quit first leaves
             // the same bytes in place: the commit then succeeds, quietly.
             refuse_commit(file);

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "platform/diagnostics.h"
 #include "resources/pack.h"
-#include "shell/diagnostics.h"
 
 void report_pcx(const PcxImage& image, PcxFault fault, uint32_t size, const char* entry) {
     if (fault != kPcxGood) {

@@ -12,15 +12,15 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/diagnostics.h"
 #include "resources/pack.h"
 #include "resources/pcx.h"
-#include "shell/diagnostics.h"
 
 TextureSetRecord TextureSet;
 
 namespace {
 
-PictureBufferAllocator gAllocate = std::malloc;
+PictureBufferAllocator AllocatePicture = std::malloc;
 
 struct PictureSource {
     const char* name;
@@ -78,7 +78,7 @@ void prepare_picture(PreparedPicture& p, bool alpha) {
     const uint64_t words = header.fault == kPcxGood ? uint64_t(header.width) * header.height : 0;
     uint32_t* pixels = nullptr;
     if (words > 0 && words <= kPictureBufferWords) {
-        pixels = static_cast<uint32_t*>(gAllocate(words * sizeof(uint32_t)));
+        pixels = static_cast<uint32_t*>(AllocatePicture(words * sizeof(uint32_t)));
         if (!pixels) {
             p.failed_bytes = words * sizeof(uint32_t);
             return;
@@ -132,7 +132,7 @@ struct PendingPreparation {
     }
 };
 
-PendingPreparation gPending;
+PendingPreparation PendingTextures;
 
 void take_pictures(Preparation& preparation) {
     for (int i = 0; i < kTexturePictures; ++i)
@@ -194,7 +194,7 @@ void report_and_upload(Preparation& prepared) {
 }  // namespace
 
 void set_picture_buffer_allocator(PictureBufferAllocator allocate) {
-    gAllocate = allocate ? allocate : std::malloc;
+    AllocatePicture = allocate ? allocate : std::malloc;
 }
 
 // The range and the negative come from one pass: the range depends only on
@@ -225,16 +225,16 @@ void grey_to_alpha(const PcxImage* image, uint32_t* pixels) {
     }
 }
 
-void discard_prepared_textures() { gPending.discard(); }
+void discard_prepared_textures() { PendingTextures.discard(); }
 
 void prepare_textures() {
     // A preparation never built from was made from entries that may be gone.
-    gPending.discard();
-    gPending.preparation = std::make_unique<Preparation>();
-    Preparation* preparation = gPending.preparation.get();
+    PendingTextures.discard();
+    PendingTextures.preparation = std::make_unique<Preparation>();
+    Preparation* preparation = PendingTextures.preparation.get();
     take_pictures(*preparation);
     try {
-        gPending.worker = std::thread([preparation] {
+        PendingTextures.worker = std::thread([preparation] {
             lower_thread_priority();
             prepare_unclaimed(*preparation);
         });
@@ -244,10 +244,10 @@ void prepare_textures() {
 }
 
 void build_textures() {
-    std::unique_ptr<Preparation> preparation = std::move(gPending.preparation);
+    std::unique_ptr<Preparation> preparation = std::move(PendingTextures.preparation);
     if (preparation) {
         complete(*preparation);
-        gPending.finish();
+        PendingTextures.finish();
     } else {
         preparation = std::make_unique<Preparation>();
         take_pictures(*preparation);

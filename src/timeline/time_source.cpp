@@ -8,12 +8,12 @@
 
 #include "config/presentation.h"
 #include "config/settings.h"
+#include "platform/audio_format.h"
+#include "platform/audio_library.h"
+#include "platform/diagnostics.h"
 #include "resources/pack.h"
-#include "shell/diagnostics.h"
-#include "timeline/audio_format.h"
-#include "timeline/audio_library.h"
 
-int32_t clockBase = 0;
+int32_t ClockBase = 0;
 uint32_t MusicChannel = 0;
 TimeSourceTable TimeSource = {};
 
@@ -26,28 +26,23 @@ static_assert(kTicksPerSampleFrame == kAudioFrameBytes / 2);
 constexpr DWORD kExpectedVersion = 0x0203;
 
 // The program's clock counts real time from process start, the way the
-// Windows C run-time's clock() does: that one records its base in a CRT
-// initialiser before main. We do the same with an early constructor on the
-// monotonic clock. (Linux's clock() counts CPU time, which stands still while
-// the program waits and so cannot drive pictures.) Reading the kernel's
-// process start time from /proc instead would also count the dynamic
-// loader's work, but only in whole clock ticks of 10 ms, which is coarser
-// than the difference it would make.
-timespec process_start = {};
-
-__attribute__((constructor(101))) void record_process_start() {
-    clock_gettime(CLOCK_MONOTONIC, &process_start);
-}
+// Windows C run-time's clock() does: that one records its base just before
+// main. Here main takes it as its first step, on the monotonic clock. (Linux's
+// clock() counts CPU time, which stands still while the program waits and so
+// cannot drive pictures.) Reading the kernel's process start time from /proc
+// instead would also count the dynamic loader's work, but only in whole clock
+// ticks of 10 ms, which is coarser than the difference it would make.
+timespec ProcessStart = {};
 
 // Every operation of both back ends returns 0 whatever happens: kept so on
 // purpose. A failure is told on the console or in a box, never by the result.
 int clock_advance() {
-    timeline_position = ticks_for_milliseconds(clock_milliseconds(), clockBase);
+    TimelinePosition = ticks_for_milliseconds(ClockMilliseconds(), ClockBase);
     return 0;
 }
 
 int clock_start(int32_t start_frames) {
-    clockBase = static_cast<int32_t>(kTicksPerSampleFrame * static_cast<uint32_t>(start_frames));
+    ClockBase = static_cast<int32_t>(kTicksPerSampleFrame * static_cast<uint32_t>(start_frames));
     return 0;
 }
 
@@ -56,10 +51,10 @@ int clock_idle() { return 0; }
 
 int music_advance() {
     QWORD bytes = BASS_ChannelGetPosition(MusicChannel);
-    timeline_position = static_cast<uint32_t>(bytes >> 1);
+    TimelinePosition = static_cast<uint32_t>(bytes >> 1);
     // Checked on every frame: once the limit is reached the stopped channel
     // is stopped again each time, which costs nothing and keeps it quiet.
-    if (Settings.okkie == 0 && timeline_position >= kMusicStopTicks) BASS_ChannelStop(MusicChannel);
+    if (Settings.okkie == 0 && TimelinePosition >= kMusicStopTicks) BASS_ChannelStop(MusicChannel);
     return 0;
 }
 
@@ -103,15 +98,17 @@ constexpr TimeSourceTable kMusicBackEnd = {music_advance, music_start, music_sto
 
 }  // namespace
 
+void start_process_clock() { clock_gettime(CLOCK_MONOTONIC, &ProcessStart); }
+
 int64_t process_milliseconds() {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    int64_t ns = (static_cast<int64_t>(now.tv_sec) - process_start.tv_sec) * 1000000000 +
-                 (now.tv_nsec - process_start.tv_nsec);
+    int64_t ns = (static_cast<int64_t>(now.tv_sec) - ProcessStart.tv_sec) * 1000000000 +
+                 (now.tv_nsec - ProcessStart.tv_nsec);
     return ns / 1000000;
 }
 
-int64_t (*clock_milliseconds)() = process_milliseconds;
+int64_t (*ClockMilliseconds)() = process_milliseconds;
 
 uint32_t ticks_for_milliseconds(int64_t ms, int32_t base) {
     // Unsigned 64-bit so that even absurd readings wrap instead of overflowing.
@@ -170,6 +167,6 @@ void end_time_source() { audio_library_end(); }
 void seek(int32_t delta) {
     // 32-bit unsigned on purpose: a step back near the start wraps to a
     // position far past the end, which the library refuses.
-    uint32_t byte = 2u * timeline_position + static_cast<uint32_t>(delta);
+    uint32_t byte = 2u * TimelinePosition + static_cast<uint32_t>(delta);
     BASS_ChannelSetPosition(MusicChannel, byte);
 }

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "shell/platform.h"
+#include "platform/platform.h"
 #include "timeline/timeline_position.h"
 
 struct TimeSourceTable {
@@ -14,7 +14,7 @@ struct TimeSourceTable {
     int (*release)();
 };
 
-extern int32_t clockBase;
+extern int32_t ClockBase;
 extern uint32_t MusicChannel;
 extern TimeSourceTable TimeSource;
 
@@ -36,8 +36,11 @@ void seek(int32_t delta);
 // The clock the clock back end reads: real (wall) milliseconds elapsed since
 // the process started. Tests point it at a clock of their own;
 // process_milliseconds is the real one and the initial value.
-extern int64_t (*clock_milliseconds)();
+extern int64_t (*ClockMilliseconds)();
 int64_t process_milliseconds();
+// Takes the process clock's start: main's first step, before anything else
+// runs, so that process_milliseconds counts from the start of the process.
+void start_process_clock();
 
 // Ticks for a clock reading: ms * 882 / 10 in 64-bit arithmetic plus base,
 // low 32 bits kept, so the position wraps instead of overflowing after

@@ -1,3 +1,3 @@
 #include "timeline/timeline_position.h"
 
-uint32_t timeline_position = 0;
+uint32_t TimelinePosition = 0;

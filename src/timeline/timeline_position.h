@@ -8,4 +8,4 @@
 
 #include <cstdint>
 
-extern uint32_t timeline_position;
+extern uint32_t TimelinePosition;

@@ -11,7 +11,7 @@ namespace {
 // a new depth buffer whose content no one promises; a few frames cover
 // every swap chain.
 constexpr int kClearsAfterResize = 3;
-int gDepthClearsDue = 0;
+int DepthClearsDue = 0;
 
 void set_projection(const ViewRect& view) {
     glMatrixMode(GL_PROJECTION);
@@ -56,7 +56,7 @@ void fit_view_to_client(int32_t client_width, int32_t client_height) {
     glClear(GL_DEPTH_BUFFER_BIT);
 
     set_projection(view_rect(client_width, client_height));
-    gDepthClearsDue =
+    DepthClearsDue =
         (client_width != Settings.window_width || client_height != Settings.window_height)
             ? kClearsAfterResize
             : 0;
@@ -66,8 +66,8 @@ void fit_view_to_client(int32_t client_width, int32_t client_height) {
 }
 
 void settle_view() {
-    if (gDepthClearsDue == 0) return;
-    --gDepthClearsDue;
+    if (DepthClearsDue == 0) return;
+    --DepthClearsDue;
     glClearDepth(1.0);
     glClear(GL_DEPTH_BUFFER_BIT);
 }

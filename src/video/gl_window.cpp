@@ -1,5 +1,5 @@
 // Window and GL context: creation, GL set-up and teardown on the windowing
-// platform of shell/platform.h. The order of the platform calls is part of the
+// platform of platform/platform.h. The order of the platform calls is part of the
 // behaviour (the window is shown only once its context is current, a windowed
 // creation always restores the desktop mode first), so each function below
 // reads as the sequence it performs.
@@ -12,8 +12,8 @@
 #include <cstring>
 
 #include "config/settings.h"
+#include "platform/diagnostics.h"
 #include "resources/textures.h"
-#include "shell/diagnostics.h"
 
 WindowContextRecord WindowContext = {0, 0, 0};
 
@@ -47,10 +47,10 @@ const char* display_change_reason(LONG result) {
     }
 }
 
-WNDCLASSA window_class(HINSTANCE instance) {
+WNDCLASSA window_class(HINSTANCE instance, WNDPROC procedure) {
     WNDCLASSA wc{};
     wc.style = CS_VREDRAW | CS_HREDRAW | CS_OWNDC;
-    wc.lpfnWndProc = window_proc;
+    wc.lpfnWndProc = procedure;
     wc.cbClsExtra = 0;
     wc.cbWndExtra = 0;
     wc.hInstance = instance;
@@ -149,9 +149,9 @@ void apply_caption(HWND window) {
     if (caption[0] != '\0') SetWindowTextA(window, caption);
 }
 
-int create_gl_window() {
+int create_gl_window(WNDPROC procedure) {
     HINSTANCE instance = GetModuleHandleA(nullptr);
-    WNDCLASSA wc = window_class(instance);
+    WNDCLASSA wc = window_class(instance, procedure);
     if (RegisterClassA(&wc) == 0) {
         ErrorBox("RegisterClass() failed");
         return -1;

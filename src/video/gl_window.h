@@ -8,13 +8,11 @@
 // destroy_gl_window releases everything again; a release that fails keeps its
 // handle in WindowContext and the teardown goes on.
 //
-// The window procedure is the program's own: every window made here gets
-// window_proc, which the executable that links this library defines.
+// The window procedure is the caller's: create_gl_window registers the
+// class with it, as every window of the program gets the same one.
 #pragma once
 
-#include "shell/platform.h"
-
-LRESULT window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+#include "platform/platform.h"
 
 struct WindowContextRecord {
     HWND window;
@@ -31,7 +29,7 @@ extern const char* const kDefaultWindowTitle;  // "F4 = toggle fullscreen"
 
 // 0 success; -1 class not registered; -2 window not created;
 // -6 GL context not created; -7 GL context not selected.
-int create_gl_window();
+int create_gl_window(WNDPROC procedure);
 void init_gl_state();
 void destroy_gl_window();
 // 0 when WindowContext's GL context is current, -1 (after its message) if not.

@@ -190,7 +190,7 @@ float panel_position(uint32_t timeline) {
 }
 
 void draw_frame() {
-    const uint32_t position = timeline_position;
+    const uint32_t position = TimelinePosition;
 
     glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
     glClear(GL_COLOR_BUFFER_BIT);
@@ -239,7 +239,7 @@ void draw_panel(PanelRect rect, float x) {
     const TrevakPlacement trevak = trevak_placement(step.index);
     if (trevak.shown) draw_trevak(trevak);
 
-    if (timeline_position >= kMonoOverlayFromTicks) draw_mono(t);
+    if (TimelinePosition >= kMonoOverlayFromTicks) draw_mono(t);
 
     glPopMatrix();
 }

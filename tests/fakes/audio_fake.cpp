@@ -1,5 +1,5 @@
 // IMPLEMENTS
-//   The audio contract (timeline/audio_library.h), all nine calls, for tests.
+//   The audio contract (platform/audio_library.h), all nine calls, for tests.
 // HOW
 //   Each call is written down with its arguments (see audio_fake.h) and
 //   answers what the test configured: a version, failures with their error

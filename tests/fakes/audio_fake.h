@@ -1,5 +1,5 @@
 // The recording audio library: implements the nine operations of
-// timeline/audio_library.h without any sound, logs each call with its
+// platform/audio_library.h without any sound, logs each call with its
 // arguments in order and returns what the test configured. Link it instead
 // of audio_library.
 //
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "timeline/audio_library.h"
+#include "platform/audio_library.h"
 
 namespace fake_audio {
 

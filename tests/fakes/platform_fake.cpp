@@ -5,6 +5,9 @@
 
 #include "fakes/call_record.h"
 
+#include <strings.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <deque>
 #include <map>
@@ -20,6 +23,17 @@ struct Failure {
     long result;
 };
 
+// Class names ignore case, as Win32's do.
+struct ClassNameLess {
+    bool operator()(const std::string& a, const std::string& b) const {
+        return strcasecmp(a.c_str(), b.c_str()) < 0;
+    }
+};
+
+// The largest client side a window gets; no screen is larger, and the
+// SDL port keeps X's limits in the same way.
+constexpr long long kLargestClientSide = 16384;
+
 struct ClassEntry {
     WNDCLASSA record;
     std::string name;
@@ -32,7 +46,7 @@ struct State {
     std::vector<std::string> boxes;
     std::vector<std::string> captions;
     std::vector<std::string> delivered;
-    std::map<std::string, ClassEntry> classes;
+    std::map<std::string, ClassEntry, ClassNameLess> classes;
     std::map<HWND, Window> windows;
     std::map<HWND, WNDPROC> procs;
     std::deque<MSG> queue;
@@ -197,7 +211,7 @@ BOOL UnregisterClassA(const char* class_name, HINSTANCE instance) {
         return FALSE;
     }
     for (auto& [h, w] : s.windows)
-        if (w.alive && w.class_name == class_name) {
+        if (w.alive && strcasecmp(w.class_name.c_str(), class_name) == 0) {
             s.last_error = ERROR_CLASS_HAS_WINDOWS;
             return FALSE;
         }
@@ -289,8 +303,10 @@ BOOL GetClientRect(HWND handle, RECT* rect) {
     const WindowFrame frame = window_frame(w->style);
     rect->left = 0;
     rect->top = 0;
-    rect->right = w->width - (frame.left + frame.right);
-    rect->bottom = w->height - (frame.top + frame.bottom);
+    rect->right = static_cast<LONG>(std::clamp<long long>(
+        static_cast<long long>(w->width) - (frame.left + frame.right), 1, kLargestClientSide));
+    rect->bottom = static_cast<LONG>(std::clamp<long long>(
+        static_cast<long long>(w->height) - (frame.top + frame.bottom), 1, kLargestClientSide));
     return TRUE;
 }
 
@@ -392,7 +408,8 @@ LRESULT DefWindowProcA(HWND handle, UINT message, WPARAM wparam, LPARAM lparam) 
     record("DefWindowProcA", handle, message, wparam, lparam);
     // As on Windows: Alt+F4 becomes a close request, and an unhandled close
     // destroys the window.
-    if (message == WM_SYSKEYDOWN && wparam == VK_F4 && live_window(handle))
+    if (message == WM_SYSKEYDOWN && wparam == VK_F4 && (lparam & KF_ALTDOWN_BIT) &&
+        live_window(handle))
         deliver(handle, WM_CLOSE, 0, 0);
     else if (message == WM_CLOSE && live_window(handle))
         DestroyWindow(handle);

@@ -1,5 +1,5 @@
 // The recording windowing platform: implements every operation of
-// shell/platform.h without a display, logs each call with its arguments in
+// platform/platform.h without a display, logs each call with its arguments in
 // order, and can be told to fail any call with an error code. Link it instead
 // of a port.
 //
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/platform.h"
+#include "platform/platform.h"
 
 namespace fake_platform {
 

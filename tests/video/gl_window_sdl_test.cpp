@@ -14,13 +14,13 @@
 #include "resources/textures.h"
 #include "video/gl_window.h"
 
+namespace {
+
 // The program's window procedure lives in the driver; here every message
 // goes on to default handling.
-LRESULT window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+LRESULT default_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     return DefWindowProcA(window, message, wparam, lparam);
 }
-
-namespace {
 
 std::vector<uint8_t> g_pictures[5];
 
@@ -77,7 +77,7 @@ protected:
 };
 
 TEST_F(GlWindowOnSdl, WindowedModeGivesACurrentContextWithTheLetterbox) {
-    ASSERT_EQ(create_gl_window(), 0);
+    ASSERT_EQ(create_gl_window(default_proc), 0);
     EXPECT_NE(WindowContext.window, 0u);
     EXPECT_NE(WindowContext.device_context, 0u);
     EXPECT_NE(WindowContext.gl_context, 0u);
@@ -110,7 +110,7 @@ TEST_F(GlWindowOnSdl, FullScreenModeAndATallArea) {
     Settings.window_height = screen_h;
     const int area_w = screen_w / 2 / 2 * 2;
     DisplayArea = DisplayAreaRecord{area_w, screen_h};
-    ASSERT_EQ(create_gl_window(), 0);
+    ASSERT_EQ(create_gl_window(default_proc), 0);
     init_gl_state();
     ASSERT_NE(glGetString(GL_VERSION), nullptr) << "no current GL context";
     expect_projection((screen_w - area_w) / 2, 0, area_w, screen_h,
@@ -124,7 +124,7 @@ TEST_F(GlWindowOnSdl, FullScreenModeAndATallArea) {
     Settings.fullscreen = 0;
     DisplayArea = DisplayAreaRecord{800, 500};
     fill_pack_with_pictures();
-    ASSERT_EQ(create_gl_window(), 0);
+    ASSERT_EQ(create_gl_window(default_proc), 0);
     init_gl_state();
     ASSERT_NE(glGetString(GL_VERSION), nullptr);
     expect_projection(0, 50, 800, 500, 0.625);

@@ -20,13 +20,13 @@ namespace {
 
 int procedure_calls = 0;
 
-}  // namespace
-
 // The program's window procedure lives in the driver; here it only counts.
-LRESULT window_proc(HWND, UINT, WPARAM, LPARAM) {
+LRESULT counting_proc(HWND, UINT, WPARAM, LPARAM) {
     ++procedure_calls;
     return 0;
 }
+
+}  // namespace
 
 namespace {
 
@@ -81,7 +81,7 @@ Calls concat(std::initializer_list<Calls> parts) {
 }
 
 TEST_F(GlWindow, WindowedCreationCallsThePlatformInOrder) {
-    ASSERT_EQ(create_gl_window(), 0);
+    ASSERT_EQ(create_gl_window(counting_proc), 0);
     // The frame of a WS_SYSMENU window is 6 x 29 in the fake: the window grows
     // by it so the client area is exactly 800 x 600.
     Calls expected =
@@ -109,7 +109,7 @@ TEST_F(GlWindow, FullScreenCreationMakesThePopupBeforeTheModeChange) {
     Settings.fullscreen = 1;
     Settings.depth = 16;
     std::strcpy(Settings.caption, "velko");
-    ASSERT_EQ(create_gl_window(), 0);
+    ASSERT_EQ(create_gl_window(counting_proc), 0);
     Calls expected = concat({kClassCalls,
                              {"CreateWindowExA(0,VELKORANDIMUSTREPAX,F4 = toggle "
                               "fullscreen,2147483648,0,0,800,600,0,0,16,NULL)",
@@ -132,11 +132,11 @@ TEST_F(GlWindow, FullScreenCreationMakesThePopupBeforeTheModeChange) {
 
 TEST_F(GlWindow, ClassRecordAndPixelFormatDescriptor) {
     Settings.depth = 24;
-    ASSERT_EQ(create_gl_window(), 0);
+    ASSERT_EQ(create_gl_window(counting_proc), 0);
 
     const WNDCLASSA& wc = fake_platform::last_class();
     EXPECT_EQ(wc.style, 0x0023u);
-    EXPECT_EQ(wc.lpfnWndProc, &window_proc);
+    EXPECT_EQ(wc.lpfnWndProc, &counting_proc);
     EXPECT_EQ(wc.cbClsExtra, 0);
     EXPECT_EQ(wc.cbWndExtra, 0);
     EXPECT_EQ(wc.hInstance, fake_platform::kInstance);
@@ -179,7 +179,7 @@ TEST_F(GlWindow, PlacementFollowsAlignmentWithSignedTruncatingHalves) {
         Settings.window_height = c.height;
         Settings.halign = c.halign;
         Settings.valign = c.valign;
-        ASSERT_EQ(create_gl_window(), 0);
+        ASSERT_EQ(create_gl_window(counting_proc), 0);
         Calls created = fake_platform::calls_named({"CreateWindowExA", "GetSystemMetrics"});
         std::string args = std::to_string(c.x) + "," + std::to_string(c.y) + "," +
                            std::to_string(c.width) + "," + std::to_string(c.height) + ",";
@@ -194,7 +194,7 @@ TEST_F(GlWindow, PlacementFollowsAlignmentWithSignedTruncatingHalves) {
 
 TEST_F(GlWindow, RefusedClassOrWindowEndsCreationEarly) {
     fake_platform::fail("RegisterClassA", ERROR_CLASS_ALREADY_EXISTS);
-    EXPECT_EQ(create_gl_window(), -1);
+    EXPECT_EQ(create_gl_window(counting_proc), -1);
     EXPECT_EQ(fake_platform::boxes(), Calls{"RegisterClass() failed"});
     EXPECT_EQ(fake_platform::box_captions(), Calls{"error"});
     EXPECT_TRUE(fake_platform::calls_named({"CreateWindowExA", "ChangeDisplaySettingsA"}).empty());
@@ -202,7 +202,7 @@ TEST_F(GlWindow, RefusedClassOrWindowEndsCreationEarly) {
 
     SetUp();
     fake_platform::fail("CreateWindowExA", ERROR_NOT_ENOUGH_MEMORY);
-    EXPECT_EQ(create_gl_window(), -2);
+    EXPECT_EQ(create_gl_window(counting_proc), -2);
     EXPECT_EQ(fake_platform::boxes(), Calls{"CreateWindow() failed"});
     EXPECT_TRUE(fake_platform::class_registered("VELKORANDIMUSTREPAX"));
     EXPECT_TRUE(fake_platform::calls_named({"GetDC", "SetWindowPos"}).empty());
@@ -212,7 +212,7 @@ TEST_F(GlWindow, RefusedClassOrWindowEndsCreationEarly) {
     SetUp();
     Settings.fullscreen = 1;
     fake_platform::fail("CreateWindowExA", ERROR_NOT_ENOUGH_MEMORY);
-    EXPECT_EQ(create_gl_window(), -2);
+    EXPECT_EQ(create_gl_window(counting_proc), -2);
     EXPECT_EQ(fake_platform::calls_named({"ChangeDisplaySettingsA"}),
               Calls{"ChangeDisplaySettingsA(&,4)"});
 }
@@ -220,7 +220,7 @@ TEST_F(GlWindow, RefusedClassOrWindowEndsCreationEarly) {
 TEST_F(GlWindow, RefusedDisplayModeStillGivesAWorkingWindow) {
     Settings.fullscreen = 1;
     fake_platform::fail("ChangeDisplaySettingsA", 0, -1, DISP_CHANGE_BADMODE);
-    EXPECT_EQ(create_gl_window(), 0);
+    EXPECT_EQ(create_gl_window(counting_proc), 0);
     ASSERT_EQ(fake_platform::boxes().size(), 1u);
     EXPECT_TRUE(std::regex_match(
         fake_platform::boxes()[0],
@@ -235,7 +235,7 @@ TEST_F(GlWindow, PixelFormatFailuresAreShownAndCreationGoesOn) {
     // ChoosePixelFormat failing gives two messages: SetPixelFormat is then
     // tried with index 0, which the platform refuses in turn.
     fake_platform::fail("ChoosePixelFormat", ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(create_gl_window(), 0);
+    EXPECT_EQ(create_gl_window(counting_proc), 0);
     ASSERT_EQ(fake_platform::boxes().size(), 2u);
     EXPECT_TRUE(
         std::regex_match(fake_platform::boxes()[0],
@@ -252,7 +252,7 @@ TEST_F(GlWindow, PixelFormatFailuresAreShownAndCreationGoesOn) {
 
     SetUp();
     fake_platform::fail("SetPixelFormat", ERROR_INVALID_PIXEL_FORMAT);
-    EXPECT_EQ(create_gl_window(), 0);
+    EXPECT_EQ(create_gl_window(counting_proc), 0);
     ASSERT_EQ(fake_platform::boxes().size(), 1u);
     EXPECT_TRUE(
         std::regex_match(fake_platform::boxes()[0],
@@ -264,7 +264,7 @@ TEST_F(GlWindow, PixelFormatFailuresAreShownAndCreationGoesOn) {
 
 TEST_F(GlWindow, FailedContextCleansUpAndLeavesTheWindowMinimised) {
     fake_platform::fail("wglCreateContext", ERROR_INVALID_PIXEL_FORMAT);
-    EXPECT_EQ(create_gl_window(), -6);
+    EXPECT_EQ(create_gl_window(counting_proc), -6);
     // The error code is taken at once, before the clean-up calls can change it.
     Calls tail(fake_platform::calls().end() - 6, fake_platform::calls().end());
     EXPECT_EQ(tail, (Calls{"wglCreateContext(512)", "GetLastError()", "ReleaseDC(256,512)",
@@ -283,7 +283,7 @@ TEST_F(GlWindow, FailedContextCleansUpAndLeavesTheWindowMinimised) {
 
 TEST_F(GlWindow, UnselectableContextLeavesTheWindowHidden) {
     fake_platform::fail("wglMakeCurrent", ERROR_INVALID_HANDLE);
-    EXPECT_EQ(create_gl_window(), -7);
+    EXPECT_EQ(create_gl_window(counting_proc), -7);
     EXPECT_EQ(fake_platform::boxes(), Calls{"wglMakeCurrent(0x200,0x300) \n failure :( "});
     EXPECT_TRUE(
         fake_platform::calls_named({"ShowWindow", "SetForegroundWindow", "SetFocus"}).empty());
@@ -295,7 +295,7 @@ TEST_F(GlWindow, UnselectableContextLeavesTheWindowHidden) {
 }
 
 TEST_F(GlWindow, SetUpSelectsTheContextAndBuildsTexturesEvenAfterAFailure) {
-    ASSERT_EQ(create_gl_window(), 0);
+    ASSERT_EQ(create_gl_window(counting_proc), 0);
     fake_platform::clear_calls();
     init_gl_state();
     EXPECT_EQ(fake_platform::calls(), Calls{"wglMakeCurrent(512,768)"});
@@ -310,7 +310,7 @@ TEST_F(GlWindow, SetUpSelectsTheContextAndBuildsTexturesEvenAfterAFailure) {
 }
 
 TEST_F(GlWindow, TeardownReleasesEverythingInOrder) {
-    ASSERT_EQ(create_gl_window(), 0);
+    ASSERT_EQ(create_gl_window(counting_proc), 0);
     fake_platform::clear_calls();
     destroy_gl_window();
     EXPECT_EQ(fake_platform::calls(),
@@ -326,17 +326,17 @@ TEST_F(GlWindow, TeardownReleasesEverythingInOrder) {
     EXPECT_TRUE(fake_platform::calls_named({"ChangeDisplaySettingsA"}).empty());
 
     // A second creation registers the class again.
-    EXPECT_EQ(create_gl_window(), 0);
+    EXPECT_EQ(create_gl_window(counting_proc), 0);
 }
 
 TEST_F(GlWindow, TeardownAfterAFailedCreationReleasesOnlyWhatExists) {
     // As after a failed re-creation: the old window is gone, the new one was
     // never made, and the class is still registered. Null handles are not
     // "released" into failure messages; the class is unregistered.
-    ASSERT_EQ(create_gl_window(), 0);
+    ASSERT_EQ(create_gl_window(counting_proc), 0);
     destroy_gl_window();
     fake_platform::fail("CreateWindowExA");
-    ASSERT_EQ(create_gl_window(), -2);
+    ASSERT_EQ(create_gl_window(counting_proc), -2);
     fake_platform::reset();
     fake_platform::clear_calls();
     WNDCLASSA wc{};
@@ -363,7 +363,7 @@ TEST_F(GlWindow, FailedReleasesKeepTheirHandlesAndTeardownGoesOn) {
     };
     for (const Case& c : cases) {
         SetUp();
-        ASSERT_EQ(create_gl_window(), 0);
+        ASSERT_EQ(create_gl_window(counting_proc), 0);
         fake_platform::fail(c.op);
         destroy_gl_window();
         EXPECT_EQ(fake_platform::boxes(), c.messages) << c.op;
@@ -376,7 +376,7 @@ TEST_F(GlWindow, FailedReleasesKeepTheirHandlesAndTeardownGoesOn) {
 
     // All four failing: four messages in order, every handle kept.
     SetUp();
-    ASSERT_EQ(create_gl_window(), 0);
+    ASSERT_EQ(create_gl_window(counting_proc), 0);
     for (const Case& c : cases) fake_platform::fail(c.op);
     destroy_gl_window();
     EXPECT_EQ(fake_platform::boxes(),

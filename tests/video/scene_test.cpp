@@ -105,7 +105,7 @@ protected:
     }
 
     Frame draw(uint32_t position) {
-        timeline_position = position;
+        TimelinePosition = position;
         draw_frame();
         return Frame{read_back_buffer(gl_), gl_.width, gl_.height, area_width_, area_height_};
     }

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/audio_format.h"
 #include "resources/pcx_decoder.h"
-#include "timeline/audio_format.h"
 
 namespace {
 

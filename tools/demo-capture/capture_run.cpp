@@ -13,10 +13,10 @@
 #include "ffmpeg_checks.h"
 #include "frame_clock.h"
 #include "offscreen_gl.h"
+#include "platform/audio_format.h"
 #include "png_writer.h"
 #include "resources/pack.h"
 #include "resources/textures.h"
-#include "timeline/audio_format.h"
 #include "timeline/timeline_position.h"
 #include "video/scene.h"
 #include "video_capture.h"
@@ -52,7 +52,7 @@ int capture_frames(const CaptureOptions& options, std::vector<uint8_t>& pixels) 
     for (uint64_t k = 0; k < total; ++k) {
         const uint64_t position =
             options.single ? options.at : frame_position(options.start, k, options.fps);
-        timeline_position = static_cast<uint32_t>(position);
+        TimelinePosition = static_cast<uint32_t>(position);
         draw_frame();
         read_rows(pixels.data(), 0, OffscreenGl.height, PixelOrder::kRgba);
 

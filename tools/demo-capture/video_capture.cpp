@@ -127,7 +127,7 @@ bool feed_frames(const CaptureOptions& options, int fd, bool as_yuv) {
                           : YuvFrame{0, 0, {}, {}};
     CaptureProgress progress = start_progress(options.frames);
     for (uint64_t k = 0; k < options.frames && !StopSignal; ++k) {
-        timeline_position = static_cast<uint32_t>(frame_position(options.start, k, options.fps));
+        TimelinePosition = static_cast<uint32_t>(frame_position(options.start, k, options.fps));
         draw_frame();
         if (!send_frame(fd, &pixels, band, as_yuv ? &yuv : nullptr)) {
             break_progress_line(&progress);

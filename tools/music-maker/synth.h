@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "timeline/audio_format.h"
+#include "platform/audio_format.h"
 
 // Sample frame where step s begins: s × 4592.0625 exactly, rounded down
 // (4592.0625 = 73473 / 16), so the grid never drifts.

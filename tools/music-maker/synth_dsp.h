@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "timeline/audio_format.h"
+#include "platform/audio_format.h"
 
 namespace synth {
 

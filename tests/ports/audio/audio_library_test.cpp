@@ -15,8 +15,8 @@
 #include "audio/audio_probe.h"
 #include "config/presentation.h"
 #include "media_files.h"
-#include "timeline/audio_format.h"
-#include "timeline/audio_library.h"
+#include "platform/audio_format.h"
+#include "platform/audio_library.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "audio/pulse_cycle_position.h"
-#include "timeline/audio_format.h"
+#include "platform/audio_format.h"
 
 namespace {
 

@@ -14,10 +14,10 @@
 
 #include "config/presentation.h"
 #include "media_files.h"
+#include "platform/audio_library.h"
 #include "support/monitor_recorder.h"
 #include "support/sound_server.h"
 #include "support/track_matcher.h"
-#include "timeline/audio_library.h"
 
 namespace {
 

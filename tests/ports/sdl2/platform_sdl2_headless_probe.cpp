@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "shell/platform.h"
+#include "platform/platform.h"
 
 namespace {
 

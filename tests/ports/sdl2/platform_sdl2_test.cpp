@@ -12,7 +12,6 @@
 #include <unistd.h>
 #include <atomic>
 #include <chrono>
-#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -21,10 +20,10 @@
 #include <thread>
 #include <vector>
 
+#include "platform/platform.h"
 #include "platform_sdl2_xhelper.h"
 #include "sdl2/sdl2_internal.h"
 #include "sdl2/sdl2_keys.h"
-#include "shell/platform.h"
 
 namespace {
 
@@ -157,46 +156,9 @@ protected:
     std::vector<HGLRC> contexts_;
 };
 
-TEST_F(PlatformSdl, ClassRegistrationAndWindowLifetimeFollowWin32) {
-    WNDCLASSA again{};
-    again.lpfnWndProc = test_proc;
-    again.lpszClassName = "platformsdltest";  // class names ignore case
-    EXPECT_EQ(RegisterClassA(&again), 0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_ALREADY_EXISTS));
-    EXPECT_EQ(RegisterClassA(nullptr), 0);
-
-    EXPECT_EQ(CreateWindowExA(0, "NoSuchClass", "x", WS_POPUP, 0, 0, 320, 240, 0, 0, 0, nullptr),
-              0u);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANNOT_FIND_WND_CLASS));
-
-    HWND w = make_window(WS_SYSMENU, "lifetime", 320, 240);
-    ASSERT_NE(w, 0u);
-    ASSERT_EQ(delivered.size(), 1u);  // WM_CREATE arrived inside CreateWindowExA
-    EXPECT_EQ(delivered[0].message, static_cast<UINT>(WM_CREATE));
-    EXPECT_EQ(delivered[0].window, w);
-
-    EXPECT_FALSE(UnregisterClassA(kClass, GetModuleHandleA(nullptr)));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_HAS_WINDOWS));
-
-    // An unhandled WM_CLOSE destroys the window, with WM_DESTROY on the way.
-    DefWindowProcA(w, WM_CLOSE, 0, 0);
-    EXPECT_EQ(delivered.back().message, static_cast<UINT>(WM_DESTROY));
-    RECT r{};
-    EXPECT_FALSE(GetClientRect(w, &r));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
-    EXPECT_FALSE(DestroyWindow(w));
-    const size_t count = delivered.size();
-    MSG stale{w, WM_KEYDOWN, VK_ESCAPE, 1, 0, {0, 0}};
-    EXPECT_EQ(DispatchMessageA(&stale), 0);
-    EXPECT_EQ(delivered.size(), count);  // a destroyed window receives nothing
-
-    EXPECT_TRUE(UnregisterClassA(kClass, GetModuleHandleA(nullptr)));
-    EXPECT_FALSE(UnregisterClassA(kClass, GetModuleHandleA(nullptr)));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANNOT_FIND_WND_CLASS));
-    SetUp();  // TearDown expects the class
-}
-
-TEST_F(PlatformSdl, ClientAreaIsExactAfterTheCorrectionForBothStyles) {
+// The rules every implementation keeps are in the windowing contract suite;
+// here, that the X server's window really has the client area's size.
+TEST_F(PlatformSdl, TheXWindowHasTheCorrectedClientSize) {
     struct Case {
         DWORD style;
         const char* title;
@@ -207,20 +169,8 @@ TEST_F(PlatformSdl, ClientAreaIsExactAfterTheCorrectionForBothStyles) {
         SCOPED_TRACE(c.title);
         HWND w = make_window(c.style, c.title, c.width, c.height);
         ASSERT_NE(w, 0u);
-        RECT before{};
-        ASSERT_TRUE(GetClientRect(w, &before));
-        if (c.style & WS_POPUP)
-            EXPECT_EQ(before.right, c.width);  // no frame at all
-        else
-            EXPECT_LT(before.right, c.width);  // the frame takes its share
         correct_client_area(w, c.width, c.height);
-        RECT after{};
-        ASSERT_TRUE(GetClientRect(w, &after));
-        EXPECT_EQ(after.right - after.left, c.width);
-        EXPECT_EQ(after.bottom - after.top, c.height);
-        EXPECT_FALSE(ShowWindow(w, SW_SHOW));  // it was hidden until now
-        EXPECT_TRUE(ShowWindow(w, SW_SHOW));
-
+        ShowWindow(w, SW_SHOW);
         int sdl_w = 0, sdl_h = 0, x_w = 0, x_h = 0;
         SDL_GetWindowSize(sdl_window_of(w), &sdl_w, &sdl_h);
         EXPECT_EQ(sdl_w, c.width);
@@ -231,20 +181,6 @@ TEST_F(PlatformSdl, ClientAreaIsExactAfterTheCorrectionForBothStyles) {
         EXPECT_EQ(x_w, c.width);
         EXPECT_EQ(x_h, c.height);
     }
-
-    // Sizes and places no screen has are clamped, never overflowed.
-    HWND odd = CreateWindowExA(0, kClass, "odd", WS_SYSMENU, INT_MAX, INT_MIN + 1, -5, INT_MAX, 0,
-                               0, 0, nullptr);
-    ASSERT_NE(odd, 0u);
-    windows_.push_back(odd);
-    RECT r{};
-    ASSERT_TRUE(GetClientRect(odd, &r));
-    EXPECT_EQ(r.right, 1);
-    EXPECT_EQ(r.bottom, 16384);
-    EXPECT_TRUE(SetWindowPos(odd, HWND_TOP, INT_MIN + 1, INT_MAX, INT_MIN, INT_MIN, 0));
-    ASSERT_TRUE(GetClientRect(odd, &r));
-    EXPECT_EQ(r.right, 1);
-    EXPECT_EQ(r.bottom, 1);
 }
 
 TEST_F(PlatformSdl, TypedKeysArriveWithWin32VirtualKeyCodes) {
@@ -336,37 +272,6 @@ TEST_F(PlatformSdl, WindowManagerCloseAndTerminationSignalBecomeWmClose) {
     got = collect(until_message(WM_CLOSE, 0));
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].hwnd, newest);
-}
-
-TEST_F(PlatformSdl, QuitComesOnlyAfterEveryWaitingMessage) {
-    HWND w = make_window(WS_POPUP, "quit order", 320, 240);
-    ASSERT_NE(w, 0u);
-    SDL_Event key{};
-    key.type = SDL_KEYDOWN;
-    key.key.windowID = SDL_GetWindowID(sdl_window_of(w));
-    key.key.state = SDL_PRESSED;
-    key.key.keysym.sym = SDLK_ESCAPE;
-    ASSERT_EQ(SDL_PushEvent(&key), 1);
-    PostQuitMessage(3);
-    SDL_Event close{};
-    close.type = SDL_WINDOWEVENT;
-    close.window.event = SDL_WINDOWEVENT_CLOSE;
-    close.window.windowID = key.key.windowID;
-    ASSERT_EQ(SDL_PushEvent(&close), 1);
-
-    MSG msg{};
-    ASSERT_TRUE(PeekMessageA(&msg, 0, 0, 0, PM_NOREMOVE));  // looking leaves it there
-    EXPECT_EQ(msg.message, static_cast<UINT>(WM_KEYDOWN));
-    ASSERT_TRUE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE));
-    EXPECT_EQ(msg.message, static_cast<UINT>(WM_KEYDOWN));
-    EXPECT_EQ(msg.wParam, static_cast<WPARAM>(VK_ESCAPE));
-    ASSERT_TRUE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE));
-    EXPECT_EQ(msg.message, static_cast<UINT>(WM_CLOSE));
-    EXPECT_EQ(msg.hwnd, w);
-    ASSERT_TRUE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE));
-    EXPECT_EQ(msg.message, static_cast<UINT>(WM_QUIT));
-    EXPECT_EQ(msg.wParam, 3u);
-    EXPECT_FALSE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE));  // WM_QUIT is taken once
 }
 
 TEST_F(PlatformSdl, KeyReleasedAfterItsWindowWasReplacedReachesTheNewWindow) {

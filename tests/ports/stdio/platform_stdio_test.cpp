@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "shell/platform.h"
+#include "platform/platform.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "timeline/audio_format.h"
+#include "platform/audio_format.h"
 
 namespace {
 

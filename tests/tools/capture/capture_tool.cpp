@@ -165,7 +165,7 @@ bool ReferenceRenderer::open_sized(const ScratchDir& dir, int window_width, int 
 }
 
 Picture ReferenceRenderer::draw(uint32_t position) {
-    timeline_position = position;
+    TimelinePosition = position;
     draw_frame();
     glFinish();
     std::vector<uint8_t> rgba(static_cast<size_t>(width) * height * 4);

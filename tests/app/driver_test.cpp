@@ -1,7 +1,7 @@
 // The driver against both recording layers: start-up and shutdown order, the
 // failure paths, and the window procedure's key handling, in a temporary
 // working directory with a small config.xml and blob.dat.
-#include "shell/demo_driver.h"
+#include "app/driver.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -150,7 +150,7 @@ TEST_F(DemoDriver, StartsUpRunsAndShutsDownInOrder) {
     const std::vector<std::string> last(audio.end() - 3, audio.end());
     EXPECT_EQ(last, (std::vector<std::string>{"BASS_ChannelStop(4097)", "BASS_StreamFree(4097)",
                                               "audio_library_end()"}));
-    EXPECT_EQ(timeline_position, kStartTicks);
+    EXPECT_EQ(TimelinePosition, kStartTicks);
 
     // The console from the settings to the write-back; the pack is written
     // last and is the file that was read.

@@ -1,4 +1,4 @@
-#include "shell/diagnostics.h"
+#include "platform/diagnostics.h"
 
 #include <gtest/gtest.h>
 

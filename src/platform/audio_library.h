@@ -7,7 +7,7 @@
 //   tests/fakes/audio_fake     a recorder for tests
 //
 // Positions are byte counts of the decoded stream, always in the output
-// format of timeline/audio_format.h: 16-bit stereo at 44100 Hz (4 bytes per
+// format of platform/audio_format.h: 16-bit stereo at 44100 Hz (4 bytes per
 // sample frame, 176400 per second).
 //
 // Error codes: every call sets the code BASS_ErrorGetCode returns, BASS_OK
@@ -30,7 +30,7 @@
 
 #include <cstdint>
 
-#include "shell/platform.h"
+#include "platform/platform.h"
 
 typedef uint64_t QWORD;
 typedef DWORD HSTREAM;

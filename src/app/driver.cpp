@@ -1,11 +1,11 @@
-#include "shell/demo_driver.h"
+#include "app/driver.h"
 
 #include "config/presentation.h"
 #include "config/settings.h"
+#include "platform/audio_format.h"
+#include "platform/diagnostics.h"
 #include "resources/pack.h"
 #include "resources/textures.h"
-#include "shell/diagnostics.h"
-#include "timeline/audio_format.h"
 #include "timeline/time_source.h"
 #include "video/gl_view.h"
 #include "video/gl_window.h"
@@ -46,7 +46,7 @@ int toggle_fullscreen(int first_time) {
         destroy_gl_window();
         Settings.fullscreen = Settings.fullscreen ? 0 : 1;
     }
-    int code = create_gl_window();
+    int code = create_gl_window(window_proc);
     if (code != 0) {
         ErrorBox("window creation failed \n exiting now %i", code);
         return -2;

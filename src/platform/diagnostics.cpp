@@ -1,10 +1,10 @@
-#include "shell/diagnostics.h"
+#include "platform/diagnostics.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-#include "shell/platform.h"
+#include "platform/platform.h"
 
 namespace {
 

@@ -2,10 +2,11 @@
 // procedure of the demo window and the full-screen toggle.
 #pragma once
 
-#include "shell/platform.h"
-#include "video/gl_window.h"  // declares window_proc, defined here
+#include "platform/platform.h"
 
 // Runs the whole presentation; always 0.
 int demo_main();
 // 0 on success, -2 when the window cannot be made.
 int toggle_fullscreen(int first_time);
+// The procedure of every window the program makes.
+LRESULT window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
