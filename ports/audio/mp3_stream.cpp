@@ -3,7 +3,7 @@
 // IMPLEMENTS
 //   mp3_stream.h: mp3_open, mp3_seek, mp3_read, mp3_close; the decoding
 //   behind BASS_StreamCreateFile and every stream the audio library plays,
-//   and the reference demo-capture writes its sound from.
+//   and the reference velkorandi-capture writes its sound from.
 //
 // HOW
 //   The reader is libmpg123's replaceable I/O, pointed at the caller's bytes:

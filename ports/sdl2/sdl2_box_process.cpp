@@ -16,6 +16,14 @@
 //   then ended, no box stays on screen, and the signal's close request goes
 //   on to the orderly shutdown as it would without a box.
 //
+//   The child inherits the program's connections to the display server (and
+//   to every other server). SDL's box call raises the focused window and
+//   shows the cursor on the way, through those very connections: requests
+//   from two processes on one X connection corrupt it, and the program then
+//   finds its display gone. So the child first points every inherited socket
+//   at /dev/null and quiets Xlib's I/O error handler; the box itself opens
+//   connections of its own.
+//
 // LIMITATIONS
 //   - The child shows the box with SDL as it was when the box was asked for;
 //     nothing it does reaches the program but the outcome and SDL's reason.
@@ -25,9 +33,12 @@
 //   signal.
 #include <SDL2/SDL_error.h>
 #include <SDL2/SDL_messagebox.h>
+#include <X11/Xlib.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -52,6 +63,29 @@ constexpr int kGraceMilliseconds = 1000;
 
 volatile sig_atomic_t BoxGroup = 0;
 
+// The most descriptors looked at for inherited sockets.
+constexpr rlim_t kMostDescriptors = 65536;
+
+int quiet_io_error(Display*) { return 0; }
+
+// Every socket the child inherited now leads to /dev/null: what SDL sends on
+// the program's connections goes nowhere, and a wait for an answer ends at
+// once, quietly. Plain system calls only: the child of a threaded program.
+void detach_inherited_sockets() {
+    XSetIOErrorHandler(quiet_io_error);
+    const int nowhere = open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (nowhere < 0) return;
+    rlimit limit{};
+    rlim_t most = kMostDescriptors;
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < most) most = limit.rlim_cur;
+    for (int fd = 0; static_cast<rlim_t>(fd) < most; ++fd) {
+        struct stat st {};
+        if (fd != nowhere && fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode))
+            dup3(nowhere, fd, O_CLOEXEC);
+    }
+    close(nowhere);
+}
+
 [[noreturn]] void run_box_child(int answer, Uint32 flags, const char* caption, const char* text,
                                 SDL_Window* parent) {
     setpgid(0, 0);
@@ -62,6 +96,7 @@ volatile sig_atomic_t BoxGroup = 0;
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
+    detach_inherited_sockets();
     std::string reply(1, kShown);
     if (SDL_ShowSimpleMessageBox(flags, caption, text, parent) != 0) {
         reply[0] = kFailed;

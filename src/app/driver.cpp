@@ -98,7 +98,7 @@ LRESULT window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
 
 // Always 0, however the run ends: kept so on purpose, as users' scripts
 // count on the program's status being 0.
-int demo_main() {
+int run_presentation() {
     if (load_settings("config.xml") != 0) {
         ErrorBox("%s", kFarewell);
         return 0;

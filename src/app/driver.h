@@ -5,7 +5,7 @@
 #include "platform/platform.h"
 
 // Runs the whole presentation; always 0.
-int demo_main();
+int run_presentation();
 // 0 on success, -2 when the window cannot be made.
 int toggle_fullscreen(int first_time);
 // The procedure of every window the program makes.

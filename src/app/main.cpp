@@ -4,5 +4,5 @@
 
 int main() {
     start_process_clock();
-    return demo_main();
+    return run_presentation();
 }

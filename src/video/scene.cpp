@@ -215,7 +215,7 @@ void draw_frame() {
     glEnd();
     glDepthFunc(GL_LEQUAL);
 
-    draw_panel(panel, panel_position(position));
+    draw_panel(panel, position);
 
     // Back to the -2 plane inside the panel, without touching colour, so the
     // next frame finds the same depth everywhere in the view area.
@@ -227,9 +227,9 @@ void draw_frame() {
     invert_frame();
 }
 
-void draw_panel(PanelRect rect, float x) {
+void draw_panel(PanelRect rect, uint32_t timeline) {
     const PanelTransform t = transform_of(rect);
-    const PanelStep step = panel_step(x);
+    const PanelStep step = panel_step(panel_position(timeline));
 
     glPushMatrix();
     enter_panel(t);
@@ -239,7 +239,7 @@ void draw_panel(PanelRect rect, float x) {
     const TrevakPlacement trevak = trevak_placement(step.index);
     if (trevak.shown) draw_trevak(trevak);
 
-    if (TimelinePosition >= kMonoOverlayFromTicks) draw_mono(t);
+    if (timeline >= kMonoOverlayFromTicks) draw_mono(t);
 
     glPopMatrix();
 }

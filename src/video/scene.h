@@ -25,10 +25,12 @@ struct PanelStep {
 };
 
 void draw_frame();
-// x: twice the timeline position rounded down to a multiple of 4.
-void draw_panel(PanelRect rect, float x);
+// The panel's picture, its overlays and, from the mono overlay's start, the
+// mono picture, all for the one timeline position the frame is drawn at.
+void draw_panel(PanelRect rect, uint32_t timeline);
 void invert_frame();
 
 PanelStep panel_step(float x);
-// The panel position draw_frame hands to draw_panel for a timeline position.
+// The panel position of a timeline position: twice it, rounded down to a
+// multiple of 4.
 float panel_position(uint32_t timeline);

@@ -103,7 +103,7 @@ protected:
                 ++next;
             }
         });
-        EXPECT_EQ(demo_main(), 0);
+        EXPECT_EQ(run_presentation(), 0);
     }
 
     fs::path dir, old;
@@ -122,7 +122,7 @@ TEST_F(DemoDriver, StartsUpRunsAndShutsDownInOrder) {
         if (call.rfind("SwapBuffers", 0) == 0 && ++swaps == 3)
             fake_platform::post(WindowContext.window, WM_KEYDOWN, VK_ESCAPE, 0);
     });
-    EXPECT_EQ(demo_main(), 0);
+    EXPECT_EQ(run_presentation(), 0);
 
     const auto& calls = fake_platform::calls();
     EXPECT_LT(index_of(calls, "RegisterClassA"), index_of(calls, "ShowCursor(0)"));
@@ -167,7 +167,7 @@ TEST_F(DemoDriver, StartsUpRunsAndShutsDownInOrder) {
 
 TEST_F(DemoDriver, ASettingsFailureEndsBeforeAnythingIsMade) {
     fs::remove(dir / "config.xml");
-    EXPECT_EQ(demo_main(), 0);
+    EXPECT_EQ(run_presentation(), 0);
     ASSERT_EQ(fake_platform::boxes().size(), 2u);
     EXPECT_EQ(fake_platform::boxes()[0],
               "an xml errors occured FILE `config.xml` is missing or not readable :(\n ");
@@ -182,7 +182,7 @@ TEST_F(DemoDriver, AnUnreadablePackEndsBeforeAnyWindowAndIsLeftAlone) {
     std::vector<uint8_t> truncated(pack.begin(), pack.begin() + 20);
     std::ofstream(dir / "blob.dat", std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(truncated.data()), std::streamsize(truncated.size()));
-    EXPECT_EQ(demo_main(), 0);
+    EXPECT_EQ(run_presentation(), 0);
     ASSERT_EQ(fake_platform::boxes().size(), 2u);
     EXPECT_NE(fake_platform::boxes()[0].find("blob.dat"), std::string::npos);
     EXPECT_EQ(fake_platform::boxes()[1], kFarewell);
@@ -197,7 +197,7 @@ TEST_F(DemoDriver, AnUnreadablePackEndsBeforeAnyWindowAndIsLeftAlone) {
 
 TEST_F(DemoDriver, AFailedFirstWindowEndsWithoutTimeSourceOrWriteBack) {
     fake_platform::fail("CreateWindowExA", 1400);
-    EXPECT_EQ(demo_main(), 0);
+    EXPECT_EQ(run_presentation(), 0);
     std::vector<std::string> expected = {"CreateWindow() failed",
                                          "window creation failed \n exiting now -2", kFarewell};
     EXPECT_EQ(fake_platform::boxes(), expected);
@@ -277,7 +277,7 @@ TEST_F(DemoDriver, AFailedToggleEndsTheRunAndStillWritesThePack) {
             fake_platform::post(WindowContext.window, WM_KEYDOWN, VK_F4, 0);
         }
     });
-    EXPECT_EQ(demo_main(), 0);
+    EXPECT_EQ(run_presentation(), 0);
     // The shutdown's teardown finds nothing left to release and says nothing.
     std::vector<std::string> expected = {"CreateWindow() failed",
                                          "window creation failed \n exiting now -2"};

@@ -450,6 +450,9 @@ TEST_F(PlatformSdl, FullScreenTakesOnlyModesTheDisplayHas) {
 
 TEST_F(PlatformSdl, MessageBoxEchoesToStandardErrorAndReturnsWhenDismissed) {
     ASSERT_NE(focused_window("under the box"), 0u);  // the box is stacked above it
+    // As in full screen: the box's process brings the pointer back and raises
+    // the focused window, which must not touch the program's own connection.
+    ShowCursor(FALSE);
     FILE* capture = std::tmpfile();
     ASSERT_NE(capture, nullptr);
     const int file = fileno(capture);
@@ -484,6 +487,8 @@ TEST_F(PlatformSdl, MessageBoxEchoesToStandardErrorAndReturnsWhenDismissed) {
     const int result = MessageBoxA(0, "first line\nsecond line", "platform test box", MB_OK);
     returned = true;
     dismisser.join();
+    collect([](const std::vector<MSG>&) { return false; }, 300);  // the connection still answers
+    ShowCursor(TRUE);
 
     dup2(saved, STDERR_FILENO);
     close(saved);

@@ -1,4 +1,4 @@
-// Test content for demo-capture: a scratch folder holding config.xml and a
+// Test content for velkorandi-capture: a scratch folder holding config.xml and a
 // blob.dat of five small PCX pictures and a short MP3, all made here.
 #pragma once
 

@@ -1,4 +1,4 @@
-// The pieces of demo-capture that feed ffmpeg: the frames converted for it,
+// The pieces of velkorandi-capture that feed ffmpeg: the frames converted for it,
 // the command line it gets, what is read from its answers (the real
 // program's), and the child process handling.
 #include <gtest/gtest.h>

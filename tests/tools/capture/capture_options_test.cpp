@@ -1,4 +1,4 @@
-// The command line, the frame clock and the WAV writer of demo-capture.
+// The command line, the frame clock and the WAV writer of velkorandi-capture.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -20,7 +20,7 @@ struct Parsed {
 };
 
 Parsed parse(std::vector<const char*> args) {
-    args.insert(args.begin(), "demo-capture");
+    args.insert(args.begin(), "velkorandi-capture");
     Parsed parsed{};
     char error[kOptionErrorSize];
     parsed.ok =

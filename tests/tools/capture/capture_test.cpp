@@ -1,4 +1,4 @@
-// demo-capture run as a program on content made here, checked against the
+// velkorandi-capture run as a program on content made here, checked against the
 // program's own renderer driven in this process, against the mpg123 command's
 // decode, and for leaving the pack alone. Runs under a display (xvfb-run).
 #include <gtest/gtest.h>
@@ -142,7 +142,8 @@ TEST(DemoCapture, BadFilesAndOptionsEndWithAMessageNeverACrash) {
         write_file(dir.file("bad.dat"), bytes);
         const ToolRun run = run_tool(dir, "--pack bad.dat --duration 0.1");
         EXPECT_EQ(run.status, 1) << label << ": " << run.out << run.err;
-        EXPECT_NE(run.err.find("demo-capture: "), std::string::npos) << label << ": " << run.err;
+        EXPECT_NE(run.err.find("velkorandi-capture: "), std::string::npos)
+            << label << ": " << run.err;
         EXPECT_EQ(read_file(dir.file("bad.dat")), bytes) << label;
     }
 

@@ -37,7 +37,7 @@ std::vector<int16_t> samples_of(const Bytes& bytes, size_t from) {
 }  // namespace
 
 ToolRun run_tool(const ScratchDir& dir, const std::string& args, const std::string& prefix) {
-    const std::string command = "cd '" + dir.path + "' && " + prefix + "'" DEMO_CAPTURE_PATH "' " +
+    const std::string command = "cd '" + dir.path + "' && " + prefix + "'" CAPTURE_PROGRAM "' " +
                                 args + " > tool.out 2> tool.err";
     const int raw = std::system(command.c_str());
     return ToolRun{status_of(raw), read_text(dir.file("tool.out")),
@@ -45,7 +45,7 @@ ToolRun run_tool(const ScratchDir& dir, const std::string& args, const std::stri
 }
 
 pid_t start_tool(const ScratchDir& dir, const std::vector<std::string>& args) {
-    std::vector<char*> argv = {const_cast<char*>(DEMO_CAPTURE_PATH)};
+    std::vector<char*> argv = {const_cast<char*>(CAPTURE_PROGRAM)};
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;

@@ -1,4 +1,4 @@
-// demo-capture run as a program in a scratch folder, and what its output is
+// velkorandi-capture run as a program in a scratch folder, and what its output is
 // checked against: the program's own renderer driven in the test's process
 // (draw_frame at a timeline position, read back from a hidden window), and
 // pictures read back from PNG files and from videos decoded by ffmpeg.
@@ -19,10 +19,10 @@ struct ToolRun {
     std::string err;
 };
 
-// Runs demo-capture with args (shell words) in dir; prefix goes before the
+// Runs velkorandi-capture with args (shell words) in dir; prefix goes before the
 // program (e.g. "env -u DISPLAY ").
 ToolRun run_tool(const ScratchDir& dir, const std::string& args, const std::string& prefix = "");
-// Starts demo-capture with args in dir without waiting, its output in
+// Starts velkorandi-capture with args in dir without waiting, its output in
 // dir/tool.out and dir/tool.err; finish_tool waits for it.
 pid_t start_tool(const ScratchDir& dir, const std::vector<std::string>& args);
 ToolRun finish_tool(const ScratchDir& dir, pid_t pid);
@@ -38,7 +38,7 @@ Picture read_png(const std::string& path);
 std::vector<Picture> decode_video_frames(const std::string& path, int width, int height);
 // The first audio stream as 16-bit stereo at 44100 Hz, decoded by ffmpeg.
 std::vector<int16_t> decode_video_sound(const std::string& path);
-// Samples of a 16-bit stereo WAV file as written by demo-capture.
+// Samples of a 16-bit stereo WAV file as written by velkorandi-capture.
 std::vector<int16_t> wav_samples(const std::string& path);
 // How many pixels differ; SIZE_MAX when the sizes differ.
 size_t differing_pixels(const Picture& a, const Picture& b);

@@ -1,4 +1,4 @@
-// demo-capture writing videos through the real ffmpeg: frames decoded back
+// velkorandi-capture writing videos through the real ffmpeg: frames decoded back
 // against the program's own renderer, the streams' timing as ffprobe reads
 // it, the sound against the mpg123 command's decode, the same bytes from the
 // same options, and what a stop or a failure leaves behind. Runs under a

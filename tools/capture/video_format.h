@@ -1,4 +1,4 @@
-// The kinds of output demo-capture writes, told apart by the name given to
+// The kinds of output velkorandi-capture writes, told apart by the name given to
 // --out, and the ffmpeg command line that makes each kind of video file.
 //
 // A video is encoded by the ffmpeg program, fed raw frames on one pipe and
@@ -40,7 +40,7 @@ struct EncodeJob {
     OutputKind kind;
     const char* video_codec;  // what --codec gave, or the container's default
     int crf;                  // -1: the codec's default, or none
-    const char* preset;       // nullptr: the default of demo-capture, or none
+    const char* preset;       // nullptr: the default of velkorandi-capture, or none
     int width;
     int height;
     uint32_t fps;

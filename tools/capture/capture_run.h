@@ -1,4 +1,4 @@
-// One run of demo-capture: settings and pack read (never written), the
+// One run of velkorandi-capture: settings and pack read (never written), the
 // program's textures built in an offscreen GL context of the capture's size,
 // frames drawn by the program's draw_frame at exact timeline positions, and
 // with the sound they span either encoded into one video file or saved as

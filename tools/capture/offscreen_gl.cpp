@@ -77,7 +77,7 @@ bool try_context(char* reason, size_t reason_size) {
     SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-    SDL_Window* window = SDL_CreateWindow("demo-capture", 0, 0, kWindowSide, kWindowSide,
+    SDL_Window* window = SDL_CreateWindow("velkorandi-capture", 0, 0, kWindowSide, kWindowSide,
                                           SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
     if (!window) {
         std::snprintf(reason, reason_size, "%s", SDL_GetError());

@@ -1,4 +1,4 @@
-// demo-capture: renders the presentation frame-exactly to PNG files and the
+// velkorandi-capture: renders the presentation frame-exactly to PNG files and the
 // music they span to a WAV file (see capture_options.h for the command line).
 #include <cstdio>
 
@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
     CaptureOptions options;
     char error[kOptionErrorSize];
     if (!parse_capture_options(argc, argv, &options, error)) {
-        std::fprintf(stderr, "demo-capture: %s\n", error);
+        std::fprintf(stderr, "velkorandi-capture: %s\n", error);
         return 2;
     }
     if (options.help) {

@@ -24,7 +24,7 @@
 namespace {
 
 int fail(const char* format, const char* detail) {
-    std::fprintf(stderr, "demo-capture: ");
+    std::fprintf(stderr, "velkorandi-capture: ");
     std::fprintf(stderr, format, detail);
     std::fprintf(stderr, "\n");
     return 1;

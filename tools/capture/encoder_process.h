@@ -2,7 +2,7 @@
 // can do, and run as the encoder of a capture with two pipes to feed it.
 //
 // The child runs in a process group of its own, so that Ctrl+C on the
-// terminal reaches demo-capture alone, which then stops the child itself and
+// terminal reaches velkorandi-capture alone, which then stops the child itself and
 // removes what it wrote. Its messages go to an in-memory file (memfd), read
 // when it has ended: nothing lands on the disk, and a child that writes much
 // can never block on a full pipe nobody reads.

@@ -142,7 +142,7 @@ bool feed_frames(const CaptureOptions& options, int fd, bool as_yuv) {
 const char* signal_name(int signal) { return signal == SIGINT ? "SIGINT" : "SIGTERM"; }
 
 int fail(const std::string& message) {
-    std::fprintf(stderr, "demo-capture: %s\n", message.c_str());
+    std::fprintf(stderr, "velkorandi-capture: %s\n", message.c_str());
     return 1;
 }
 
@@ -219,7 +219,7 @@ int capture_video(const CaptureOptions& options, const std::string& ffmpeg, cons
     const bool encoded = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     if (stopped || !encoded || !feed.ok) std::remove(partial.c_str());
     if (stopped) {
-        std::fprintf(stderr, "demo-capture: stopped by %s; no video was written\n",
+        std::fprintf(stderr, "velkorandi-capture: stopped by %s; no video was written\n",
                      signal_name(stopped));
         return 128 + stopped;
     }
@@ -242,8 +242,8 @@ int capture_video(const CaptureOptions& options, const std::string& ffmpeg, cons
                 OffscreenGl.height, options.fps, static_cast<double>(file_size(final)) / 1e6);
     // What each side cost, for whoever wants to know which one limits.
     std::printf(
-        "peak memory: demo-capture %.1f MiB, ffmpeg %.1f MiB; processor time: "
-        "demo-capture %.2f s, ffmpeg %.2f s\n",
+        "peak memory: velkorandi-capture %.1f MiB, ffmpeg %.1f MiB; processor time: "
+        "velkorandi-capture %.2f s, ffmpeg %.2f s\n",
         static_cast<double>(own.ru_maxrss) / 1024.0, static_cast<double>(usage.ru_maxrss) / 1024.0,
         cpu_seconds(own), cpu_seconds(usage));
     return 0;

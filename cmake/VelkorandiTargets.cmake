@@ -1,4 +1,4 @@
-# demo_module_headers(folder)
+# velkorandi_module_headers(folder)
 #   The headers of one folder of src/ or ports/ (e.g. src/config), reached as
 #   "config/name.h" through the interface target config_headers, and through
 #   nothing else. Every folder's headers sit side by side under one root, so
@@ -9,7 +9,7 @@
 #   source that includes a header of a folder it does not link fails to
 #   compile. The root's path keeps src/ or ports/ in it, which the
 #   clang-tidy header filter goes by.
-function(demo_module_headers folder)
+function(velkorandi_module_headers folder)
   get_filename_component(name ${folder} NAME)
   if(TARGET ${name}_headers)
     return()
@@ -26,7 +26,7 @@ endfunction()
 # (platform/platform.h, platform/audio_library.h) of a folder added after it.
 foreach(folder src/platform src/app src/markup src/config src/resources src/timeline src/video
     ports/stdio ports/sdl2 ports/audio)
-  demo_module_headers(${folder})
+  velkorandi_module_headers(${folder})
 endforeach()
 # Headers that include another folder's headers bring that folder along: the
 # time source, the window and the ports name the platform's types, and the
@@ -36,11 +36,11 @@ foreach(folder timeline video sdl2 stdio audio)
 endforeach()
 target_link_libraries(resources_headers INTERFACE config_headers)
 
-# demo_library(name sources...)
+# velkorandi_library(name sources...)
 #   A static library of the folder it is made in. In src/ and ports/ its
 #   dependents see that folder's headers; what it includes from other
 #   folders comes from the libraries it links.
-function(demo_library name)
+function(velkorandi_library name)
   if(VELKORANDI_LINK_CHECK)
     add_library(${name} SHARED ${ARGN})
     target_link_options(${name} PRIVATE -Wl,--no-undefined)
@@ -54,7 +54,7 @@ function(demo_library name)
   endif()
 endfunction()
 
-# demo_add_test(NAME name SOURCES ... LIBS ... [DISPLAY] [NO_LEAK_CHECK] [WHOLE]
+# velkorandi_add_test(NAME name SOURCES ... LIBS ... [DISPLAY] [NO_LEAK_CHECK]
 #               [WORKING_DIRECTORY dir] [ENV var=value...])
 #   One GoogleTest executable; every test case in it is a ctest test of its
 #   own, named name.Suite.Case, so that a failure names its case and
@@ -67,10 +67,8 @@ endfunction()
 #   NO_LEAK_CHECK: the process makes a GL context; Mesa and libdbus leak small
 #   blocks that LeakSanitizer cannot attribute (the driver is unloaded at exit),
 #   so leak detection is switched off for that process only.
-#   WHOLE: the executable is one ctest test, its cases run in one process,
-#   for cases that pass only after others have run (say which, and why).
-function(demo_add_test)
-  cmake_parse_arguments(T "DISPLAY;NO_LEAK_CHECK;WHOLE" "NAME;WORKING_DIRECTORY" "SOURCES;LIBS;ENV" ${ARGN})
+function(velkorandi_add_test)
+  cmake_parse_arguments(T "DISPLAY;NO_LEAK_CHECK" "NAME;WORKING_DIRECTORY" "SOURCES;LIBS;ENV" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
   # The shared helpers ("support/...", "fakes/..."); the program's headers
@@ -90,11 +88,6 @@ function(demo_add_test)
   if(T_DISPLAY)
     list(APPEND properties LABELS display)
     set(mode PRE_TEST)
-  endif()
-  if(T_WHOLE)
-    add_test(NAME ${T_NAME} COMMAND ${T_NAME} WORKING_DIRECTORY ${wd})
-    set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT "${env}" ${properties})
-    return()
   endif()
   # Listing the cases runs the executable; under the sanitizers on a busy
   # machine that can take longer than the module's 5 s default.
@@ -116,11 +109,11 @@ function(demo_add_test)
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
 endfunction()
 
-# demo_install_program(target destination)
+# velkorandi_install_program(target destination)
 #   Installs a program with install(TARGETS), which strips it when the
 #   install strips (cmake --install --strip, and cpack). The compiler's
 #   .comment section goes too then, as Debian's packages drop it.
-function(demo_install_program target destination)
+function(velkorandi_install_program target destination)
   install(TARGETS ${target} RUNTIME DESTINATION ${destination})
   set(installed "\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${destination}/$<TARGET_FILE_NAME:${target}>")
   install(CODE "

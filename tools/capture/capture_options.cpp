@@ -10,7 +10,7 @@
 #include "frame_clock.h"
 
 const char* const kCaptureUsage =
-    "usage: demo-capture [options]\n"
+    "usage: velkorandi-capture [options]\n"
     "Renders the presentation frame by frame, exactly as the program draws it, with\n"
     "the music those frames cover: into one video file, or into numbered PNG files\n"
     "and a WAV file. Reads config.xml and blob.dat like the program, and never writes\n"

@@ -1,10 +1,10 @@
-// The command line of demo-capture.
+// The command line of velkorandi-capture.
 //
-//   demo-capture [--config FILE] [--pack FILE] [--out DIR|NAME.mp4|.mkv|.webm]
+//   velkorandi-capture [--config FILE] [--pack FILE] [--out DIR|NAME.mp4|.mkv|.webm]
 //                [--start TICKS] [--duration SECONDS] [--fps N] [--size WxH]
 //                [--crf N] [--preset NAME] [--codec NAME]
-//   demo-capture [--config FILE] [--pack FILE] [--out DIR] [--size WxH] --at TICKS
-//   demo-capture --help
+//   velkorandi-capture [--config FILE] [--pack FILE] [--out DIR] [--size WxH] --at TICKS
+//   velkorandi-capture --help
 //
 // Each option takes its value as the next argument or after '='. Numbers are
 // checked whole: "12x", "", "-3" and values out of range are refused with a
