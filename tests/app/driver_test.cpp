@@ -66,7 +66,7 @@ struct Key {
     LPARAM lparam;
 };
 
-class DemoDriver : public ::testing::Test {
+class Driver : public ::testing::Test {
 protected:
     void SetUp() override {
         dir = fs::temp_directory_path() /
@@ -110,7 +110,7 @@ protected:
     std::vector<uint8_t> pack;
 };
 
-TEST_F(DemoDriver, StartsUpRunsAndShutsDownInOrder) {
+TEST_F(Driver, StartsUpRunsAndShutsDownInOrder) {
     // Snapshots of the audio calls made when certain platform calls happen,
     // to check the order across the two layers.
     std::vector<std::string> audio_at_window, audio_at_cursor, audio_at_teardown;
@@ -165,7 +165,7 @@ TEST_F(DemoDriver, StartsUpRunsAndShutsDownInOrder) {
     EXPECT_EQ(read_file(dir / "blob.dat"), pack);
 }
 
-TEST_F(DemoDriver, ASettingsFailureEndsBeforeAnythingIsMade) {
+TEST_F(Driver, ASettingsFailureEndsBeforeAnythingIsMade) {
     fs::remove(dir / "config.xml");
     EXPECT_EQ(run_presentation(), 0);
     ASSERT_EQ(fake_platform::boxes().size(), 2u);
@@ -178,7 +178,7 @@ TEST_F(DemoDriver, ASettingsFailureEndsBeforeAnythingIsMade) {
     EXPECT_EQ(read_file(dir / "blob.dat"), pack);
 }
 
-TEST_F(DemoDriver, AnUnreadablePackEndsBeforeAnyWindowAndIsLeftAlone) {
+TEST_F(Driver, AnUnreadablePackEndsBeforeAnyWindowAndIsLeftAlone) {
     std::vector<uint8_t> truncated(pack.begin(), pack.begin() + 20);
     std::ofstream(dir / "blob.dat", std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(truncated.data()), std::streamsize(truncated.size()));
@@ -195,7 +195,7 @@ TEST_F(DemoDriver, AnUnreadablePackEndsBeforeAnyWindowAndIsLeftAlone) {
     EXPECT_EQ(read_file(dir / "blob.dat"), truncated);
 }
 
-TEST_F(DemoDriver, AFailedFirstWindowEndsWithoutTimeSourceOrWriteBack) {
+TEST_F(Driver, AFailedFirstWindowEndsWithoutTimeSourceOrWriteBack) {
     fake_platform::fail("CreateWindowExA", 1400);
     EXPECT_EQ(run_presentation(), 0);
     std::vector<std::string> expected = {"CreateWindow() failed",
@@ -210,7 +210,7 @@ TEST_F(DemoDriver, AFailedFirstWindowEndsWithoutTimeSourceOrWriteBack) {
     EXPECT_EQ(read_file(dir / "blob.dat"), pack);
 }
 
-TEST_F(DemoDriver, F4TogglesOncePerPressAndArrowsSeekOnEveryRepeat) {
+TEST_F(Driver, F4TogglesOncePerPressAndArrowsSeekOnEveryRepeat) {
     const LPARAM repeat = KF_REPEAT_BIT;
     const LPARAM up = KF_REPEAT_BIT | KF_UP_BIT;
     play({
@@ -246,14 +246,14 @@ TEST_F(DemoDriver, F4TogglesOncePerPressAndArrowsSeekOnEveryRepeat) {
     EXPECT_EQ(read_file(dir / "blob.dat"), pack);
 }
 
-TEST_F(DemoDriver, EscapeKeyUpAloneQuits) {
+TEST_F(Driver, EscapeKeyUpAloneQuits) {
     play({{WM_KEYUP, VK_ESCAPE, KF_REPEAT_BIT | KF_UP_BIT}, {WM_KEYDOWN, 'B', 0}});
     // Quit came from the key-up: the 'B' after it was never delivered.
     EXPECT_EQ(count_of(fake_platform::calls(), "DispatchMessageA"), 1u);
     EXPECT_NE(fake_platform::console().find("io are out!"), std::string::npos);
 }
 
-TEST_F(DemoDriver, AltF4ClosesThroughDefaultProcessingWithoutToggling) {
+TEST_F(Driver, AltF4ClosesThroughDefaultProcessingWithoutToggling) {
     play({{WM_SYSKEYDOWN, VK_F4, KF_ALTDOWN_BIT}, {WM_KEYDOWN, 'B', 0}});
     EXPECT_EQ(count_of(fake_platform::calls(), "CreateWindowExA"), 1u);
     EXPECT_EQ(count_of(fake_platform::calls(), "PostQuitMessage"), 1u);
@@ -263,13 +263,13 @@ TEST_F(DemoDriver, AltF4ClosesThroughDefaultProcessingWithoutToggling) {
     EXPECT_EQ(read_file(dir / "blob.dat"), pack);
 }
 
-TEST_F(DemoDriver, CloseReturnsZeroWithoutDefaultProcessing) {
+TEST_F(Driver, CloseReturnsZeroWithoutDefaultProcessing) {
     EXPECT_EQ(window_proc(0x100, WM_CLOSE, 0, 0), 0);
     std::vector<std::string> expected = {"PostQuitMessage(0)"};
     EXPECT_EQ(fake_platform::calls(), expected);
 }
 
-TEST_F(DemoDriver, AFailedToggleEndsTheRunAndStillWritesThePack) {
+TEST_F(Driver, AFailedToggleEndsTheRunAndStillWritesThePack) {
     size_t swaps = 0;
     fake_platform::on_call([&](const std::string& call) {
         if (call.rfind("SwapBuffers", 0) == 0 && ++swaps == 2) {

@@ -11,7 +11,7 @@
 #include "capture_tool.h"
 #include "frame_clock.h"
 
-TEST(DemoCapture, FramesArePixelIdenticalToDrawFrameAtTheirPositions) {
+TEST(Capture, FramesArePixelIdenticalToDrawFrameAtTheirPositions) {
     ScratchDir dir;
     stage_presentation(dir, 2.0);
     // Three frames at 60 fps from step 16 (trevak overlay), and single pictures
@@ -64,7 +64,7 @@ TEST(DemoCapture, FramesArePixelIdenticalToDrawFrameAtTheirPositions) {
     EXPECT_EQ(differing_pixels(pictures[0], reference.draw(339815)), 0u);
 }
 
-TEST(DemoCapture, SoundEqualsTheMpg123DecodeOfTheFramesSpanAndThePackIsUntouched) {
+TEST(Capture, SoundEqualsTheMpg123DecodeOfTheFramesSpanAndThePackIsUntouched) {
     ScratchDir dir;
     stage_presentation(dir, 2.0);
     const Bytes pack_before = read_file(dir.file("blob.dat"));
@@ -102,7 +102,7 @@ TEST(DemoCapture, SoundEqualsTheMpg123DecodeOfTheFramesSpanAndThePackIsUntouched
     EXPECT_EQ(read_file(dir.file("blob.dat")), pack_before);
 }
 
-TEST(DemoCapture, BadFilesAndOptionsEndWithAMessageNeverACrash) {
+TEST(Capture, BadFilesAndOptionsEndWithAMessageNeverACrash) {
     ScratchDir dir;
     stage_presentation(dir, 0.5);
     const Bytes pack = read_file(dir.file("blob.dat"));

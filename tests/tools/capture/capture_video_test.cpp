@@ -123,7 +123,7 @@ double psnr(const Picture& a, const Picture& b) {
 
 }  // namespace
 
-TEST(DemoCaptureVideo, LosslessFramesEqualDrawFrameAtTheConfiguredAndAnotherSize) {
+TEST(CaptureVideo, LosslessFramesEqualDrawFrameAtTheConfiguredAndAnotherSize) {
     ScratchDir dir;
     stage_presentation(dir, 2.0);
     // Three frames at 60 fps from step 16 (trevak overlay); the second video
@@ -187,7 +187,7 @@ TEST(DemoCaptureVideo, LosslessFramesEqualDrawFrameAtTheConfiguredAndAnotherSize
     EXPECT_EQ(at_320[0].rgb[(70 * 320 + 10) * 3], 255);
 }
 
-TEST(DemoCaptureVideo, StreamsStartTogetherRunExactlyAndCarryTheMusicOfTheirSpan) {
+TEST(CaptureVideo, StreamsStartTogetherRunExactlyAndCarryTheMusicOfTheirSpan) {
     ScratchDir dir;
     stage_presentation(dir, 2.0);
     const std::vector<int16_t> reference = reference_decode(dir.file("music.mp3"));
@@ -243,7 +243,7 @@ TEST(DemoCaptureVideo, StreamsStartTogetherRunExactlyAndCarryTheMusicOfTheirSpan
     }
 }
 
-TEST(DemoCaptureVideo, TheSameOptionsGiveTheSameBytes) {
+TEST(CaptureVideo, TheSameOptionsGiveTheSameBytes) {
     ScratchDir dir;
     stage_presentation(dir, 1.0);
     for (const char* kind : {"mp4", "mkv", "webm"}) {
@@ -258,7 +258,7 @@ TEST(DemoCaptureVideo, TheSameOptionsGiveTheSameBytes) {
     }
 }
 
-TEST(DemoCaptureVideo, AStopLeavesNoFileAndNoEncoderBehind) {
+TEST(CaptureVideo, AStopLeavesNoFileAndNoEncoderBehind) {
     ScratchDir dir;
     stage_presentation(dir, 1.0);
     for (const int signal : {SIGINT, SIGTERM}) {
@@ -286,7 +286,7 @@ TEST(DemoCaptureVideo, AStopLeavesNoFileAndNoEncoderBehind) {
     }
 }
 
-TEST(DemoCaptureVideo, EveryBadRequestEndsWithItsMessage) {
+TEST(CaptureVideo, EveryBadRequestEndsWithItsMessage) {
     ScratchDir dir;
     stage_presentation(dir, 0.5);
     struct Case {
@@ -323,7 +323,7 @@ TEST(DemoCaptureVideo, EveryBadRequestEndsWithItsMessage) {
 // A full disk: a 64 KiB tmpfs mounted in a user and mount namespace of the
 // tool's own, where ffmpeg runs out of room on its first frames. What is
 // left in it is listed before the namespace, and the mount, go.
-TEST(DemoCaptureVideo, AFullDiskIsReportedWithFfmpegsReasonAndLeavesNothing) {
+TEST(CaptureVideo, AFullDiskIsReportedWithFfmpegsReasonAndLeavesNothing) {
     if (std::system("unshare --user --map-root-user --mount true 2> /dev/null") != 0) {
         GTEST_SKIP() << "no user and mount namespaces here to mount a small tmpfs in";
     }
