@@ -61,9 +61,9 @@ endfunction()
 #   `ctest -R name` still selects the whole executable. Parameterised cases
 #   keep GoogleTest's own names (name.Instance/Suite.Case/Param): a
 #   parameter's printed value may hold addresses, which change every run.
-#   DISPLAY: the test needs the X server that test.sh starts (xvfb-run). Its
-#   cases are listed when ctest runs, under that server, rather than after
-#   the build, where there may be no display.
+#   DISPLAY: the test needs the X server that test.sh starts (xvfb-run), and
+#   has it to itself. Its cases are listed when ctest runs, under that
+#   server, rather than after the build, where there may be no display.
 #   NO_LEAK_CHECK: the process makes a GL context; Mesa and libdbus leak small
 #   blocks that LeakSanitizer cannot attribute (the driver is unloaded at exit),
 #   so leak detection is switched off for that process only.
@@ -86,7 +86,9 @@ function(velkorandi_add_test)
   set(properties TIMEOUT 600)
   set(mode POST_BUILD)
   if(T_DISPLAY)
-    list(APPEND properties LABELS display)
+    # One at a time on that one server: a window that takes the focus or a
+    # display mode that changes would reach whatever test runs beside it.
+    list(APPEND properties LABELS display RESOURCE_LOCK test_display)
     set(mode PRE_TEST)
   endif()
   # Listing the cases runs the executable; under the sanitizers on a busy
