@@ -17,7 +17,11 @@
 //   before the buffer is queued, pw_stream_get_time_n tells the delay to the
 //   device and what the stream and its resampler still hold, which dates the
 //   buffer's first frame exactly (pipewire_heard.h). Between callbacks the
-//   position runs on by the monotonic clock at the stream's rate. The stream
+//   position runs on by the monotonic clock at the stream's rate, past the
+//   end of the last buffer by half a cycle at most: a graph that falls
+//   behind, or a callback that is not given the processor in time, leaves
+//   a cycle without our frames, and the position must not run through it
+//   (pipewire_heard.h says how each case is dated). The stream
 //   stays at 44100 Hz whatever rate the graph runs at: PipeWire resamples,
 //   and counts the resampler's delay in pw_time.buffered. A move to another
 //   sink or a change of quantum shows in the next callback's figures.
@@ -102,7 +106,7 @@ struct PipeWireOutput {
     bool gone = false;
     std::vector<uint8_t> silent;  // the buffer thrown away once the server is gone
 
-    // Held while the mixer fills a buffer: lock() keeps the callback out.
+    // Held while the mixer fills a buffer: lock() keeps the callback PipeWireState.
     std::mutex callback_lock;
     int64_t handed = 0;  // frames handed to the graph (or thrown away once it is gone)
 
@@ -158,12 +162,20 @@ void on_process(void*) {
     d.chunk->stride = kAudioFrameBytes;
     d.chunk->size = frames * kAudioFrameBytes;
     b->size = frames;
-    if (dated)
+    if (dated) {
         // The graph's clock says the next cycle's frames are heard from its
         // start, a moment before its callback hands them over: the line
-        // runs on one cycle past this buffer, and no further.
-        record_heard(line_after_buffer(graph_time(t), first, kAudioRate),
-                     static_cast<double>(first + 2 * static_cast<int64_t>(frames)));
+        // runs on past this buffer, for as long as pipewire_heard.h finds
+        // that next buffer worth assuming.
+        HeardLine last;
+        {
+            std::lock_guard<std::mutex> guard(PipeWireState.heard_lock);
+            last = PipeWireState.heard;
+        }
+        HeardLine line =
+            line_after_buffer(graph_time(t), first, static_cast<int>(frames), last, kAudioRate);
+        record_heard(line, line.limit);
+    }
     pw_stream_queue_buffer(PipeWireState.stream, b);
 }
 

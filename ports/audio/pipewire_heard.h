@@ -28,20 +28,41 @@ int64_t first_frame_heard_ns(const GraphTime& t, int rate);
 
 // A line through one dated frame: frame `frame` (counted in frames handed
 // over) is heard at `ns` and the frames after it follow at the stream's rate
-// while `advancing`.
+// while `advancing`, up to `limit`.
 struct HeardLine {
     bool known = false;
     int64_t ns = 0;
     double frame = 0;
     bool advancing = false;
+    // Where the line stops on its own: past the end of the buffer that drew
+    // it, the next buffer is only assumed to be playing for a while.
+    double limit = 1e300;
+    // The start of the graph cycle that plays the buffer (0: none).
+    int64_t cycle_ns = 0;
 };
 
 // The frame on the line at time now: never past `limit` (the frames handed
-// over so far: nothing beyond them can be heard).
+// over so far: nothing beyond them can be heard) nor the line's own.
 double frame_on_line(const HeardLine& line, int64_t now, int rate, double limit);
 
-// The line after a buffer whose first frame is handed frame `first` was
-// queued following report `t`. It may lie a little behind the last one (a
-// move to a sink with a longer delay): the library, not the output, keeps
-// the reported position from going back.
-HeardLine line_after_buffer(const GraphTime& t, int64_t first, int rate);
+// The line after a buffer of `frames` frames, the first of them handed
+// frame `first`, was queued following report `t`; `last` is the line of the
+// buffer before it. It may lie a little behind the last one (a move to a
+// sink with a longer delay): the library, not the output, keeps the reported
+// position from going back.
+//
+// A graph that falls behind shows in two ways, each dated here as the graph
+// plays it:
+//   - a second buffer asked for in the same cycle (the graph catching up
+//     after a stall) is played after the first, though the report, taken
+//     once the first had left the queue, counts nothing ahead of it;
+//   - a cycle that passes with no buffer from the stream plays none of its
+//     frames, so the line runs on past this buffer's end by half a cycle at
+//     most. The next buffer is asked for a fraction of a millisecond after
+//     its cycle starts, and heard from that start; one asked for later than
+//     half a cycle leaves the position behind until it comes, one that never
+//     comes leaves it half a cycle ahead rather than a whole one, and the
+//     library, which never takes the position back, holds it there until
+//     the sound catches up.
+HeardLine line_after_buffer(const GraphTime& t, int64_t first, int frames, const HeardLine& last,
+                            int rate);
