@@ -20,11 +20,11 @@
 //   position runs on by the monotonic clock at the stream's rate, past the
 //   end of the last buffer by half a cycle at most: a graph that falls
 //   behind, or a callback that is not given the processor in time, leaves
-//   a cycle without our frames, and the position must not run through it
-//   (pipewire_heard.h says how each case is dated). The stream
-//   stays at 44100 Hz whatever rate the graph runs at: PipeWire resamples,
-//   and counts the resampler's delay in pw_time.buffered. A move to another
-//   sink or a change of quantum shows in the next callback's figures.
+//   a cycle without our frames, and the position must not run through it.
+//   The stream stays at 44100 Hz whatever rate the graph runs at: PipeWire
+//   resamples, and counts the resampler's delay in pw_time.buffered. A move
+//   to another sink or a change of quantum shows in the next callback's
+//   figures.
 //   A new position needs no flush: nothing of the old one is held beyond
 //   the cycle the graph already took, which no flush could take back either,
 //   so the output does not claim to drop what it holds, and the other
@@ -165,15 +165,10 @@ void on_process(void*) {
     if (dated) {
         // The graph's clock says the next cycle's frames are heard from its
         // start, a moment before its callback hands them over: the line
-        // runs on past this buffer, for as long as pipewire_heard.h finds
-        // that next buffer worth assuming.
-        HeardLine last;
-        {
-            std::lock_guard<std::mutex> guard(PipeWireState.heard_lock);
-            last = PipeWireState.heard;
-        }
+        // runs on past this buffer, by half a cycle at most (see
+        // pipewire_heard.h).
         HeardLine line =
-            line_after_buffer(graph_time(t), first, static_cast<int>(frames), last, kAudioRate);
+            line_after_buffer(graph_time(t), first, static_cast<int>(frames), kAudioRate);
         record_heard(line, line.limit);
     }
     pw_stream_queue_buffer(PipeWireState.stream, b);

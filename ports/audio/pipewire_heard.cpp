@@ -9,16 +9,15 @@
 //   heard = now + delay x rate_num / rate_denom s + (queued + buffered) / rate s.
 //   The delay is in the graph's ticks (1/48000 s on a graph at 48 kHz), what
 //   the stream holds in its own frames (1/44100 s): the resampler's part is
-//   counted where the graph's rate differs from the stream's. The report's
-//   time is its cycle's start, the same for every buffer asked for in that
-//   cycle: that is how a second buffer in one cycle is told.
+//   counted where the graph's rate differs from the stream's.
 //
 // LIMITATIONS
 //   - A graph whose reports stop (it was suspended, the server went away)
 //     leaves the line running to the end of what was handed over; the caller
 //     decides what to do after that.
-//   - A buffer queued after its own cycle ended is dated in that cycle,
-//     though a graph that went on without it plays it in a later one.
+//   - After a stall the graph may play a buffer a cycle later than its
+//     report says, and drop the next: nothing in the reports tells, and the
+//     position is a cycle ahead until the next buffer is queued.
 //
 // DEPENDENCIES
 //   None beyond the C++ library.
@@ -39,14 +38,7 @@ double frame_on_line(const HeardLine& line, int64_t now, int rate, double limit)
     return std::min({frame, limit, line.limit});
 }
 
-HeardLine line_after_buffer(const GraphTime& t, int64_t first, int frames, const HeardLine& last,
-                            int rate) {
-    int64_t ns = first_frame_heard_ns(t, rate);
+HeardLine line_after_buffer(const GraphTime& t, int64_t first, int frames, int rate) {
     const auto from = static_cast<double>(first);
-    if (last.known && last.cycle_ns == t.now_ns) {
-        // The last buffer took this cycle's start; this one follows it.
-        auto after_last = static_cast<int64_t>((from - last.frame) * 1e9 / rate);
-        ns = std::max(ns, last.ns + after_last);
-    }
-    return HeardLine{true, ns, from, true, from + frames + frames / 2.0, t.now_ns};
+    return HeardLine{true, first_frame_heard_ns(t, rate), from, true, from + frames + frames / 2.0};
 }

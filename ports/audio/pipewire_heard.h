@@ -37,8 +37,6 @@ struct HeardLine {
     // Where the line stops on its own: past the end of the buffer that drew
     // it, the next buffer is only assumed to be playing for a while.
     double limit = 1e300;
-    // The start of the graph cycle that plays the buffer (0: none).
-    int64_t cycle_ns = 0;
 };
 
 // The frame on the line at time now: never past `limit` (the frames handed
@@ -46,23 +44,17 @@ struct HeardLine {
 double frame_on_line(const HeardLine& line, int64_t now, int rate, double limit);
 
 // The line after a buffer of `frames` frames, the first of them handed
-// frame `first`, was queued following report `t`; `last` is the line of the
-// buffer before it. It may lie a little behind the last one (a move to a
-// sink with a longer delay): the library, not the output, keeps the reported
-// position from going back.
+// frame `first`, was queued following report `t`. It may lie a little
+// behind the last one (a move to a sink with a longer delay): the library,
+// not the output, keeps the reported position from going back.
 //
-// A graph that falls behind shows in two ways, each dated here as the graph
-// plays it:
-//   - a second buffer asked for in the same cycle (the graph catching up
-//     after a stall) is played after the first, though the report, taken
-//     once the first had left the queue, counts nothing ahead of it;
-//   - a cycle that passes with no buffer from the stream plays none of its
-//     frames, so the line runs on past this buffer's end by half a cycle at
-//     most. The next buffer is asked for a fraction of a millisecond after
-//     its cycle starts, and heard from that start; one asked for later than
-//     half a cycle leaves the position behind until it comes, one that never
-//     comes leaves it half a cycle ahead rather than a whole one, and the
-//     library, which never takes the position back, holds it there until
-//     the sound catches up.
-HeardLine line_after_buffer(const GraphTime& t, int64_t first, int frames, const HeardLine& last,
-                            int rate);
+// It runs on past the end of this buffer by half a cycle at most. The next
+// buffer is asked for a fraction of a millisecond after its cycle starts,
+// and heard from that start, so the line running on is right; but a cycle
+// that passes with no buffer from the stream (its callback was kept off the
+// processor) plays none of its frames, and a line run on through it would
+// be a whole cycle ahead, held there by the library until the sound caught
+// up. Half a cycle bounds both errors alike: a callback later than that
+// leaves the position behind until it comes, one that never comes leaves it
+// half a cycle ahead.
+HeardLine line_after_buffer(const GraphTime& t, int64_t first, int frames, int rate);

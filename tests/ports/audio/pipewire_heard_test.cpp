@@ -33,7 +33,7 @@ TEST(PipeWireHeard, TheLineRunsAtTheStreamsRateUpToWhatWasHandedOver) {
     // A buffer of 441 frames from 1000 on, queued at 1 s with 10 ms of
     // delay: frame 1000 is heard at 1.010 s.
     HeardLine line =
-        line_after_buffer(GraphTime{1'000'000'000, 441, 1, 44100, 0, 0}, 1000, 441, {}, 44100);
+        line_after_buffer(GraphTime{1'000'000'000, 441, 1, 44100, 0, 0}, 1000, 441, 44100);
     EXPECT_DOUBLE_EQ(frame_on_line(line, 1'010'000'000, 44100, 1e9), 1000);
     EXPECT_DOUBLE_EQ(frame_on_line(line, 1'000'000'000, 44100, 1e9), 559);  // still before it
     EXPECT_DOUBLE_EQ(frame_on_line(line, 1'020'000'000, 44100, 1e9), 1441);
@@ -45,39 +45,26 @@ TEST(PipeWireHeard, TheLineRunsAtTheStreamsRateUpToWhatWasHandedOver) {
 }
 
 // Cycles of 441 frames (10 ms) at 44.1 kHz with no delay: the buffer of the
-// cycle starting at 1 s is handed frames 1000 to 1440.
-TEST(PipeWireHeard, AGraphThatFallsBehindIsFollowedAsItPlays) {
-    const GraphTime cycle{1'000'000'000, 0, 1, 44100, 0, 0};
-    const HeardLine last = line_after_buffer(cycle, 1000, 441, {}, 44100);
+// cycle starting at 1 s is handed frames 1000 to 1440, and the next cycle's
+// buffer is heard from 1.010 s.
+TEST(PipeWireHeard, TheLineRunsHalfACyclePastItsBufferAtMost) {
+    const HeardLine line =
+        line_after_buffer(GraphTime{1'000'000'000, 0, 1, 44100, 0, 0}, 1000, 441, 44100);
     struct Case {
         const char* what;
-        GraphTime t;    // the report of the buffer after `last`, frames 1441 on
-        int64_t at_ns;  // when the position is asked for
+        int64_t at_ns;
         double heard;
     };
     const Case cases[] = {
-        {"the next cycle on time: heard from its start",
-         {1'010'000'000, 0, 1, 44100, 0, 0},
-         1'012'000'000,
-         1441 + 88.2},
-        // After a stall the graph asks twice in one cycle; the report is the
-        // same, but the first buffer has the cycle's start.
-        {"a second buffer in the same cycle follows the first", cycle, 1'012'000'000, 1441 + 88.2},
-        {"counted once where the report does count the first as queued",
-         {1'000'000'000, 0, 1, 44100, 441, 0},
-         1'012'000'000,
-         1441 + 88.2},
+        {"in its own cycle", 1'005'000'000, 1000 + 220.5},
+        // The next buffer is asked for at once, and heard from its cycle's start.
+        {"into the next cycle, before the next buffer comes", 1'012'000'000, 1441 + 88.2},
+        {"half the next cycle", 1'015'000'000, 1441 + 220.5},
+        // A callback that never comes: that cycle plays none of our frames.
+        {"and no further, however long the next buffer is waited for", 1'040'000'000, 1441 + 220.5},
     };
-    for (const Case& c : cases) {
-        HeardLine line = line_after_buffer(c.t, 1441, 441, last, 44100);
+    for (const Case& c : cases)
         EXPECT_NEAR(frame_on_line(line, c.at_ns, 44100, 1e9), c.heard, 0.01) << c.what;
-    }
-    // No buffer after `last`: its line runs half a cycle into the next one
-    // (a buffer is asked for there at once, and heard from the cycle's
-    // start) and no further, however long the next buffer is waited for.
-    EXPECT_NEAR(frame_on_line(last, 1'012'000'000, 44100, 1e9), 1441 + 88.2, 0.01);
-    EXPECT_DOUBLE_EQ(frame_on_line(last, 1'020'000'000, 44100, 1e9), 1441 + 220.5);
-    EXPECT_DOUBLE_EQ(frame_on_line(last, 1'040'000'000, 44100, 1e9), 1441 + 220.5);
 }
 
 }  // namespace
