@@ -106,7 +106,7 @@ struct PipeWireOutput {
     bool gone = false;
     std::vector<uint8_t> silent;  // the buffer thrown away once the server is gone
 
-    // Held while the mixer fills a buffer: lock() keeps the callback PipeWireState.
+    // Held while the mixer fills a buffer: lock() keeps the callback out.
     std::mutex callback_lock;
     int64_t handed = 0;  // frames handed to the graph (or thrown away once it is gone)
 
