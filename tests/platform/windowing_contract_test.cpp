@@ -8,7 +8,14 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "windowing_under_test.h"
+
+// What each implementation's build gives the suite besides the contract: a
+// clean start, and the user pressing a key or asking to close a window.
+namespace windowing_under_test {
+void reset();
+void press_key(HWND window, UINT key);
+void ask_to_close(HWND window);
+}  // namespace windowing_under_test
 
 namespace {
 

@@ -1,7 +1,6 @@
 // The contract suite on the recording fake: messages are queued as the
 // platform would queue them.
 #include "fakes/platform_fake.h"
-#include "windowing_under_test.h"
 
 namespace windowing_under_test {
 

@@ -3,7 +3,6 @@
 #include <SDL2/SDL.h>
 
 #include "sdl2/sdl2_internal.h"
-#include "windowing_under_test.h"
 
 namespace windowing_under_test {
 
