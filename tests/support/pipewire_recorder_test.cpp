@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "support/monitor_recorder.h"
@@ -138,19 +139,64 @@ double played_at(const std::vector<DatedBuffer>& dated, int64_t ns) {
     return static_cast<double>(b.first) + static_cast<double>(ns - b.heard_ns) * kRate / 1e9;
 }
 
+// The stretches of time around a cycle one side missed: where the dates of
+// two neighbouring buffers lie further apart than the frames between them,
+// widened by a cycle before and two after. A buffer queued late may be
+// played a cycle late or dropped, and neither side's clock tells which, so
+// no date there can be checked.
+struct Gap {
+    int64_t from_ns, to_ns;
+};
+
+void add_gaps(std::vector<Gap>* gaps, const std::vector<std::pair<int64_t, int64_t>>& dated,
+              int rate, int64_t cycle_ns) {
+    for (size_t i = 1; i < dated.size(); ++i) {
+        const int64_t frames_ns = (dated[i].first - dated[i - 1].first) * 1'000'000'000 / rate;
+        if (dated[i].second - dated[i - 1].second - frames_ns > cycle_ns / 2)
+            gaps->push_back({dated[i - 1].second - cycle_ns, dated[i].second + 2 * cycle_ns});
+    }
+}
+
+// The gaps of both sides.
+std::vector<Gap> missed_cycles(const std::vector<DatedBuffer>& played, const Recording& recording,
+                               int64_t cycle_ns) {
+    std::vector<Gap> gaps;
+    std::vector<std::pair<int64_t, int64_t>> dated;
+    for (const DatedBuffer& b : played) dated.emplace_back(b.first, b.heard_ns);
+    add_gaps(&gaps, dated, kRate, cycle_ns);
+    dated.clear();
+    for (const RecordedBlock& b : recording.blocks) dated.emplace_back(b.first, b.left_ns);
+    add_gaps(&gaps, dated, recording.rate, cycle_ns);
+    return gaps;
+}
+
+bool in_gap(const std::vector<Gap>& gaps, int64_t ns) {
+    return std::any_of(gaps.begin(), gaps.end(),
+                       [ns](const Gap& g) { return ns >= g.from_ns && ns <= g.to_ns; });
+}
+
 // The signal frame of each recorded block's first frame (-1: none): sample
-// for sample at the signal's rate, where every recorded sound must be the
-// signal's; by correlation around the player's place at another rate.
+// for sample at the signal's rate, where every recorded sound outside the
+// gaps must be the signal's (within one, a stretch too short to be found
+// may lie between silences); by correlation around the player's place at
+// another rate.
 std::vector<double> signal_frames(const Recording& recording, const std::vector<int16_t>& signal,
-                                  const std::vector<DatedBuffer>& dated) {
+                                  const std::vector<DatedBuffer>& dated,
+                                  const std::vector<Gap>& gaps) {
     std::vector<double> frames;
     if (recording.rate == kRate) {
         const std::vector<MatchedRun> runs = match_recording(recording.samples, signal);
         int64_t foreign = 0;
-        for (int64_t f = 0; f < recording.frames(); ++f)
-            if (track_frame_at(runs, f) < 0 && (recording.samples[static_cast<size_t>(2 * f)] ||
-                                                recording.samples[static_cast<size_t>(2 * f + 1)]))
-                ++foreign;
+        for (size_t i = 0; i < recording.blocks.size(); ++i) {
+            if (in_gap(gaps, recording.blocks[i].left_ns)) continue;
+            const int64_t end = i + 1 < recording.blocks.size() ? recording.blocks[i + 1].first
+                                                                : recording.frames();
+            for (int64_t f = recording.blocks[i].first; f < end; ++f)
+                if (track_frame_at(runs, f) < 0 &&
+                    (recording.samples[static_cast<size_t>(2 * f)] ||
+                     recording.samples[static_cast<size_t>(2 * f + 1)]))
+                    ++foreign;
+        }
         EXPECT_EQ(foreign, 0) << "recorded frames that are not the signal's";
         for (const RecordedBlock& b : recording.blocks)
             frames.push_back(static_cast<double>(track_frame_at(runs, b.first)));
@@ -201,22 +247,27 @@ TEST(PipewireRecorderTest, DatesWhatANativePlayerDatesAtEveryQuantumAndRate) {
         ASSERT_GE(player.played, kRate * 3 / 2) << "the player stalled";
         ASSERT_EQ(recording.rate, clocking.rate);
 
-        // A busy machine may make the player miss a cycle (the sink plays
-        // silence there): most of the signal, not all, is found.
-        const std::vector<double> frames = signal_frames(recording, signal, player.dated);
+        // A busy machine may make the player or the recorder miss a cycle
+        // (the sink plays silence there, or the recorder loses a buffer):
+        // most of the signal, not all, is compared.
+        const std::vector<Gap> gaps = missed_cycles(
+            player.dated, recording, int64_t{clocking.quantum} * 1'000'000'000 / clocking.rate);
+        const std::vector<double> frames = signal_frames(recording, signal, player.dated, gaps);
         double worst = 0;
         int64_t compared = 0;
         for (size_t i = 0; i < frames.size(); ++i) {
             // The player's first buffer is dated before its resampler
             // holds anything: from its second on.
             const double played = played_at(player.dated, recording.blocks[i].left_ns);
-            if (frames[i] < 0 || played < static_cast<double>(player.dated.at(1).first)) continue;
+            if (frames[i] < 0 || played < static_cast<double>(player.dated.at(1).first) ||
+                in_gap(gaps, recording.blocks[i].left_ns))
+                continue;
             worst = std::max(worst, std::abs(frames[i] - played) * 1e6 / kRate);
             ++compared;
         }
-        std::printf("%d at %d Hz: %ld blocks, worst %.1f us\n", clocking.quantum, clocking.rate,
-                    (long)compared, worst);
-        EXPECT_GE(compared, static_cast<int64_t>(clocking.rate / clocking.quantum) * 9 / 10);
+        std::printf("%d at %d Hz: %ld blocks, %zu missed cycles, worst %.1f us\n", clocking.quantum,
+                    clocking.rate, (long)compared, gaps.size(), worst);
+        EXPECT_GE(compared, static_cast<int64_t>(clocking.rate / clocking.quantum) * 3 / 4);
         EXPECT_LE(worst, 100.0) << "the recorder's dates are off by up to " << worst << " us";
     }
     stop_sound_server(server);
