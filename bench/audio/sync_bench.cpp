@@ -50,11 +50,19 @@
 // start waits for, and
 //   move NAME heard on the other sink M, on the first F polls
 // which says whether the move took: the polls after it, by the sink they
-// were heard on.
+// were heard on, and
+//   stalls NAME longest L ms, over 3 ms N times (a real-time timer every 1 ms)
+// how long the machine kept a real-time thread off the processor meanwhile:
+// stalls of a graph cycle or more explain worst errors no output can avoid.
 // --verbose also prints every poll more than 1 ms off, with its time since
 // the last seek, to standard error.
+#include <pthread.h>
+#include <sched.h>
+#include <time.h>
 #include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <cmath>
@@ -93,6 +101,43 @@ struct Poll {
     int64_t frame;
 };
 
+// How long the machine keeps a real-time thread off the processor while the
+// outputs are measured: a thread at the priority PipeWire gives its data
+// threads wakes every millisecond and notes how late it woke. A stall as
+// long as a graph cycle makes the server, the output or the recorder miss
+// one, which no output can follow exactly; the worst errors are read
+// against this.
+struct StallProbe {
+    std::atomic<bool> stop{false};
+    bool real_time = false;
+    int64_t longest_ns = 0;
+    int over_3ms = 0;
+    std::thread thread;
+};
+
+void probe_stalls(StallProbe* probe) {
+    sched_param param{};
+    param.sched_priority = 88;
+    probe->real_time = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
+    timespec due{};
+    clock_gettime(CLOCK_MONOTONIC, &due);
+    while (!probe->stop) {
+        due.tv_nsec += 1'000'000;
+        if (due.tv_nsec >= 1'000'000'000) {
+            due.tv_nsec -= 1'000'000'000;
+            ++due.tv_sec;
+        }
+        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr);
+        timespec woke{};
+        clock_gettime(CLOCK_MONOTONIC, &woke);
+        const int64_t late =
+            (woke.tv_sec - due.tv_sec) * 1'000'000'000 + woke.tv_nsec - due.tv_nsec;
+        probe->longest_ns = std::max(probe->longest_ns, late);
+        if (late > 3'000'000) ++probe->over_3ms;
+        if (late > 1'000'000) due = woke;  // no burst of wakeups to catch up
+    }
+}
+
 struct Figures {
     bool ran = false;
     std::string output;  // what the library said it plays through
@@ -100,6 +145,9 @@ struct Figures {
     double median = 0, worst = 0, bias = 0, exact = 0;
     size_t polls = 0, left_out = 0, unheard = 0, unsure = 0, unrecorded = 0;
     size_t moved = 0, stayed = 0;  // polls after the move heard on the other sink, the first
+    bool probe_real_time = false;  // the stall probe's, while the track played
+    double longest_stall_ms = 0;
+    int stalls_over_3ms = 0;
 };
 
 std::vector<int16_t> decode(const std::vector<uint8_t>& file) {
@@ -240,7 +288,16 @@ Figures measure(const char* name, const SoundServer& server, const std::vector<u
     if (BASS_Init(-1, kAudioRate, 0, 0, nullptr)) {
         HSTREAM stream =
             BASS_StreamCreateFile(TRUE, file.data(), 0, file.size(), BASS_STREAM_PRESCAN);
-        if (stream) polls = play(server, stream, seconds, &moves, &move_asked, &move_done);
+        if (stream) {
+            StallProbe probe;
+            probe.thread = std::thread(probe_stalls, &probe);
+            polls = play(server, stream, seconds, &moves, &move_asked, &move_done);
+            probe.stop = true;
+            probe.thread.join();
+            f.probe_real_time = probe.real_time;
+            f.longest_stall_ms = static_cast<double>(probe.longest_ns) / 1e6;
+            f.stalls_over_3ms = probe.over_3ms;
+        }
         BASS_Free();
     }
     // Before the move the first sink plays the track, after it the other.
@@ -351,6 +408,9 @@ void print(const char* name, const Figures& f) {
         name, f.median, f.worst, f.bias, f.polls, f.left_out, f.unheard, f.unsure, f.exact,
         f.unrecorded);
     std::printf("init %s %.2f ms\n", name, f.init_ms);
+    std::printf("stalls %s longest %.2f ms, over 3 ms %d times (a %s timer every 1 ms)\n", name,
+                f.longest_stall_ms, f.stalls_over_3ms,
+                f.probe_real_time ? "real-time" : "NOT real-time");
     std::printf("move %s heard on the other sink %zu, on the first %zu polls\n", name, f.moved,
                 f.stayed);
 }
