@@ -51,9 +51,11 @@
 //   move NAME heard on the other sink M, on the first F polls
 // which says whether the move took: the polls after it, by the sink they
 // were heard on, and
-//   stalls NAME longest L ms, over 3 ms N times (a real-time timer every 1 ms)
-// how long the machine kept a real-time thread off the processor meanwhile:
-// stalls of a graph cycle or more explain worst errors no output can avoid.
+//   stalls NAME longest L ms, over 3 ms N times (a real-time timer every 1 ms
+//     on each of C processors); away from them worst W ms of P polls
+// how long the machine kept a real-time thread off the processor meanwhile
+// (stalls of a graph cycle or more explain worst errors no output can
+// avoid) and the worst error of the polls away from every stall over 2 ms.
 // --verbose also prints every poll more than 1 ms off, with its time since
 // the last seek, to standard error.
 #include <pthread.h>
@@ -69,6 +71,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -107,18 +110,29 @@ struct Poll {
 // long as a graph cycle makes the server, the output or the recorder miss
 // one, which no output can follow exactly; the worst errors are read
 // against this.
+struct Stall {
+    int64_t from_ns, to_ns;  // when the thread was due, when it woke
+};
 struct StallProbe {
+    int cpu = 0;  // the processor it keeps to: a stall may hold up one only
     std::atomic<bool> stop{false};
     bool real_time = false;
     int64_t longest_ns = 0;
     int over_3ms = 0;
+    std::vector<Stall> stalls;  // those over 2 ms, reserved: the thread must not allocate
     std::thread thread;
 };
+
+int64_t ns_of(const timespec& t) { return t.tv_sec * 1'000'000'000 + t.tv_nsec; }
 
 void probe_stalls(StallProbe* probe) {
     sched_param param{};
     param.sched_priority = 88;
-    probe->real_time = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(probe->cpu, &one);
+    probe->real_time = pthread_setaffinity_np(pthread_self(), sizeof one, &one) == 0 &&
+                       pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
     timespec due{};
     clock_gettime(CLOCK_MONOTONIC, &due);
     while (!probe->stop) {
@@ -130,10 +144,11 @@ void probe_stalls(StallProbe* probe) {
         clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr);
         timespec woke{};
         clock_gettime(CLOCK_MONOTONIC, &woke);
-        const int64_t late =
-            (woke.tv_sec - due.tv_sec) * 1'000'000'000 + woke.tv_nsec - due.tv_nsec;
+        const int64_t late = ns_of(woke) - ns_of(due);
         probe->longest_ns = std::max(probe->longest_ns, late);
         if (late > 3'000'000) ++probe->over_3ms;
+        if (late > 2'000'000 && probe->stalls.size() < probe->stalls.capacity())
+            probe->stalls.push_back({ns_of(due), ns_of(woke)});
         if (late > 1'000'000) due = woke;  // no burst of wakeups to catch up
     }
 }
@@ -148,6 +163,13 @@ struct Figures {
     bool probe_real_time = false;  // the stall probe's, while the track played
     double longest_stall_ms = 0;
     int stalls_over_3ms = 0;
+    int probe_cpus = 0;
+    // The worst error of the polls away from the stalls over 2 ms: from 10
+    // ms before each to 100 ms after it, time for every output to have
+    // taken a report made after it and for the sound to have caught up with
+    // a position held meanwhile.
+    double worst_calm = 0;
+    size_t calm_polls = 0;
 };
 
 std::vector<int16_t> decode(const std::vector<uint8_t>& file) {
@@ -283,20 +305,36 @@ Figures measure(const char* name, const SoundServer& server, const std::vector<u
     std::sort(inits.begin(), inits.end());
     f.init_ms = inits[inits.size() / 2];
     std::vector<Poll> polls;
+    std::vector<Stall> stalls;
     std::vector<int64_t> moves;
     int64_t move_asked = INT64_MAX, move_done = INT64_MAX;
     if (BASS_Init(-1, kAudioRate, 0, 0, nullptr)) {
         HSTREAM stream =
             BASS_StreamCreateFile(TRUE, file.data(), 0, file.size(), BASS_STREAM_PRESCAN);
         if (stream) {
-            StallProbe probe;
-            probe.thread = std::thread(probe_stalls, &probe);
+            std::vector<std::unique_ptr<StallProbe>> probes;
+            cpu_set_t cpus;
+            CPU_ZERO(&cpus);
+            sched_getaffinity(0, sizeof cpus, &cpus);
+            for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+                if (!CPU_ISSET(cpu, &cpus)) continue;
+                probes.push_back(std::make_unique<StallProbe>());
+                probes.back()->cpu = cpu;
+                probes.back()->stalls.reserve(100'000);
+                probes.back()->thread = std::thread(probe_stalls, probes.back().get());
+            }
             polls = play(server, stream, seconds, &moves, &move_asked, &move_done);
-            probe.stop = true;
-            probe.thread.join();
-            f.probe_real_time = probe.real_time;
-            f.longest_stall_ms = static_cast<double>(probe.longest_ns) / 1e6;
-            f.stalls_over_3ms = probe.over_3ms;
+            f.probe_real_time = true;
+            for (auto& probe : probes) {
+                probe->stop = true;
+                probe->thread.join();
+                f.probe_real_time = f.probe_real_time && probe->real_time;
+                f.longest_stall_ms =
+                    std::max(f.longest_stall_ms, static_cast<double>(probe->longest_ns) / 1e6);
+                f.stalls_over_3ms += probe->over_3ms;
+                stalls.insert(stalls.end(), probe->stalls.begin(), probe->stalls.end());
+            }
+            f.probe_cpus = static_cast<int>(probes.size());
         }
         BASS_Free();
     }
@@ -369,6 +407,12 @@ Figures measure(const char* name, const SoundServer& server, const std::vector<u
             continue;
         }
         errors.push_back((static_cast<double>(p.frame) - heard) * 1000.0 / kAudioRate);
+        if (std::none_of(stalls.begin(), stalls.end(), [&](const Stall& s) {
+                return p.ns >= s.from_ns - 10'000'000 && p.ns < s.to_ns + 100'000'000;
+            })) {
+            f.worst_calm = std::max(f.worst_calm, std::abs(errors.back()));
+            ++f.calm_polls;
+        }
         if (verbose && std::abs(errors.back()) > 1.0) {
             std::vector<int64_t> events = moves;
             events.push_back(move_done);
@@ -408,9 +452,12 @@ void print(const char* name, const Figures& f) {
         name, f.median, f.worst, f.bias, f.polls, f.left_out, f.unheard, f.unsure, f.exact,
         f.unrecorded);
     std::printf("init %s %.2f ms\n", name, f.init_ms);
-    std::printf("stalls %s longest %.2f ms, over 3 ms %d times (a %s timer every 1 ms)\n", name,
-                f.longest_stall_ms, f.stalls_over_3ms,
-                f.probe_real_time ? "real-time" : "NOT real-time");
+    std::printf(
+        "stalls %s longest %.2f ms, over 3 ms %d times (a %s timer every 1 ms on each of %d "
+        "processors); away from them worst %.2f ms of %zu polls\n",
+        name, f.longest_stall_ms, f.stalls_over_3ms,
+        f.probe_real_time ? "real-time" : "NOT real-time", f.probe_cpus, f.worst_calm,
+        f.calm_polls);
     std::printf("move %s heard on the other sink %zu, on the first %zu polls\n", name, f.moved,
                 f.stayed);
 }
