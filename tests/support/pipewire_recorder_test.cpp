@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <mutex>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "support/monitor_recorder.h"
@@ -141,32 +140,26 @@ double played_at(const std::vector<DatedBuffer>& dated, int64_t ns) {
 
 // The stretches of time around a cycle one side missed: where the dates of
 // two neighbouring buffers lie further apart than the frames between them,
-// widened by a cycle before and two after. A buffer queued late may be
-// played a cycle late or dropped, and neither side's clock tells which, so
-// no date there can be checked.
+// widened by a cycle before and two after, on both sides. A buffer queued
+// late may be played a cycle late or dropped, and neither side's clock
+// tells which, so no date there can be checked.
 struct Gap {
     int64_t from_ns, to_ns;
 };
 
-void add_gaps(std::vector<Gap>* gaps, const std::vector<std::pair<int64_t, int64_t>>& dated,
-              int rate, int64_t cycle_ns) {
-    for (size_t i = 1; i < dated.size(); ++i) {
-        const int64_t frames_ns = (dated[i].first - dated[i - 1].first) * 1'000'000'000 / rate;
-        if (dated[i].second - dated[i - 1].second - frames_ns > cycle_ns / 2)
-            gaps->push_back({dated[i - 1].second - cycle_ns, dated[i].second + 2 * cycle_ns});
-    }
-}
-
-// The gaps of both sides.
 std::vector<Gap> missed_cycles(const std::vector<DatedBuffer>& played, const Recording& recording,
                                int64_t cycle_ns) {
     std::vector<Gap> gaps;
-    std::vector<std::pair<int64_t, int64_t>> dated;
-    for (const DatedBuffer& b : played) dated.emplace_back(b.first, b.heard_ns);
-    add_gaps(&gaps, dated, kRate, cycle_ns);
-    dated.clear();
-    for (const RecordedBlock& b : recording.blocks) dated.emplace_back(b.first, b.left_ns);
-    add_gaps(&gaps, dated, recording.rate, cycle_ns);
+    auto add = [&](const auto& dated, int rate, auto date) {
+        for (size_t i = 1; i < dated.size(); ++i) {
+            const int64_t was = date(dated[i - 1]), is = date(dated[i]);
+            if (is - was - (dated[i].first - dated[i - 1].first) * 1'000'000'000 / rate >
+                cycle_ns / 2)
+                gaps.push_back({was - cycle_ns, is + 2 * cycle_ns});
+        }
+    };
+    add(played, kRate, [](const DatedBuffer& b) { return b.heard_ns; });
+    add(recording.blocks, recording.rate, [](const RecordedBlock& b) { return b.left_ns; });
     return gaps;
 }
 
