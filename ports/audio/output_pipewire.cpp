@@ -162,15 +162,13 @@ void on_process(void*) {
     d.chunk->stride = kAudioFrameBytes;
     d.chunk->size = frames * kAudioFrameBytes;
     b->size = frames;
-    if (dated) {
+    if (dated)
         // The graph's clock says the next cycle's frames are heard from its
         // start, a moment before its callback hands them over: the line
         // runs on past this buffer, by half a cycle at most (see
         // pipewire_heard.h).
-        HeardLine line =
-            line_after_buffer(graph_time(t), first, static_cast<int>(frames), kAudioRate);
-        record_heard(line, line.limit);
-    }
+        record_heard(line_after_buffer(graph_time(t), first, kAudioRate),
+                     limit_after_buffer(first, static_cast<int>(frames)));
     pw_stream_queue_buffer(PipeWireState.stream, b);
 }
 

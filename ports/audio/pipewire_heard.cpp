@@ -35,10 +35,13 @@ int64_t first_frame_heard_ns(const GraphTime& t, int rate) {
 double frame_on_line(const HeardLine& line, int64_t now, int rate, double limit) {
     double frame = line.frame;
     if (line.advancing) frame += static_cast<double>(now - line.ns) * rate / 1e9;
-    return std::min({frame, limit, line.limit});
+    return std::min(frame, limit);
 }
 
-HeardLine line_after_buffer(const GraphTime& t, int64_t first, int frames, int rate) {
-    const auto from = static_cast<double>(first);
-    return HeardLine{true, first_frame_heard_ns(t, rate), from, true, from + frames + frames / 2.0};
+HeardLine line_after_buffer(const GraphTime& t, int64_t first, int rate) {
+    return HeardLine{true, first_frame_heard_ns(t, rate), static_cast<double>(first), true};
+}
+
+double limit_after_buffer(int64_t first, int frames) {
+    return static_cast<double>(first) + frames + frames / 2.0;
 }

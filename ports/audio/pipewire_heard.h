@@ -28,33 +28,32 @@ int64_t first_frame_heard_ns(const GraphTime& t, int rate);
 
 // A line through one dated frame: frame `frame` (counted in frames handed
 // over) is heard at `ns` and the frames after it follow at the stream's rate
-// while `advancing`, up to `limit`.
+// while `advancing`.
 struct HeardLine {
     bool known = false;
     int64_t ns = 0;
     double frame = 0;
     bool advancing = false;
-    // Where the line stops on its own: past the end of the buffer that drew
-    // it, the next buffer is only assumed to be playing for a while.
-    double limit = 1e300;
 };
 
-// The frame on the line at time now: never past `limit` (the frames handed
-// over so far: nothing beyond them can be heard) nor the line's own.
+// The frame on the line at time now, never past `limit`: how far the line
+// may run (nothing beyond the frames handed over can be heard, nor much
+// beyond the buffer that drew it).
 double frame_on_line(const HeardLine& line, int64_t now, int rate, double limit);
 
-// The line after a buffer of `frames` frames, the first of them handed
-// frame `first`, was queued following report `t`. It may lie a little
-// behind the last one (a move to a sink with a longer delay): the library,
-// not the output, keeps the reported position from going back.
-//
-// It runs on past the end of this buffer by half a cycle at most. The next
-// buffer is asked for a fraction of a millisecond after its cycle starts,
-// and heard from that start, so the line running on is right; but a cycle
-// that passes with no buffer from the stream (its callback was kept off the
-// processor) plays none of its frames, and a line run on through it would
-// be a whole cycle ahead, held there by the library until the sound caught
-// up. Half a cycle bounds both errors alike: a callback later than that
-// leaves the position behind until it comes, one that never comes leaves it
-// half a cycle ahead.
-HeardLine line_after_buffer(const GraphTime& t, int64_t first, int frames, int rate);
+// The line after a buffer whose first frame is handed frame `first` was
+// queued following report `t`. It may lie a little behind the last one (a
+// move to a sink with a longer delay): the library, not the output, keeps
+// the reported position from going back.
+HeardLine line_after_buffer(const GraphTime& t, int64_t first, int rate);
+
+// How far that line may run, the buffer being `frames` long: past its end
+// by half a cycle at most. The next buffer is asked for a fraction of a
+// millisecond after its cycle starts, and heard from that start, so the
+// line running on is right; but a cycle that passes with no buffer from the
+// stream (its callback was kept off the processor) plays none of its
+// frames, and a line run on through it would be a whole cycle ahead, held
+// there by the library until the sound caught up. Half a cycle bounds both
+// errors alike: a callback later than that leaves the position behind until
+// it comes, one that never comes leaves it half a cycle ahead.
+double limit_after_buffer(int64_t first, int frames);
