@@ -113,6 +113,11 @@ struct Poll {
 struct Stall {
     int64_t from_ns, to_ns;  // when the thread was due, when it woke
 };
+constexpr int64_t kStallNs = 2'000'000;  // a wakeup later than this is a stall
+// The polls left out around each stall for the worst error away from them:
+// time for every output to have taken a report made after it and for the
+// sound to have caught up with a position held meanwhile.
+constexpr int64_t kBeforeStallNs = 10'000'000, kAfterStallNs = 100'000'000;
 struct StallProbe {
     int cpu = 0;  // the processor it keeps to: a stall may hold up one only
     std::atomic<bool> stop{false};
@@ -147,10 +152,26 @@ void probe_stalls(StallProbe* probe) {
         const int64_t late = ns_of(woke) - ns_of(due);
         probe->longest_ns = std::max(probe->longest_ns, late);
         if (late > 3'000'000) ++probe->over_3ms;
-        if (late > 2'000'000 && probe->stalls.size() < probe->stalls.capacity())
+        if (late > kStallNs && probe->stalls.size() < probe->stalls.capacity())
             probe->stalls.push_back({ns_of(due), ns_of(woke)});
         if (late > 1'000'000) due = woke;  // no burst of wakeups to catch up
     }
+}
+
+// One probe per processor this process may run on, started.
+std::vector<std::unique_ptr<StallProbe>> start_stall_probes() {
+    std::vector<std::unique_ptr<StallProbe>> probes;
+    cpu_set_t cpus;
+    CPU_ZERO(&cpus);
+    sched_getaffinity(0, sizeof cpus, &cpus);
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+        if (!CPU_ISSET(cpu, &cpus)) continue;
+        probes.push_back(std::make_unique<StallProbe>());
+        probes.back()->cpu = cpu;
+        probes.back()->stalls.reserve(100'000);
+        probes.back()->thread = std::thread(probe_stalls, probes.back().get());
+    }
+    return probes;
 }
 
 struct Figures {
@@ -164,13 +185,26 @@ struct Figures {
     double longest_stall_ms = 0;
     int stalls_over_3ms = 0;
     int probe_cpus = 0;
-    // The worst error of the polls away from the stalls over 2 ms: from 10
-    // ms before each to 100 ms after it, time for every output to have
-    // taken a report made after it and for the sound to have caught up with
-    // a position held meanwhile.
-    double worst_calm = 0;
+    double worst_calm = 0;  // of the polls away from every stall
     size_t calm_polls = 0;
 };
+
+// Stops the probes; their figures go into f, their stalls are returned.
+std::vector<Stall> end_stall_probes(std::vector<std::unique_ptr<StallProbe>>& probes, Figures* f) {
+    std::vector<Stall> stalls;
+    f->probe_real_time = true;
+    for (auto& probe : probes) {
+        probe->stop = true;
+        probe->thread.join();
+        f->probe_real_time = f->probe_real_time && probe->real_time;
+        f->longest_stall_ms =
+            std::max(f->longest_stall_ms, static_cast<double>(probe->longest_ns) / 1e6);
+        f->stalls_over_3ms += probe->over_3ms;
+        stalls.insert(stalls.end(), probe->stalls.begin(), probe->stalls.end());
+    }
+    f->probe_cpus = static_cast<int>(probes.size());
+    return stalls;
+}
 
 std::vector<int16_t> decode(const std::vector<uint8_t>& file) {
     Mp3Stream stream;
@@ -312,29 +346,9 @@ Figures measure(const char* name, const SoundServer& server, const std::vector<u
         HSTREAM stream =
             BASS_StreamCreateFile(TRUE, file.data(), 0, file.size(), BASS_STREAM_PRESCAN);
         if (stream) {
-            std::vector<std::unique_ptr<StallProbe>> probes;
-            cpu_set_t cpus;
-            CPU_ZERO(&cpus);
-            sched_getaffinity(0, sizeof cpus, &cpus);
-            for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
-                if (!CPU_ISSET(cpu, &cpus)) continue;
-                probes.push_back(std::make_unique<StallProbe>());
-                probes.back()->cpu = cpu;
-                probes.back()->stalls.reserve(100'000);
-                probes.back()->thread = std::thread(probe_stalls, probes.back().get());
-            }
+            std::vector<std::unique_ptr<StallProbe>> probes = start_stall_probes();
             polls = play(server, stream, seconds, &moves, &move_asked, &move_done);
-            f.probe_real_time = true;
-            for (auto& probe : probes) {
-                probe->stop = true;
-                probe->thread.join();
-                f.probe_real_time = f.probe_real_time && probe->real_time;
-                f.longest_stall_ms =
-                    std::max(f.longest_stall_ms, static_cast<double>(probe->longest_ns) / 1e6);
-                f.stalls_over_3ms += probe->over_3ms;
-                stalls.insert(stalls.end(), probe->stalls.begin(), probe->stalls.end());
-            }
-            f.probe_cpus = static_cast<int>(probes.size());
+            stalls = end_stall_probes(probes, &f);
         }
         BASS_Free();
     }
@@ -408,7 +422,7 @@ Figures measure(const char* name, const SoundServer& server, const std::vector<u
         }
         errors.push_back((static_cast<double>(p.frame) - heard) * 1000.0 / kAudioRate);
         if (std::none_of(stalls.begin(), stalls.end(), [&](const Stall& s) {
-                return p.ns >= s.from_ns - 10'000'000 && p.ns < s.to_ns + 100'000'000;
+                return p.ns >= s.from_ns - kBeforeStallNs && p.ns < s.to_ns + kAfterStallNs;
             })) {
             f.worst_calm = std::max(f.worst_calm, std::abs(errors.back()));
             ++f.calm_polls;
